@@ -1,0 +1,121 @@
+#include "Speake.h"
+
+#include "AppPaths.h"
+#include "AudioOutput.h"
+#include "Log.h"
+#include "SettingsValues.h"
+#include "SpeechCache.h"
+#include "SpeechEngines.h"
+#include "TTS.h"
+#include "WavPlayer.h"
+
+#include <QFile>
+
+#include <algorithm>
+
+Speake::Speake(QObject *parent) : QThread(parent) {}
+
+Speake::~Speake()
+{
+    Stop();
+    wait();
+}
+
+void Speake::Stop()
+{
+    QMutexLocker lock(&m_queueMutex);
+    m_running = false;
+    m_stopRequested = true;
+    m_queued.wakeAll();
+}
+
+void Speake::SpeakAudio(int index, int type, QString content, bool needFinisheReport)
+{
+    QMutexLocker lock(&m_queueMutex);
+    m_queue.push_back(SpeechRequest{index, type, content, needFinisheReport});
+    m_queued.wakeOne();
+}
+
+void Speake::DeleteRecord(int index)
+{
+    QMutexLocker lock(&m_queueMutex);
+    const auto found = std::find_if(m_queue.begin(), m_queue.end(), [index](const SpeechRequest &r) {
+        return r.index == index && !r.dropped;
+    });
+    if (found == m_queue.end())
+        return;
+    if (found->needFinisheReport)
+        found->dropped = true;
+    else
+        m_queue.erase(found);
+}
+
+bool Speake::TakeNext(SpeechRequest *request)
+{
+    QMutexLocker lock(&m_queueMutex);
+    while (m_queue.empty() && m_running)
+        m_queued.wait(&m_queueMutex);
+    if (m_queue.empty())
+        return false;
+    *request = std::move(m_queue.front());
+    m_queue.pop_front();
+    return true;
+}
+
+void Speake::run()
+{
+    TTS::Init();
+    PLOG(LOG_DEBUG, "%s", "Init");
+    if (AppPaths::EnsureSpeechCacheDir())
+        SpeechCache::Trim(AppPaths::SpeechCacheDir());
+    else
+        PLOG(LOG_ERROR, "create dir(%s) failed", qPrintable(AppPaths::SpeechCacheDir()));
+    AudioOutput::Open();
+
+    SpeechRequest request;
+    while (m_running) {
+        if (TakeNext(&request))
+            Process(request);
+    }
+}
+
+void Speake::Process(const SpeechRequest &request)
+{
+    PLOG(LOG_DEBUG, "index = %x, type = %d, content = %s", request.index, request.type,
+         request.content.toLocal8Bit().constData());
+    if (request.dropped) {
+        emit ActionFinished(request.index);
+        return;
+    }
+    switch (request.type) {
+    case SpeechRequest::Wait:
+        Wait(request);
+        break;
+    case SpeechRequest::Speak:
+        Speak(request);
+        break;
+    default:
+        break; // unknown types are logged and dropped without a report
+    }
+}
+
+void Speake::Wait(const SpeechRequest &request)
+{
+    // A negative or unreadable length counts as 0.
+    const qint64 ms = qMax(0LL, request.content.trimmed().toLongLong());
+    WavPlayer::WaitUnlessInterrupted(ms, &m_stopRequested);
+    if (request.needFinisheReport)
+        emit ActionFinished(request.index);
+    g_speechInterrupt = false;
+}
+
+void Speake::Speak(const SpeechRequest &request)
+{
+    const QString path = SpeechCache::PathFor(request.content);
+    PLOG(LOG_DEBUG, "file: %s", path.toLocal8Bit().constData());
+    if (!QFile(path).open(QIODevice::ReadOnly))
+        SpeechEngines::SynthesizeToFile(request.content, path, &m_stopRequested);
+    WavPlayer::PlayWav(path, &m_stopRequested);
+    if (request.needFinisheReport)
+        emit ActionFinished(request.index);
+}

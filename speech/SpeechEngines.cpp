@@ -1,0 +1,36 @@
+#include "SpeechEngines.h"
+
+#include "CloudEngine.h"
+#include "Log.h"
+#include "SettingsValues.h"
+#include "TTS.h"
+
+SpeechEngines::Choice SpeechEngines::Choose(const QString &voiceId)
+{
+    const QStringList parts = voiceId.split(QLatin1Char('_'));
+    if (parts.size() < 2)
+        return {};
+    if (parts.at(0) == QLatin1String("xf"))
+        return {Engine::Local, parts.at(1)};
+    if (parts.at(0) == QLatin1String("tx"))
+        return {Engine::Cloud, parts.at(1)};
+    return {};
+}
+
+void SpeechEngines::SynthesizeToFile(const QString &text, const QString &path, const std::atomic<bool> *abort)
+{
+    const Choice choice = Choose(g_settings.yusheng.Get());
+    switch (choice.engine) {
+    case Engine::Local: {
+        const int ret = TTS::TextToSpeech(text.toLocal8Bit().constData(), choice.voice.toLocal8Bit().constData(),
+                                          path.toLocal8Bit().constData());
+        PLOG(LOG_DEBUG, "TTS::TextToSpeech return %d", ret);
+        break;
+    }
+    case Engine::Cloud:
+        CloudEngine::Synthesize(text, choice.voice, path, abort);
+        break;
+    case Engine::None:
+        break;
+    }
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The canonical 44-byte header of a 16 kHz mono 16-bit PCM WAV file.
+namespace WavFile {
+constexpr int kHeaderSize = 44;
+constexpr int kSampleRate = 16000;
+constexpr int kByteRate = 32000;
+// A quarter second of silence closes every synthesized file.
+constexpr int kSilenceBytes = kByteRate / 4;
+
+QByteArray Header(quint32 dataSize);
+
+struct Info
+{
+    quint32 byteRate = 0;
+    quint32 dataSize = 0;
+    // Playing time of the data; 0 when the byte rate is 0.
+    qint64 DurationMs() const;
+};
+// Reads the byte rate and data size from the header. False when the file
+// cannot be opened or is shorter than a header.
+bool ReadInfo(const QString &path, Info *info);
+}

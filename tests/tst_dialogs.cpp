@@ -1,0 +1,160 @@
+#include "GetEditString.h"
+#include "MyMessageBox.h"
+#include "SelectWaitTimeDialog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QValidator>
+#include <QtTest>
+
+class TestDialogs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void waitTimeValidator_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("typed"); // what the field holds after typing input
+
+        QTest::newRow("over 1000") << "1001" << int(QValidator::Invalid) << "100";
+        QTest::newRow("far over") << "5000" << int(QValidator::Invalid) << "500";
+        QTest::newRow("minus") << "-" << int(QValidator::Invalid) << "";
+        QTest::newRow("1000") << "1000" << int(QValidator::Acceptable) << "1000";
+        QTest::newRow("empty") << "" << int(QValidator::Intermediate) << "";
+    }
+
+    void waitTimeValidator()
+    {
+        QFETCH(QString, input);
+        QFETCH(int, state);
+        QFETCH(QString, typed);
+
+        QWidget owner;
+        SelectWaitTimeDialog dialog(&owner);
+        auto *edit = dialog.findChild<QLineEdit *>("lineEdit");
+        QVERIFY(edit && edit->validator());
+
+        QString copy = input;
+        int pos = 0;
+        QCOMPARE(int(edit->validator()->validate(copy, pos)), state);
+
+        QTest::keyClicks(edit, input);
+        QCOMPARE(edit->text(), typed);
+    }
+
+    void waitTimeResult_data()
+    {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<int>("unitIndex");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("unit");
+
+        QTest::newRow("empty, OK") << "" << 0 << "okButton" << 1 << 0 << "秒";
+        QTest::newRow("5 minutes, OK") << "5" << 1 << "okButton" << 1 << 5 << "分";
+        QTest::newRow("cancel") << "30" << 0 << "cancelButton" << 0 << 30 << "秒";
+    }
+
+    void waitTimeResult()
+    {
+        QFETCH(QString, number);
+        QFETCH(int, unitIndex);
+        QFETCH(QString, button);
+        QFETCH(int, result);
+        QFETCH(int, value);
+        QFETCH(QString, unit);
+
+        QWidget owner;
+        SelectWaitTimeDialog dialog(&owner);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("设置延时时间"));
+        QTest::keyClicks(dialog.findChild<QLineEdit *>("lineEdit"), number);
+        dialog.findChild<QComboBox *>("comboBox")->setCurrentIndex(unitIndex);
+
+        auto *pushButton = dialog.findChild<QPushButton *>(button);
+        QVERIFY(pushButton);
+        QTimer::singleShot(0, pushButton, &QPushButton::click);
+        QCOMPARE(dialog.exec(), result);
+        QCOMPARE(dialog.WaitValue(), value);
+        QCOMPARE(dialog.WaitUnit(), unit);
+    }
+
+    void editedText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("edited");
+
+        QTest::newRow("blanks") << " \t\n  " << "";
+        QTest::newRow("html-like") << "<b>特价</b>" << "特价";
+    }
+
+    void editedText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, edited);
+
+        GetEditString dialog(text);
+        QVERIFY(dialog.isWindow());
+        QTimer::singleShot(0, dialog.findChild<QPushButton *>("okButton"), &QPushButton::click);
+        QCOMPARE(dialog.exec(), 1);
+        QCOMPARE(dialog.EditedText(), edited);
+    }
+
+    void editCloseRejects()
+    {
+        QWidget owner;
+        GetEditString dialog(QStringLiteral("欢迎光临"), &owner);
+        QVERIFY(dialog.parentWidget() == nullptr);
+        QTimer::singleShot(0, &dialog, &QWidget::close);
+        QCOMPARE(dialog.exec(), 0);
+    }
+
+    void messageBoxFreedOnClose_data()
+    {
+        QTest::addColumn<bool>("viaButton");
+        QTest::newRow("button") << true;
+        QTest::newRow("window close") << false;
+    }
+
+    void messageBoxFreedOnClose()
+    {
+        QFETCH(bool, viaButton);
+
+        QPointer<MyMessageBox> box = new MyMessageBox(QStringLiteral("提示"), QStringLiteral("播放完毕"));
+        box->show();
+        QCOMPARE(box->windowTitle(), QStringLiteral("提示"));
+        QCOMPARE(box->findChild<QLabel *>("label")->text(), QStringLiteral("播放完毕"));
+        QCOMPARE(box->minimumSize(), QSize(360, 250));
+        QCOMPARE(box->maximumSize(), QSize(360, 250));
+
+        if (viaButton)
+            QTest::mouseClick(box->findChild<QPushButton *>("pushButton"), Qt::LeftButton);
+        else
+            box->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(box.isNull());
+    }
+
+    void showNoticeOwnsItself()
+    {
+        MyMessageBox::ShowNotice(QStringLiteral("提示"), QStringLiteral("已保存"));
+        QPointer<MyMessageBox> box;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *found = qobject_cast<MyMessageBox *>(w))
+                box = found;
+        QVERIFY(box && box->isVisible());
+        box->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(box.isNull());
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"

@@ -1,0 +1,286 @@
+#include "AppPaths.h"
+#include "CloudEngine.h"
+#include "SettingsValues.h"
+#include "SpeechCache.h"
+#include "SpeechEngines.h"
+#include "TTS.h"
+#include "TestEnvironment.h"
+#include "TtsSession.h"
+#include "WavFile.h"
+#include "WavPlayer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QtEndian>
+#include <QtTest>
+
+#include <utime.h>
+
+namespace {
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+quint32 LE32(const QByteArray &bytes, int offset)
+{
+    return qFromLittleEndian<quint32>(bytes.constData() + offset);
+}
+
+// Root mean square of 16-bit samples.
+double Rms(const QByteArray &pcm)
+{
+    const auto *s = reinterpret_cast<const qint16 *>(pcm.constData());
+    const int n = pcm.size() / 2;
+    double sum = 0;
+    for (int i = 0; i < n; ++i)
+        sum += double(s[i]) * s[i];
+    return n ? std::sqrt(sum / n) : 0;
+}
+
+} // namespace
+
+class TestSpeech : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString m_work; // current directory of the engines (tmp.txt, param.txt)
+
+private slots:
+    void initTestCase()
+    {
+        IsolateUserDirs();
+        QVERIFY(AppPaths::EnsureSpeechCacheDir());
+        m_work = IsolateUserDirs().path() + "/work";
+        QVERIFY(QDir().mkpath(m_work));
+        QVERIFY(QDir::setCurrent(m_work));
+        QCOMPARE(TTS::Init(), 0);
+    }
+    void init()
+    {
+        g_speechInterrupt = false;
+        g_settings.yusheng = QStringLiteral("xf_xiaoyan");
+        g_settings.speed = 6;
+        g_settings.volume = 10;
+        QFile::remove(m_work + "/param.txt");
+    }
+
+    void cacheDirIsOwnerOnly()
+    {
+        const QFileInfo info(AppPaths::SpeechCacheDir());
+        QVERIFY(info.isDir());
+        QCOMPARE(info.permissions() & (QFile::ReadGroup | QFile::WriteOther | QFile::ReadOther), 0);
+    }
+
+    void headerLayout()
+    {
+        const QByteArray h = WavFile::Header(8000);
+        QCOMPARE(h.size(), 44);
+        QCOMPARE(h.left(4), QByteArray("RIFF"));
+        QCOMPARE(LE32(h, 4), 8036u);
+        QCOMPARE(h.mid(8, 8), QByteArray("WAVEfmt "));
+        QCOMPARE(LE32(h, 16), 16u);
+        QCOMPARE(h.mid(20, 4), QByteArray::fromHex("01000100"));
+        QCOMPARE(LE32(h, 24), 16000u);
+        QCOMPARE(LE32(h, 28), 32000u);
+        QCOMPARE(h.mid(32, 4), QByteArray::fromHex("02001000"));
+        QCOMPARE(h.mid(36, 4), QByteArray("data"));
+        QCOMPARE(LE32(h, 40), 8000u);
+        // Written before synthesis with both sizes 0.
+        QCOMPARE(LE32(WavFile::Header(0), 4), 0u);
+    }
+
+    void localSynthesisWritesHeaderAudioAndSilence()
+    {
+        const QString path = SpeechCache::PathFor(QStringLiteral("西瓜1块9毛8一斤"));
+        QCOMPARE(TTS::TextToSpeech("西瓜1块9毛8一斤", "xiaoyan", path.toLocal8Bit()), 0);
+        const QByteArray wav = ReadAll(path);
+        QVERIFY(wav.size() > 44 + WavFile::kSilenceBytes + 16000); // more than half a second of speech
+        QCOMPARE(LE32(wav, 40), quint32(wav.size() - 44));
+        QCOMPARE(LE32(wav, 4), quint32(wav.size() - 8));
+        QCOMPARE(wav.right(WavFile::kSilenceBytes), QByteArray(WavFile::kSilenceBytes, '\0'));
+        QVERIFY(Rms(wav.mid(44, wav.size() - 44 - WavFile::kSilenceBytes)) > 500);
+    }
+
+    void volumeAndSpeedShapeTheAudio()
+    {
+        const QByteArray text = "欢迎光临";
+        auto synth = [&](int speed, int volume) {
+            g_settings.speed = speed;
+            g_settings.volume = volume;
+            const QString path = m_work + QString("/v%1_%2.wav").arg(speed).arg(volume);
+            [&] { QCOMPARE(TTS::TextToSpeech(text, "xiaoyu", path.toLocal8Bit()), 0); }();
+            const QByteArray wav = ReadAll(path);
+            return wav.mid(44, wav.size() - 44 - WavFile::kSilenceBytes);
+        };
+        const QByteArray silent = synth(5, 0), quiet = synth(5, 3), loud = synth(5, 10);
+        QCOMPARE(Rms(silent), 0.0);
+        QVERIFY(Rms(loud) > Rms(quiet) * 2);
+        QVERIFY(synth(0, 10).size() > synth(10, 10).size() * 3 / 2);
+    }
+
+    void noAudioLeavesNoFile()
+    {
+        const QString path = m_work + "/empty.wav";
+        WriteFile(path, "stale");
+        QCOMPARE(TTS::TextToSpeech("", "xiaoyan", path.toLocal8Bit()), -1);
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(TTS::TextToSpeech("你好", "nosuchvoice", path.toLocal8Bit()) > 0);
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(TTS::TextToSpeech(nullptr, "xiaoyan", path.toLocal8Bit()), -1);
+    }
+
+    void sessionParameters()
+    {
+        QCOMPARE(TTS::SessionParams("xiaoyan", 5, 5), QByteArray("vcn=xiaoyan, spd = 5, vol = 5"));
+        WriteFile(m_work + "/param.txt", "pit = 8\n" + QByteArray(200, 'z'));
+        const QByteArray params = TTS::SessionParams("xiaoyan", 5, 5);
+        QCOMPARE(params, "vcn=xiaoyan, spd = 5, vol = 5,pit = 8\n" + QByteArray(120, 'z'));
+        TtsVoice voice;
+        QCOMPARE(TtsSession::ParseParams("vcn=xiaoyu, spd = 0, vol = 10,vcn = xiaoyan, pit = 10, rdn=2", &voice),
+                 int(TtsSession::Ok));
+        QVERIFY(voice.espeakVoice.startsWith("cmn-latn-pinyin+f")); // the later vcn wins
+        QCOMPARE(voice.rate, 100);
+        QCOMPARE(voice.amplitude, 150);
+        QCOMPARE(TtsSession::ParseParams("spd = 5", &voice), int(TtsSession::ErrorInvalidParams));
+    }
+
+    void cacheNames()
+    {
+        // MD5 of the UTF-8 text, lower-case hex.
+        QCOMPARE(QFileInfo(SpeechCache::PathFor(QStringLiteral("你好"))).fileName(),
+                 QStringLiteral("7eca689f0d3389d9dea66ae112e5cfd7.wav"));
+        QVERIFY(SpeechCache::PathFor(QStringLiteral("你好")) != SpeechCache::PathFor(QStringLiteral("你好 ")));
+        QVERIFY(SpeechCache::PathFor("x").startsWith(AppPaths::SpeechCacheDir()));
+    }
+
+    void trimmingAboveTheLimit()
+    {
+        const QString dir = m_work + "/trim/";
+        QVERIFY(QDir().mkpath(dir));
+        const time_t base = time(nullptr) - 100000;
+        for (int i = 0; i < SpeechCache::kTrimAbove; ++i) {
+            const QString path = dir + QString::number(i) + ".wav";
+            WriteFile(path, "x");
+            const utimbuf times{base + i, base + i};
+            utime(path.toLocal8Bit().constData(), &times);
+        }
+        SpeechCache::Trim(dir);
+        QCOMPARE(QDir(dir).count() - 2, uint(SpeechCache::kTrimAbove)); // at the limit: kept
+        WriteFile(dir + "newest.wav", "x");
+        SpeechCache::Trim(dir);
+        QCOMPARE(QDir(dir).count() - 2, uint(SpeechCache::kTrimAbove + 1 - SpeechCache::kTrimCount));
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(!QFile::exists(dir + QString::number(i) + ".wav"));
+        QVERIFY(QFile::exists(dir + "5.wav"));
+        QDir(dir).removeRecursively();
+    }
+
+    void engineChoice_data()
+    {
+        QTest::addColumn<QString>("voiceId");
+        QTest::addColumn<int>("engine");
+        QTest::addColumn<QString>("voice");
+        using E = SpeechEngines::Engine;
+        QTest::newRow("local") << "xf_xiaoyan" << int(E::Local) << "xiaoyan";
+        QTest::newRow("cloud") << "tx_101003" << int(E::Cloud) << "101003";
+        QTest::newRow("second part only") << "xf_xiaoyu_extra" << int(E::Local) << "xiaoyu";
+        QTest::newRow("no underscore") << "xiaoyan" << int(E::None) << "";
+        QTest::newRow("other prefix") << "ms_anna" << int(E::None) << "";
+        QTest::newRow("case matters") << "XF_xiaoyan" << int(E::None) << "";
+    }
+    void engineChoice()
+    {
+        QFETCH(QString, voiceId);
+        QFETCH(int, engine);
+        QFETCH(QString, voice);
+        const SpeechEngines::Choice choice = SpeechEngines::Choose(voiceId);
+        QCOMPARE(int(choice.engine), engine);
+        QCOMPARE(choice.voice, voice);
+    }
+
+    void unknownEngineSynthesizesNothing()
+    {
+        g_settings.yusheng = QStringLiteral("nothing");
+        const QString path = m_work + "/none.wav";
+        SpeechEngines::SynthesizeToFile(QStringLiteral("你好"), path);
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void cloudSpeedValues()
+    {
+        const QStringList expected = {"-0.9999", "-0.7999", "-0.5999", "-0.3999", "-0.1999", "0.0001",
+                                      "0.2001",  "0.4001",  "0.6001",  "0.8001",  "1.0001"};
+        for (int speed = 0; speed <= 10; ++speed)
+            QCOMPARE(CloudEngine::SpeedValue(speed), expected.at(speed));
+        QCOMPARE(CloudEngine::Arguments("/c/a b.wav", "101000", 5, 7),
+                 QStringList({"/c/a b.wav", "101000", "0.0001", "7"}));
+    }
+
+    void cloudEngineWritesDistinctVoices()
+    {
+        CloudEngine::ForgetProcesses();
+        QByteArray previous;
+        for (const QString &voice : {QStringLiteral("101000"), QStringLiteral("101001")}) {
+            g_settings.yusheng = "tx_" + voice;
+            // A quote and a semicolon in the path stay part of the file name.
+            const QString path = m_work + "/cloud \"" + voice + "\";.wav";
+            SpeechEngines::SynthesizeToFile(QStringLiteral("今天特价"), path);
+            QCOMPARE(ReadAll(m_work + "/tmp.txt"), QStringLiteral("今天特价").toLocal8Bit());
+            const QByteArray wav = ReadAll(path);
+            QVERIFY2(wav.size() > 44 + 16000, qPrintable(path));
+            QCOMPARE(LE32(wav, 28), 32000u);
+            QCOMPARE(LE32(wav, 40), quint32(wav.size() - 44));
+            QVERIFY(wav != previous);
+            previous = wav;
+        }
+        QCOMPARE(CloudEngine::StartedProcesses().size(), 2);
+    }
+
+    void playerTiming()
+    {
+        const QString path = m_work + "/second.wav";
+        WriteFile(path, WavFile::Header(32000) + QByteArray(32000, '\0'));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(WavPlayer::PlayWav(path));
+        QVERIFY2(clock.elapsed() >= 1800 && clock.elapsed() < 2100, QByteArray::number(clock.elapsed()));
+
+        g_speechInterrupt = true;
+        clock.restart();
+        QVERIFY(WavPlayer::PlayWav(path));
+        QVERIFY(clock.elapsed() < 50);
+        QVERIFY(g_speechInterrupt); // the player leaves the flag to its caller
+    }
+
+    void playerRejectsBrokenFiles()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!WavPlayer::PlayWav(m_work + "/missing.wav"));
+        const QString zeroRate = m_work + "/zero.wav";
+        QByteArray header = WavFile::Header(32000);
+        qToLittleEndian<quint32>(0, header.data() + 28);
+        WriteFile(zeroRate, header + QByteArray(32000, '\0'));
+        QVERIFY(WavPlayer::PlayWav(zeroRate));
+        WriteFile(m_work + "/short.wav", "RIFF");
+        QVERIFY(WavPlayer::PlayWav(m_work + "/short.wav"));
+        QVERIFY(clock.elapsed() < 50);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSpeech)
+#include "tst_speech.moc"
