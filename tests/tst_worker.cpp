@@ -1,0 +1,216 @@
+#include "AppPaths.h"
+#include "SettingsValues.h"
+#include "Speake.h"
+#include "SpeechCache.h"
+#include "TestEnvironment.h"
+#include "WavFile.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// A cached speech file of the given length holding a 440 Hz tone.
+void CacheTone(const QString &text, int ms)
+{
+    QByteArray pcm(ms * WavFile::kByteRate / 1000, '\0');
+    auto *s = reinterpret_cast<qint16 *>(pcm.data());
+    for (int i = 0; i < pcm.size() / 2; ++i)
+        s[i] = qint16(8000 * std::sin(2 * M_PI * 440 * i / WavFile::kSampleRate));
+    QFile file(SpeechCache::PathFor(text));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(WavFile::Header(quint32(pcm.size())) + pcm);
+}
+
+QList<int> Indexes(const QSignalSpy &spy)
+{
+    QList<int> out;
+    for (const QList<QVariant> &args : spy)
+        out << args.at(0).toInt();
+    return out;
+}
+
+// The disk driver's output: 44.1 kHz stereo 16-bit. Peak level of a window.
+int Peak(const QByteArray &out, qint64 fromMs, qint64 toMs)
+{
+    const qint64 bytesPerMs = 44100 * 4 / 1000;
+    const qint64 from = qBound<qint64>(0, fromMs * bytesPerMs, out.size()) & ~3;
+    const qint64 to = qBound<qint64>(0, toMs * bytesPerMs, out.size()) & ~3;
+    const auto *s = reinterpret_cast<const qint16 *>(out.constData());
+    int peak = 0;
+    for (qint64 i = from / 2; i < to / 2; ++i)
+        peak = qMax(peak, std::abs(int(s[i])));
+    return peak;
+}
+
+} // namespace
+
+class TestWorker : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Speake> m_worker;
+    QString m_diskFile;
+
+    QByteArray DiskOutput() const
+    {
+        QFile file(m_diskFile);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The mixed output lands in a file: what was really heard.
+        m_diskFile = IsolateUserDirs().path() + "/output.raw";
+        qputenv("SDL_AUDIODRIVER", "disk");
+        qputenv("SDL_DISKAUDIOFILE", m_diskFile.toLocal8Bit());
+        QVERIFY(AppPaths::EnsureSpeechCacheDir());
+        QVERIFY(QDir::setCurrent(IsolateUserDirs().path()));
+        CacheTone("short", 100);
+        CacheTone("long", 2000);
+        m_worker = std::make_unique<Speake>();
+        m_worker->start();
+    }
+    void init()
+    {
+        g_speechInterrupt = false;
+        g_settings.yusheng = QStringLiteral("xf_xiaoyan");
+    }
+    void cleanupTestCase()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        m_worker->SpeakAudio(1, 1, "100000", true);
+        QTest::qWait(50);
+        m_worker.reset(); // stopping cuts the long wait in hand
+        QVERIFY(clock.elapsed() < 1000);
+    }
+
+    void requestsRunInOrderAcrossModes()
+    {
+        QSignalSpy spy(m_worker.get(), &Speake::ActionFinished);
+        m_worker->SpeakAudio(5, 0, "short", true);
+        m_worker->SpeakAudio(0x1000005, 1, "10", true);
+        m_worker->SpeakAudio(0x1000006, 1, "10", false);
+        m_worker->SpeakAudio(0x2000005, 0, "short", true);
+        m_worker->SpeakAudio(-1, 2, "unknown type", true); // logged and dropped
+        m_worker->SpeakAudio(-2, 1, "-5000", true);        // negative wait counts as 0
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 4, 5000);
+        QTest::qWait(50);
+        QCOMPARE(Indexes(spy), QList<int>({5, 0x1000005, 0x2000005, -2}));
+    }
+
+    void deleteRecordTakesTheEarlierFirst()
+    {
+        QSignalSpy spy(m_worker.get(), &Speake::ActionFinished);
+        m_worker->SpeakAudio(99, 1, "300", true); // keeps the worker busy
+        m_worker->SpeakAudio(7, 0, "long", true);
+        m_worker->SpeakAudio(7, 0, "short", true);
+        m_worker->SpeakAudio(8, 1, "0", false);
+        m_worker->SpeakAudio(8, 1, "0", true);
+        m_worker->DeleteRecord(7);
+        m_worker->DeleteRecord(8); // the one without a report is simply gone
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 4, 5000);
+        // The long text was dropped but still reported; the short one played.
+        QCOMPARE(Indexes(spy), QList<int>({99, 7, 7, 8}));
+        QVERIFY2(clock.elapsed() < 1800, QByteArray::number(clock.elapsed()));
+
+        spy.clear();
+        m_worker->SpeakAudio(99, 1, "200", true);
+        m_worker->SpeakAudio(7, 0, "long", true);
+        m_worker->SpeakAudio(7, 0, "long", true);
+        m_worker->DeleteRecord(7);
+        m_worker->DeleteRecord(7);
+        m_worker->DeleteRecord(7); // nothing left to match
+        clock.restart();
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 5000);
+        QVERIFY(clock.elapsed() < 1000);
+    }
+
+    void waitsAndTheInterruptFlag()
+    {
+        QSignalSpy spy(m_worker.get(), &Speake::ActionFinished);
+        QElapsedTimer clock;
+        clock.start();
+        m_worker->SpeakAudio(1, 1, "800", true);
+        QVERIFY(spy.wait(3000));
+        QVERIFY2(clock.elapsed() >= 800 && clock.elapsed() < 950, QByteArray::number(clock.elapsed()));
+
+        // With the flag set a text is cut at once and the flag stays set...
+        g_speechInterrupt = true;
+        clock.restart();
+        m_worker->SpeakAudio(2, 0, "long", true);
+        QVERIFY(spy.wait(3000));
+        QVERIFY(clock.elapsed() < 200);
+        QVERIFY(g_speechInterrupt);
+        // ...until a wait comes up: it ends at once, is reported and clears it.
+        clock.restart();
+        m_worker->SpeakAudio(3, 1, "800", true);
+        QVERIFY(spy.wait(3000));
+        QVERIFY(clock.elapsed() < 200);
+        QTRY_VERIFY(!g_speechInterrupt);
+        QCOMPARE(Indexes(spy), QList<int>({1, 2, 3}));
+    }
+
+    void failedSynthesisIsStillReported()
+    {
+        QSignalSpy spy(m_worker.get(), &Speake::ActionFinished);
+        g_settings.yusheng = QStringLiteral("xf_nosuchvoice");
+        m_worker->SpeakAudio(4, 0, "无法合成", true);
+        g_settings.yusheng = QStringLiteral("nothing");
+        m_worker->SpeakAudio(5, 0, "没有引擎", true);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 2, 5000);
+        QVERIFY(!QFile::exists(SpeechCache::PathFor("无法合成")));
+    }
+
+    void chineseTextIsHeardThenCut()
+    {
+        QSignalSpy spy(m_worker.get(), &Speake::ActionFinished);
+        const QString text = QStringLiteral("欢迎光临，今天西瓜1块9毛8一斤。, .");
+        QTest::qWait(100);
+        const qint64 startMs = DiskOutput().size() / (44100 * 4 / 1000);
+        QElapsedTimer clock;
+        clock.start();
+        m_worker->SpeakAudio(10, 0, text, true);
+        QVERIFY(spy.wait(10000));
+        WavFile::Info info;
+        QVERIFY(WavFile::ReadInfo(SpeechCache::PathFor(text), &info));
+        const qint64 speechMs = info.DurationMs() - 250;
+        QVERIFY(speechMs > 1500);
+        // Reported after the speech and its 800 ms tail.
+        QVERIFY(clock.elapsed() >= info.DurationMs() + 800);
+
+        // Speech is heard over its whole length, and the tail is quiet.
+        const QByteArray out = DiskOutput();
+        const qint64 synthMs = clock.elapsed() - info.DurationMs() - 800;
+        const qint64 heardFrom = startMs + synthMs;
+        QVERIFY2(Peak(out, heardFrom, heardFrom + speechMs / 3) > 3000, "no speech at the start");
+        QVERIFY2(Peak(out, heardFrom + speechMs * 2 / 3, heardFrom + speechMs) > 3000, "no speech at the end");
+        QCOMPARE(Peak(out, heardFrom + info.DurationMs() + 150, heardFrom + info.DurationMs() + 600), 0);
+
+        // Cached now: the same text is cut 300 ms in by the flag.
+        m_worker->SpeakAudio(11, 0, text, true);
+        QTest::qWait(300);
+        QCOMPARE(spy.size(), 1);
+        g_speechInterrupt = true;
+        const qint64 cutMs = DiskOutput().size() / (44100 * 4 / 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 2, 2000);
+        QTest::qWait(400);
+        const QByteArray after = DiskOutput();
+        QVERIFY(Peak(after, cutMs - 250, cutMs) > 3000);
+        QCOMPARE(Peak(after, cutMs + 100, cutMs + 400), 0);
+        g_speechInterrupt = false;
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWorker)
+#include "tst_worker.moc"
