@@ -1,1 +1,332 @@
-int main() { return 0; }
+// Performance figures of the speech road, one "name value unit" line each on
+// stdout. Runs without a display, in throw-away data, cache and log folders,
+// on SDL's dummy audio driver unless SDL_AUDIODRIVER names another.
+
+#include "AppPaths.h"
+#include "AudioOutput.h"
+#include "CloudEngine.h"
+#include "Log.h"
+#include "SettingsValues.h"
+#include "Speake.h"
+#include "SpeechCache.h"
+#include "TTS.h"
+#include "WavFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSemaphore>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <SDL_mixer.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWarmUpSamples = 5;
+constexpr int kLatencySamples = 200;
+// After a report the worker only has to return to its wait; this is ample.
+constexpr int kSettleMs = 20;
+constexpr int kReportTimeoutMs = 10000;
+constexpr auto kPlaybackTimeout = std::chrono::seconds(5);
+constexpr int kIdleSeconds = 5;
+constexpr int kCloudRuns = 3;
+
+// A typical announcement, played from the cache in the latency figures.
+const char kAnnouncement[] = "欢迎光临，今天西瓜1块9毛8一斤，新鲜又甜，欢迎选购。";
+
+const char *const kShopSentences[] = {
+    "欢迎光临，本店今天全场商品九折优惠。",
+    "西瓜1块9毛8一斤，新鲜又甜，欢迎选购。",
+    "苹果3块5一斤，买两斤送半斤。",
+    "本店营业时间为早上8点到晚上10点。",
+    "各位顾客，本店将于30分钟后停止营业，请抓紧时间选购。",
+    "今日特价：鸡蛋4块9毛9一斤，每人限购两斤。",
+    "猪肉12块8一斤，牛肉36块一斤。",
+    "会员日到了，持会员卡购物满100元减20元。",
+    "请注意，3号收银台现在开放，欢迎前来结账。",
+    "新到的香蕉2块5一斤，数量有限，先到先得。",
+    "早上好，欢迎光临，祝您购物愉快。",
+    "本店支持微信和支付宝付款。",
+    "牛奶买一箱送一盒，活动截止到本周日。",
+    "大米5公斤装39块9毛，欢迎选购。",
+    "请看管好您的随身物品，谨防丢失。",
+    "晚上7点以后，面包和蔬菜全部八折。",
+    "草莓19块8一盒，今天早上刚到货。",
+    "顾客朋友们，本店即将打烊，感谢您的光临，欢迎明天再来。",
+    "饮料第二瓶半价，冰柜在店铺左侧。",
+    "食用油满两桶立减10元，数量有限。",
+};
+
+const char *const kCloudSentences[kCloudRuns] = {
+    "今天特价，香蕉2块5一斤。",
+    "本店将于晚上10点关门。",
+    "会员购物满100元减20元。",
+};
+
+double Milliseconds(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// Nearest-rank percentile; p in 0..100.
+double Percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return NAN;
+    std::sort(values.begin(), values.end());
+    const auto rank = size_t(std::ceil(p / 100.0 * double(values.size())));
+    return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
+}
+
+void PrintFigure(const char *name, double value, const char *unit, int decimals)
+{
+    std::printf("%s %.*f %s\n", name, decimals, value, unit);
+    std::fflush(stdout);
+}
+
+double ProcessCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+bool SpeechPlaying()
+{
+    return Mix_Playing(AudioOutput::kSpeechChannel) != 0;
+}
+
+// Spins until the speech channel reaches the wanted state; the moment it
+// did, or nothing on timeout.
+std::optional<Clock::time_point> SpinUntilPlaying(bool wanted)
+{
+    const Clock::time_point deadline = Clock::now() + kPlaybackTimeout;
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (SpeechPlaying() == wanted)
+            return now;
+        if (now > deadline)
+            return std::nullopt;
+    }
+}
+
+// Points data, cache and log into a temporary folder that is also the
+// current directory (the cloud engine writes tmp.txt there).
+class Sandbox
+{
+public:
+    Sandbox()
+    {
+        qputenv("XDG_DATA_HOME", (m_root.path() + "/data").toLocal8Bit());
+        qputenv("XDG_CACHE_HOME", (m_root.path() + "/cache").toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", (m_root.path() + "/config").toLocal8Bit());
+        QCoreApplication::setApplicationName(QStringLiteral("Parlivo"));
+        LogFile::SetPath((m_root.path() + "/parlivo.log").toLocal8Bit());
+        QDir::setCurrent(m_root.path());
+    }
+    QString FilePath(const QString &name) const { return m_root.filePath(name); }
+    bool IsValid() const { return m_root.isValid() && AppPaths::EnsureSpeechCacheDir(); }
+
+private:
+    QTemporaryDir m_root;
+};
+
+// The speech worker under measurement, counting the reports it sends.
+class Worker
+{
+public:
+    Worker()
+    {
+        // Runs on the worker thread; the semaphore outlives the worker.
+        QObject::connect(&m_speake, &Speake::ActionFinished, [this](int) { m_reports.release(); });
+        m_speake.start();
+    }
+
+    void Speak(const QString &text) { m_speake.SpeakAudio(++m_index, 0, text, true); }
+    bool AwaitReport() { return m_reports.tryAcquire(1, kReportTimeoutMs); }
+
+    // Waits for the request in hand to be reported, clears the interrupt
+    // flag it leaves set, and gives the worker time to go back to sleep.
+    bool Settle()
+    {
+        const bool reported = AwaitReport();
+        g_speechInterrupt = false;
+        QThread::msleep(kSettleMs);
+        return reported;
+    }
+
+    // Start-up done (engine, cache folder, sound device) and sleeping.
+    bool WaitUntilReady()
+    {
+        m_speake.SpeakAudio(++m_index, 1, QStringLiteral("0"), true);
+        return Settle();
+    }
+
+private:
+    QSemaphore m_reports;
+    Speake m_speake; // declared last: stopped before the semaphore goes
+    int m_index = 0;
+};
+
+bool CacheAnnouncement(const QString &text)
+{
+    const QString path = SpeechCache::PathFor(text);
+    return TTS::TextToSpeech(text.toLocal8Bit().constData(), "xiaoyan", path.toLocal8Bit().constData()) == 0;
+}
+
+// One request for a cached text, from the call to the channel playing;
+// the playback is then cut and the worker left idle again.
+std::optional<double> StartLatencySample(Worker &worker, const QString &text)
+{
+    const Clock::time_point requested = Clock::now();
+    worker.Speak(text);
+    const std::optional<Clock::time_point> started = SpinUntilPlaying(true);
+    g_speechInterrupt = true;
+    if (!worker.Settle() || !started)
+        return std::nullopt;
+    return Milliseconds(*started - requested);
+}
+
+std::vector<double> StartLatencies(Worker &worker, const QString &text)
+{
+    std::vector<double> samples;
+    for (int i = 0; i < kWarmUpSamples + kLatencySamples; ++i) {
+        const std::optional<double> ms = StartLatencySample(worker, text);
+        if (ms && i >= kWarmUpSamples)
+            samples.push_back(*ms);
+    }
+    return samples;
+}
+
+// A cached text is cut at a random point of its first 150 ms; from setting
+// the flag to the channel falling silent.
+std::optional<double> InterruptLatencySample(Worker &worker, const QString &text)
+{
+    worker.Speak(text);
+    std::optional<double> latency;
+    if (SpinUntilPlaying(true)) {
+        QThread::usleep(5000 + QRandomGenerator::global()->bounded(145000));
+        const bool stillPlaying = SpeechPlaying();
+        const Clock::time_point set = Clock::now();
+        g_speechInterrupt = true;
+        const std::optional<Clock::time_point> stopped = SpinUntilPlaying(false);
+        if (stillPlaying && stopped)
+            latency = Milliseconds(*stopped - set);
+    }
+    g_speechInterrupt = true;
+    return worker.Settle() ? latency : std::nullopt;
+}
+
+std::vector<double> InterruptLatencies(Worker &worker, const QString &text)
+{
+    std::vector<double> samples;
+    for (int i = 0; i < kWarmUpSamples + kLatencySamples; ++i) {
+        const std::optional<double> ms = InterruptLatencySample(worker, text);
+        if (ms && i >= kWarmUpSamples)
+            samples.push_back(*ms);
+    }
+    return samples;
+}
+
+// Local engine time per second of produced audio (the file's full length).
+double SynthesisRealTimeFactor(const Sandbox &sandbox)
+{
+    QDir().mkpath(sandbox.FilePath(QStringLiteral("synth")));
+    // Untimed: the first text loads the voice and dictionary.
+    const QByteArray warmUp = sandbox.FilePath(QStringLiteral("synth/warmup.wav")).toLocal8Bit();
+    TTS::TextToSpeech("你好", "xiaoyan", warmUp.constData());
+
+    double synthSeconds = 0;
+    double audioSeconds = 0;
+    int n = 0;
+    for (const char *sentence : kShopSentences) {
+        const QString path = sandbox.FilePath(QStringLiteral("synth/%1.wav").arg(n++));
+        const QByteArray text = QString::fromUtf8(sentence).toLocal8Bit();
+        const Clock::time_point begin = Clock::now();
+        const int ret = TTS::TextToSpeech(text.constData(), "xiaoyan", path.toLocal8Bit().constData());
+        synthSeconds += Milliseconds(Clock::now() - begin) / 1000.0;
+        WavFile::Info info;
+        if (ret != 0 || !WavFile::ReadInfo(path, &info) || info.byteRate == 0) {
+            qWarning("synthesis of \"%s\" failed (%d)", sentence, ret);
+            continue;
+        }
+        audioSeconds += double(info.dataSize) / double(info.byteRate);
+    }
+    return audioSeconds > 0 ? synthSeconds / audioSeconds : NAN;
+}
+
+// Process CPU over a quiet stretch with the worker asleep, in percent of one core.
+double IdleCpuPercent()
+{
+    const double cpuBefore = ProcessCpuSeconds();
+    const Clock::time_point wallBefore = Clock::now();
+    QThread::sleep(kIdleSeconds);
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    const double wall = Milliseconds(Clock::now() - wallBefore) / 1000.0;
+    return 100.0 * cpu / wall;
+}
+
+// From the request to a stable WAV, averaged over distinct texts and files.
+double CloudEngineMs(const Sandbox &sandbox)
+{
+    double totalMs = 0;
+    for (int i = 0; i < kCloudRuns; ++i) {
+        const QString path = sandbox.FilePath(QStringLiteral("cloud%1.wav").arg(i));
+        const Clock::time_point begin = Clock::now();
+        CloudEngine::Synthesize(QString::fromUtf8(kCloudSentences[i]), QStringLiteral("101000"), path);
+        totalMs += Milliseconds(Clock::now() - begin);
+        if (QFileInfo(path).size() <= WavFile::kHeaderSize)
+            qWarning("cloud engine wrote no audio to %s", qPrintable(path));
+    }
+    return totalMs / kCloudRuns;
+}
+
+void PrintPercentiles(const char *p50Name, const char *p99Name, const std::vector<double> &samples)
+{
+    PrintFigure(p50Name, Percentile(samples, 50), "ms", 3);
+    PrintFigure(p99Name, Percentile(samples, 99), "ms", 3);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER"))
+        qputenv("SDL_AUDIODRIVER", "dummy");
+    QCoreApplication app(argc, argv);
+    const Sandbox sandbox;
+    if (!sandbox.IsValid() || TTS::Init() != 0) {
+        qCritical("no temporary folders or no local speech engine");
+        return 1;
+    }
+    const QString announcement = QString::fromUtf8(kAnnouncement);
+    if (!CacheAnnouncement(announcement)) {
+        qCritical("could not cache the announcement");
+        return 1;
+    }
+
+    Worker worker;
+    if (!worker.WaitUntilReady()) {
+        qCritical("the speech worker did not start");
+        return 1;
+    }
+    PrintPercentiles("start_latency_p50", "start_latency_p99", StartLatencies(worker, announcement));
+    PrintPercentiles("interrupt_latency_p50", "interrupt_latency_p99", InterruptLatencies(worker, announcement));
+    PrintFigure("synth_rtf", SynthesisRealTimeFactor(sandbox), "ratio", 4);
+    PrintFigure("idle_cpu_percent", IdleCpuPercent(), "%", 3);
+    PrintFigure("cloud_engine_ms", CloudEngineMs(sandbox), "ms", 1);
+    return 0;
+}

@@ -1,0 +1,123 @@
+#include "Parlivo.h"
+#include "ui_Parlivo.h"
+
+#include "Log.h"
+#include "SimplePlay.h"
+#include "Speake.h"
+
+#include <QMessageBox>
+#include <QShortcut>
+#include <QTabBar>
+#include <QTimer>
+
+namespace {
+constexpr int kMusicCheckMs = 500;
+constexpr int kPriceTab = 1;
+}
+
+Parlivo::Parlivo(QWidget *parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::ParlivoClass>()), m_speake(new Speake(this))
+{
+    ui->setupUi(this);
+    setCentralWidget(ui->tabWidget);
+
+    m_speake->start();
+    connect(m_speake, &Speake::ActionFinished, this, &Parlivo::ActionFinished);
+
+    m_simplePlay = new SimplePlay(kWordModeBase, this);
+    AddTab(m_simplePlay, QStringLiteral(":/image/simple.png"), tr("文字"));
+    // Price, timer and settings pages hold their tab places until they are built.
+    AddTab(new QWidget(this), QStringLiteral(":/image/money.png"), tr("报价"));
+    AddTab(new QWidget(this), QStringLiteral(":/image/timer.png"), tr("定时"));
+    AddTab(new QWidget(this), QStringLiteral(":/image/settings.png"), tr("设置"));
+    ConnectWordMode();
+
+    auto *about = new QShortcut(QKeySequence(QStringLiteral("Ctrl+A")), this);
+    connect(about, &QShortcut::activated, this, &Parlivo::ShowAbout);
+
+    m_musicTimer = new QTimer(this);
+    m_musicTimer->setInterval(kMusicCheckMs);
+    connect(m_musicTimer, &QTimer::timeout, this, &Parlivo::CheckMusicStatus);
+
+    ui->tabWidget->setCurrentIndex(kPriceTab);
+    setWindowTitle(WindowTitle());
+}
+
+Parlivo::~Parlivo()
+{
+    // The worker stops first, so no report reaches a mode being torn down.
+    m_speake->Stop();
+    disconnect(m_speake, nullptr, this, nullptr);
+}
+
+QString Parlivo::WindowTitle()
+{
+    return QStringLiteral("Parlivo(加强版)V1.7 ") + QStringLiteral("{2022-01-01}");
+}
+
+QString Parlivo::AboutText()
+{
+    return QStringLiteral("Parlivo(加强版)V1.7\n专业为您提供自动语音广播服务");
+}
+
+QRect Parlivo::StartGeometry(const QRect &available, int width)
+{
+    return QRect((available.width() - width) / 2, 30, width, available.height() - 50);
+}
+
+void Parlivo::AddTab(QWidget *page, const QString &icon, const QString &label)
+{
+    ui->tabWidget->addTab(page, QIcon(icon), label);
+}
+
+void Parlivo::ConnectWordMode()
+{
+    connect(m_simplePlay, &SimplePlay::OutAudio, m_speake, &Speake::SpeakAudio);
+    connect(m_simplePlay, &SimplePlay::DelRecord, m_speake, &Speake::DeleteRecord);
+    connect(m_simplePlay, &SimplePlay::StartPlay, this, &Parlivo::SomeTabStartPlay);
+    connect(m_simplePlay, &SimplePlay::PlayMusic, this, &Parlivo::PlayMusic);
+    connect(m_simplePlay, &SimplePlay::PauseMusic, this, &Parlivo::PauseMusic);
+    connect(m_simplePlay, &SimplePlay::MusicSmaller, this, &Parlivo::MusicSmaller);
+    connect(m_simplePlay, &SimplePlay::MusicNormal, this, &Parlivo::MusicNormal);
+    connect(this, &Parlivo::SimplePlayActionFinished, m_simplePlay, &SimplePlay::ActionFinished);
+    connect(this, &Parlivo::StopSimplePlayMode, m_simplePlay, &SimplePlay::Pause);
+}
+
+void Parlivo::ActionFinished(int index)
+{
+    if (index < kPriceModeBase)
+        emit SimplePlayActionFinished(index);
+    else if (index < kTimerModeBase)
+        emit PriceModeActionFinished(index);
+    else if (index < kRangeEnd)
+        emit TimerModeActionFinished(index);
+}
+
+// Modes share the worker's queue, which speaks their requests in order.
+// Starting one mode does not pause another: a pause sets the speech
+// interrupt flag, which would cut the starting mode's own first row.
+void Parlivo::SomeTabStartPlay()
+{
+    const int tab = ui->tabWidget->indexOf(qobject_cast<QWidget *>(sender()));
+    PLOG(LOG_DEBUG, "tab %d started playing", tab);
+}
+
+void Parlivo::ShowAbout()
+{
+    QMessageBox::about(this, tr("关于Parlivo"), AboutText());
+}
+
+// The background music player arrives with its own work; until then the
+// modes' music requests have nothing to act on.
+void Parlivo::CheckMusicStatus() {}
+void Parlivo::PlayMusic() {}
+void Parlivo::PauseMusic() {}
+void Parlivo::MusicSmaller() {}
+void Parlivo::MusicNormal() {}
+
+void Parlivo::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    const int width = ui->tabWidget->width() / ui->tabWidget->count();
+    ui->tabWidget->setStyleSheet(QStringLiteral("QTabBar::tab{width:%1}").arg(width));
+}

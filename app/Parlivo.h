@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QTimer;
+class Speake;
+class SimplePlay;
+namespace Ui {
+class ParlivoClass;
+}
+
+// The main window: owns the speech worker and the four tabs, sends every
+// mode's speech requests to the worker and routes each finish report back
+// to the mode whose index range it lies in.
+class Parlivo : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // First request index of each mode; the range of a mode ends where the next begins.
+    static constexpr int kWordModeBase = 0;
+    static constexpr int kPriceModeBase = 0x1000000;
+    static constexpr int kTimerModeBase = 0x2000000;
+    static constexpr int kRangeEnd = 0x3000000;
+
+    explicit Parlivo(QWidget *parent = nullptr);
+    ~Parlivo() override;
+
+    static QString WindowTitle();
+    static QString AboutText();
+    // Left 1/2 of the free width, 30 from the top, the available height less 50.
+    static QRect StartGeometry(const QRect &available, int width);
+
+    Speake *Worker() const { return m_speake; }
+    SimplePlay *WordMode() const { return m_simplePlay; }
+
+signals:
+    void SimplePlayActionFinished(int index);
+    void PriceModeActionFinished(int index);
+    void TimerModeActionFinished(int index);
+    void StopSimplePlayMode();
+    void StopPriceMode();
+
+public slots:
+    void ActionFinished(int index);
+    void SomeTabStartPlay();
+    void ShowAbout();
+    void CheckMusicStatus();
+    void PlayMusic();
+    void PauseMusic();
+    void MusicSmaller();
+    void MusicNormal();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void AddTab(QWidget *page, const QString &icon, const QString &label);
+    void ConnectWordMode();
+
+    std::unique_ptr<Ui::ParlivoClass> ui;
+    Speake *m_speake;
+    SimplePlay *m_simplePlay = nullptr;
+    QTimer *m_musicTimer = nullptr;
+    int m_musicIndex = 0;
+};

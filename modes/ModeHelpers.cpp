@@ -1,0 +1,57 @@
+#include "ModeHelpers.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QWidget>
+
+#include <climits>
+
+namespace {
+
+// The number between "延时" and the unit; unreadable text gives 0.
+qint64 WaitNumber(QString text, const QString &unit)
+{
+    text.replace(QStringLiteral("延时"), QStringLiteral(" "));
+    text.replace(unit, QStringLiteral(" "));
+    bool ok = false;
+    const qint64 n = text.trimmed().toLongLong(&ok);
+    return ok ? n : 0;
+}
+
+int ClampToInt(qint64 number, qint64 factor)
+{
+    const qint64 limit = INT_MAX / factor;
+    return int(qBound(-limit, number, limit) * factor);
+}
+
+} // namespace
+
+bool ParseWaitText(QString text, int *ms)
+{
+    if (!text.startsWith(QStringLiteral("延时")))
+        return false;
+    const QString second = QStringLiteral("秒"), minute = QStringLiteral("分");
+    if (text.endsWith(second)) {
+        *ms = ClampToInt(WaitNumber(text, second), 1000);
+        return true;
+    }
+    if (text.endsWith(minute)) {
+        *ms = ClampToInt(WaitNumber(text, minute), 60000);
+        return true;
+    }
+    return false;
+}
+
+void SetButtonColor(QWidget *button, QString hex)
+{
+    button->setStyleSheet(QStringLiteral("background-color:#") + hex);
+}
+
+bool ConfirmWarning(const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("警告"), text, QMessageBox::Ok | QMessageBox::Cancel);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("是"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("否"));
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}

@@ -1,0 +1,366 @@
+#include "SimplePlay.h"
+#include "ui_SimplePlay.h"
+
+#include "AppPaths.h"
+#include "GetEditString.h"
+#include "Log.h"
+#include "ModeHelpers.h"
+#include "MyMessageBox.h"
+#include "SaveTimer.h"
+#include "SelectWaitTimeDialog.h"
+#include "SettingsValues.h"
+#include "XmlFile.h"
+
+#include <QAction>
+#include <QDir>
+#include <QShortcut>
+
+#include <tinyxml.h>
+
+namespace {
+
+const char *const kDefaultRows[] = {
+    "各位同事早上好，我们的超市马上就要开始营业了，请大家做好准备",
+    "欢迎光临Marlowick超市，为感谢新老客户，现推出店庆活动，欢迎选购",
+    "各位同事辛苦了!今天我们的营业时间就要到了，请大家做好准备",
+};
+
+QIcon RowIcon(const QString &text)
+{
+    int ms = 0;
+    return QIcon(ParseWaitText(text, &ms) ? QStringLiteral(":/image/wait.png") : QStringLiteral(":/image/input.jpg"));
+}
+
+int RowId(const QListWidgetItem *item)
+{
+    bool ok = false;
+    const int id = item->data(Qt::UserRole).toInt(&ok);
+    return ok ? id : 0;
+}
+
+bool MusicFollowsBroadcasts()
+{
+    return g_settings.musicStartType == 0;
+}
+
+bool MusicTurnedDown()
+{
+    return g_settings.smallWhenPlaying > 0;
+}
+
+} // namespace
+
+SimplePlay::SimplePlay(int firstRecordIndex, QWidget *parent, Qt::WindowFlags flags)
+    : QWidget(parent, flags), ui(std::make_unique<Ui::SimplePlayClass>()), m_recordIndex(firstRecordIndex),
+      m_saveTimer(new SaveTimer(this))
+{
+    ui->setupUi(this);
+    SetupContextMenu();
+    connect(ui->pushButton_DoPlay, &QPushButton::clicked, this, &SimplePlay::ProcessPlayButton);
+    connect(ui->lineEdit_PlayContent, &QLineEdit::returnPressed, this, &SimplePlay::ProcessPlayButton);
+    connect(ui->pushButton_pause, &QPushButton::clicked, this, &SimplePlay::Pause);
+    connect(ui->listWidget_Record, &QListWidget::itemDoubleClicked, this, &SimplePlay::DblClickRecord);
+    auto *save = new QShortcut(QKeySequence(QStringLiteral("Ctrl+S")), this, nullptr, nullptr, Qt::WindowShortcut);
+    connect(save, &QShortcut::activated, this, &SimplePlay::SaveFile);
+    auto *del = new QShortcut(QKeySequence(Qt::Key_Delete), this, nullptr, nullptr, Qt::WindowShortcut);
+    connect(del, &QShortcut::activated, this, &SimplePlay::DelTmpPlay);
+    connect(m_saveTimer, &QTimer::timeout, this, &SimplePlay::TimerOut);
+    // The loop box is stored with the rows.
+    connect(ui->checkBox_recycle, &QCheckBox::clicked, m_saveTimer, &SaveTimer::Restart);
+
+    SetButtonColor(ui->pushButton_DoPlay, kColorPlain);
+    SetButtonColor(ui->pushButton_pause, kColorPlain);
+
+    // On a fresh account the parents of the data location may be missing too.
+    const QString docDir = AppPaths::DataLocation();
+    if (!QDir(docDir).exists())
+        QDir().mkpath(docDir);
+    PLOG(LOG_INFO, "docDir=%s, rootDir=%s", qPrintable(docDir), qPrintable(QDir(AppPaths::DataDir()).absolutePath()));
+    LoadFile(FilePath());
+}
+
+SimplePlay::~SimplePlay()
+{
+    SaveFile();
+}
+
+QString SimplePlay::FilePath()
+{
+    return QDir(AppPaths::DataDir()).absolutePath() + QStringLiteral("/SimpleMode.xml");
+}
+
+void SimplePlay::SetupContextMenu()
+{
+    struct Entry
+    {
+        const char *text;
+        const char *icon;
+        void (SimplePlay::*slot)();
+    };
+    const Entry entries[] = {
+        {"播放当前行", ":/image/play.png", &SimplePlay::PlaySelect},
+        {"删除选中行", ":/image/del.png", &SimplePlay::DelTmpPlay},
+        {"删除所有行", ":/image/delall.png", &SimplePlay::DelAll},
+        {"插入延时", ":/image/wait.png", &SimplePlay::InsertWait},
+        {"导出到文件", ":/image/export.png", &SimplePlay::ExportToFile},
+    };
+    ui->listWidget_Record->setContextMenuPolicy(Qt::ActionsContextMenu);
+    for (const Entry &entry : entries) {
+        auto *action = new QAction(QIcon(QString::fromUtf8(entry.icon)), QString::fromUtf8(entry.text), this);
+        connect(action, &QAction::triggered, this, entry.slot);
+        ui->listWidget_Record->addAction(action);
+    }
+}
+
+QListWidgetItem *SimplePlay::MakeItem(const QString &text)
+{
+    auto *item = new QListWidgetItem(RowIcon(text), text);
+    item->setData(Qt::UserRole, m_recordIndex++);
+    return item;
+}
+
+void SimplePlay::AddRecord(const QString &text)
+{
+    ui->listWidget_Record->addItem(MakeItem(text));
+    m_saveTimer->Restart();
+}
+
+// A wait row becomes one wait request; a text row the text (reported)
+// followed by an 800 ms gap (not reported).
+void SimplePlay::SendRow(QListWidgetItem *item)
+{
+    const int id = RowId(item);
+    const QString text = item->text().trimmed();
+    int ms = 0;
+    if (ParseWaitText(text, &ms)) {
+        emit OutAudio(id, 1, QString::number(ms), true);
+        return;
+    }
+    if (MusicTurnedDown())
+        emit MusicSmaller();
+    emit OutAudio(id, 0, text + QStringLiteral(", ."), true);
+    emit OutAudio(id, 1, QStringLiteral("800"), false);
+}
+
+void SimplePlay::ProcessPlayButton()
+{
+    if (MusicFollowsBroadcasts())
+        emit PlayMusic();
+    ui->listWidget_Record->setFocus();
+    const QString text = ui->lineEdit_PlayContent->text().trimmed();
+    if (!text.isEmpty()) {
+        AddRecord(text);
+        ui->lineEdit_PlayContent->clear();
+        if (m_playState != Playing)
+            ui->listWidget_Record->setCurrentRow(ui->listWidget_Record->count() - 1);
+    }
+    g_speechInterrupt = false;
+    Play();
+}
+
+bool SimplePlay::Play()
+{
+    QListWidget *list = ui->listWidget_Record;
+    if (list->count() == 0)
+        return false;
+    if (m_playState == Playing) {
+        PLOG(LOG_WARNING, "%s", "is playing now");
+        return true;
+    }
+    PLOG(LOG_DEBUG, "%s", "play");
+    SetButtonColor(ui->pushButton_pause, kColorPlain);
+    if (m_readyForNext) {
+        if (!list->currentItem())
+            list->setCurrentRow(0);
+        SendRow(list->currentItem());
+        emit StartPlay();
+        m_readyForNext = false;
+    }
+    m_playState = Playing;
+    SetButtonColor(ui->pushButton_DoPlay, kColorLit);
+    return true;
+}
+
+bool SimplePlay::Pause()
+{
+    if (MusicFollowsBroadcasts())
+        emit PauseMusic();
+    g_speechInterrupt = true;
+    PLOG(LOG_DEBUG, "%s", "pause");
+    if (m_playState != Playing) {
+        PLOG(LOG_WARNING, "%s", "is not playing, no need to pause");
+        return false;
+    }
+    m_playState = Paused;
+    SetButtonColor(ui->pushButton_pause, kColorLit);
+    SetButtonColor(ui->pushButton_DoPlay, kColorPlain);
+    return true;
+}
+
+void SimplePlay::ActionFinished(int index)
+{
+    m_readyForNext = true;
+    PLOG(LOG_DEBUG, "play finished, index = %x", index);
+    SetButtonColor(ui->pushButton_DoPlay, kColorPlain);
+
+    if (!ui->checkBox_recycle->isChecked()) {
+        m_playState = Stopped;
+    } else if (m_playState != Paused) {
+        m_playState = Stopped;
+        QListWidget *list = ui->listWidget_Record;
+        int last = -1;
+        for (int row = 0; row < list->count() && last < 0; ++row)
+            if (RowId(list->item(row)) == index)
+                last = row;
+        const int next = last >= 0 ? (last + 1) % list->count() : list->currentRow();
+        PLOG(LOG_DEBUG, "last row = %d, next row = %d", last, next);
+        if (MusicTurnedDown())
+            emit MusicNormal();
+        PlayFromRow(next);
+        return;
+    }
+    if (MusicFollowsBroadcasts())
+        emit PauseMusic();
+}
+
+// Tries the rows from the given one on, wrapping around, until one plays.
+void SimplePlay::PlayFromRow(int row)
+{
+    QListWidget *list = ui->listWidget_Record;
+    if (list->count() == 0)
+        return;
+    const int first = row;
+    for (;;) {
+        list->setCurrentRow(row);
+        PLOG(LOG_ERROR, "ready to play row = %d", row);
+        if (Play())
+            return;
+        PLOG(LOG_ERROR, "play failed, row = %d", row);
+        row = (row + 1) % list->count();
+        PLOG(LOG_DEBUG, "try next row = %d", row);
+        if (row == first)
+            return;
+    }
+}
+
+void SimplePlay::PlaySelect()
+{
+    if (!ui->listWidget_Record->currentItem())
+        return;
+    if (m_playState == Playing) {
+        MyMessageBox::ShowNotice(QStringLiteral("温馨提示"), QStringLiteral("正在播放中，请稍候！"));
+        return;
+    }
+    ui->checkBox_recycle->setChecked(false);
+    Play();
+}
+
+void SimplePlay::RemoveRow(int row)
+{
+    std::unique_ptr<QListWidgetItem> item(ui->listWidget_Record->takeItem(row));
+    emit DelRecord(RowId(item.get()));
+    m_saveTimer->Restart();
+}
+
+void SimplePlay::DelTmpPlay()
+{
+    const QList<QListWidgetItem *> selected = ui->listWidget_Record->selectedItems();
+    for (auto it = selected.rbegin(); it != selected.rend(); ++it)
+        RemoveRow(ui->listWidget_Record->row(*it));
+}
+
+void SimplePlay::DelAll()
+{
+    if (!ConfirmWarning(QStringLiteral("请确认是否要删除所有记录？")))
+        return;
+    for (int row = ui->listWidget_Record->count() - 1; row >= 0; --row)
+        RemoveRow(row);
+}
+
+void SimplePlay::ExportToFile()
+{
+    if (ui->listWidget_Record->selectedItems().isEmpty()) {
+        MyMessageBox::ShowNotice(QStringLiteral("温馨提示"), QStringLiteral("请选中需要导出的行！"));
+        return;
+    }
+    MyMessageBox::ShowNotice(QStringLiteral("温馨提示"), QStringLiteral("导出功能将在后续版本中提供。"));
+}
+
+void SimplePlay::DblClickRecord(QListWidgetItem *current)
+{
+    if (!current)
+        return;
+    GetEditString dialog(current->text());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    current->setText(dialog.EditedText());
+    m_saveTimer->Restart();
+}
+
+void SimplePlay::InsertWait()
+{
+    SelectWaitTimeDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QString text = QStringLiteral("延时") + QString::number(dialog.WaitValue()) + dialog.WaitUnit();
+    ui->listWidget_Record->insertItem(ui->listWidget_Record->currentRow() + 1, MakeItem(text));
+    m_saveTimer->Restart();
+}
+
+void SimplePlay::SaveFile()
+{
+    if (g_restorePending)
+        return;
+    const QDir dataDir(AppPaths::DataDir());
+    if (!dataDir.exists() && !QDir().mkpath(dataDir.absolutePath())) {
+        PLOG(LOG_ERROR, "create dir(%s) failed", qPrintable(dataDir.absolutePath()));
+        return;
+    }
+    TiXmlDocument doc;
+    auto *records = new TiXmlElement("records"); // owned by the document once linked
+    doc.LinkEndChild(records);
+    records->SetAttribute("recycle", ui->checkBox_recycle->isChecked() ? "true" : "false");
+    for (int row = 0; row < ui->listWidget_Record->count(); ++row) {
+        auto *record = new TiXmlElement("record");
+        records->LinkEndChild(record);
+        record->LinkEndChild(new TiXmlText(ui->listWidget_Record->item(row)->text().toLocal8Bit().constData()));
+    }
+    if (!XmlFile::Write(doc, FilePath()))
+        PLOG(LOG_ERROR, "write config file(%s) failed", qPrintable(FilePath()));
+}
+
+void SimplePlay::TimerOut()
+{
+    SaveFile();
+}
+
+void SimplePlay::LoadFile(const QString &path)
+{
+    ui->listWidget_Record->clear();
+    PLOG(LOG_INFO, "load word plan from file(%s)", qPrintable(path));
+    TiXmlDocument doc;
+    switch (XmlFile::Read(path, &doc)) {
+    case XmlFile::ReadResult::Missing:
+        for (const char *row : kDefaultRows)
+            AddRecord(QString::fromUtf8(row));
+        return;
+    case XmlFile::ReadResult::ParseError:
+        PLOG(LOG_ERROR, "%s", "parse SimpleMode.xml file failed");
+        return;
+    case XmlFile::ReadResult::Ok:
+        break;
+    }
+    const TiXmlElement *root = doc.FirstChildElement();
+    if (!root) {
+        PLOG(LOG_ERROR, "%s", "no records");
+        return;
+    }
+    const char *recycle = root->Attribute("recycle");
+    if (recycle && QString::fromLatin1(recycle).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+        ui->checkBox_recycle->setChecked(true);
+    // Rows are added in one go; the list repaints once.
+    ui->listWidget_Record->setUpdatesEnabled(false);
+    for (const TiXmlElement *e = root->FirstChildElement(); e; e = e->NextSiblingElement())
+        AddRecord(XmlFile::ElementText(e));
+    ui->listWidget_Record->setUpdatesEnabled(true);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+class QListWidgetItem;
+class SaveTimer;
+namespace Ui {
+class SimplePlayClass;
+}
+
+// Word mode: a list of texts and waits, read once or round and round
+// through the speech worker; the worker's finish reports step the list.
+class SimplePlay : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum PlayState { Stopped = 0, Playing = 1, Paused = 2 };
+
+    explicit SimplePlay(int firstRecordIndex, QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    ~SimplePlay() override;
+
+    // Replaces the list with the rows of a word-mode file.
+    void LoadFile(const QString &path);
+    void AddRecord(const QString &text);
+    static QString FilePath();
+    int PlayState() const { return m_playState; }
+
+signals:
+    void OutAudio(int index, int type, QString content, bool needFinisheReport);
+    void DelRecord(int index);
+    void StartPlay();
+    void PlayMusic();
+    void PauseMusic();
+    void MusicSmaller();
+    void MusicNormal();
+
+public slots:
+    void ProcessPlayButton();
+    bool Pause();
+    bool Play();
+    void PlaySelect();
+    void DelTmpPlay();
+    void DelAll();
+    void ExportToFile();
+    void DblClickRecord(QListWidgetItem *current);
+    void ActionFinished(int index);
+    void InsertWait();
+    void SaveFile();
+    void TimerOut();
+
+private:
+    void SetupContextMenu();
+    QListWidgetItem *MakeItem(const QString &text);
+    void SendRow(QListWidgetItem *item);
+    void PlayFromRow(int row);
+    void RemoveRow(int row);
+
+    std::unique_ptr<Ui::SimplePlayClass> ui;
+    int m_recordIndex;
+    int m_playState = Stopped;
+    bool m_readyForNext = true;
+    SaveTimer *m_saveTimer;
+};
