@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+// Answers the next modal dialog a call opens: once it is up, hands it to
+// the answer (which fills it in and accepts or rejects it).
+inline void AnswerNextDialog(std::function<void(QWidget *)> answer)
+{
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [answer, poll] {
+        if (QWidget *dialog = QApplication::activeModalWidget())
+            answer(dialog);
+        else
+            QTimer::singleShot(10, *poll);
+    };
+    QTimer::singleShot(0, *poll);
+}

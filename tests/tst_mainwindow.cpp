@@ -1,0 +1,121 @@
+#include "AppPaths.h"
+#include "Parlivo.h"
+#include "SettingsValues.h"
+#include "SimplePlay.h"
+#include "Speake.h"
+#include "SpeechCache.h"
+#include "TestEnvironment.h"
+
+#include <QCheckBox>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Parlivo> m_window;
+
+    QTabWidget *Tabs() const { return m_window->findChild<QTabWidget *>("tabWidget"); }
+
+private slots:
+    void initTestCase()
+    {
+        IsolateUserDirs();
+        QVERIFY(QDir::setCurrent(IsolateUserDirs().path()));
+        const QByteArray rows = "<records recycle=\"true\"><record>甲</record><record>乙</record></records>";
+        QDir().mkpath(AppPaths::DataDir());
+        QFile file(SimplePlay::FilePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(rows);
+        file.close();
+        m_window = std::make_unique<Parlivo>();
+    }
+    void cleanupTestCase() { m_window.reset(); }
+
+    void tabsAndTitle()
+    {
+        QTabWidget *tabs = Tabs();
+        QCOMPARE(m_window->centralWidget(), tabs);
+        QCOMPARE(tabs->count(), 4);
+        QCOMPARE(tabs->tabText(0), QStringLiteral("文字"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("报价"));
+        QCOMPARE(tabs->tabText(2), QStringLiteral("定时"));
+        QCOMPARE(tabs->tabText(3), QStringLiteral("设置"));
+        QCOMPARE(tabs->widget(0), m_window->WordMode());
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(!tabs->tabIcon(i).isNull());
+        QCOMPARE(tabs->currentIndex(), 1);
+        QVERIFY(m_window->windowTitle().contains("V1.7"));
+        QVERIFY(Parlivo::AboutText().contains("1.7"));
+    }
+
+    void placementAndTabWidths()
+    {
+        QCOMPARE(Parlivo::StartGeometry(QRect(0, 0, 1920, 1040), 384), QRect(768, 30, 384, 990));
+        QCOMPARE(Parlivo::StartGeometry(QRect(0, 0, 1023, 700), 384).left(), 319);
+        m_window->resize(403, 500);
+        m_window->show();
+        QTRY_COMPARE(Tabs()->width(), 403);
+        QCOMPARE(Tabs()->styleSheet(), QStringLiteral("QTabBar::tab{width:100}"));
+    }
+
+    // Typing a text and pressing Return: the real worker synthesizes it into
+    // the cache under the MD5 of the text + ", .", speaks it and reports,
+    // and the report moves the loop to the next row.
+    void typedTextIsSpokenAndTheLoopMovesOn()
+    {
+        SimplePlay *word = m_window->WordMode();
+        Tabs()->setCurrentIndex(0);
+        auto *list = word->findChild<QListWidget *>("listWidget_Record");
+        auto *edit = word->findChild<QLineEdit *>("lineEdit_PlayContent");
+        QVERIFY(word->findChild<QCheckBox *>("checkBox_recycle")->isChecked());
+        QSignalSpy reports(m_window->Worker(), &Speake::ActionFinished);
+        QSignalSpy out(word, &SimplePlay::OutAudio);
+
+        edit->setText(QStringLiteral("欢迎光临"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(list->currentRow(), 2);
+
+        const QByteArray md5 = QCryptographicHash::hash(QByteArray("欢迎光临, ."), QCryptographicHash::Md5).toHex();
+        const QString wav = AppPaths::SpeechCacheDir() + QString::fromLatin1(md5) + ".wav";
+        QCOMPARE(SpeechCache::PathFor(QStringLiteral("欢迎光临, .")), wav);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(wav), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 10000);
+        // The loop wraps to the first row and sends it on.
+        QTRY_COMPARE(list->currentRow(), 0);
+        QCOMPARE(out.at(out.size() - 2).at(2).toString(), QStringLiteral("甲, ."));
+        word->Pause();
+    }
+
+    void reportsRoutedByRange()
+    {
+        QSignalSpy word(m_window.get(), &Parlivo::SimplePlayActionFinished);
+        QSignalSpy price(m_window.get(), &Parlivo::PriceModeActionFinished);
+        QSignalSpy timer(m_window.get(), &Parlivo::TimerModeActionFinished);
+        for (int index : {5, 0x1000005, 0x2000005, 0x3000000, -1, 0xFFFFFF, 0x1FFFFFF, 0x2FFFFFF})
+            m_window->ActionFinished(index);
+        auto indexes = [](const QSignalSpy &spy) {
+            QList<int> out;
+            for (const QList<QVariant> &a : spy)
+                out << a.at(0).toInt();
+            return out;
+        };
+        QCOMPARE(indexes(word), QList<int>({5, -1, 0xFFFFFF}));
+        QCOMPARE(indexes(price), QList<int>({0x1000005, 0x1FFFFFF}));
+        QCOMPARE(indexes(timer), QList<int>({0x2000005, 0x2FFFFFF}));
+        m_window->WordMode()->Pause(); // the word-mode reports restarted its loop
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
