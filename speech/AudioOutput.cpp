@@ -2,10 +2,10 @@
 
 #include "Log.h"
 
+#include <QMutex>
+
 #include <SDL.h>
 #include <SDL_mixer.h>
-
-#include <mutex>
 
 namespace {
 
@@ -14,7 +14,11 @@ constexpr int kChannels = 2;
 constexpr int kChunkFrames = 1024;
 constexpr int kMixChannels = 8;
 
+QMutex g_mutex;
 bool g_open = false;
+bool g_fellBack = false; // no real device: stay on the dummy driver
+int g_generation = 0;
+int g_lastFormat[3] = {};
 
 bool OpenWithDriver(const char *driver)
 {
@@ -27,21 +31,36 @@ bool OpenWithDriver(const char *driver)
     return true;
 }
 
+void NoteFormat()
+{
+    int format[3] = {};
+    Uint16 sdlFormat = 0;
+    Mix_QuerySpec(&format[0], &sdlFormat, &format[2]);
+    format[1] = sdlFormat;
+    if (!std::equal(format, format + 3, g_lastFormat)) {
+        std::copy(format, format + 3, g_lastFormat);
+        ++g_generation;
+    }
+}
+
 bool OpenDevice()
 {
     if (SDL_WasInit(SDL_INIT_AUDIO) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         PLOG(LOG_WARNING, "SDL audio init: %s", SDL_GetError());
-    SDL_AudioQuit(); // let OpenWithDriver choose the driver
-    if (!OpenWithDriver(nullptr)) {
-        PLOG(LOG_WARNING, "no sound device (%s), playing silently on the dummy driver", SDL_GetError());
+    SDL_AudioQuit(); // OpenWithDriver chooses the driver
+    if (g_fellBack || !OpenWithDriver(nullptr)) {
+        if (!g_fellBack)
+            PLOG(LOG_WARNING, "no sound device (%s), playing silently on the dummy driver", SDL_GetError());
         if (!OpenWithDriver("dummy")) {
             PLOG(LOG_ERROR, "dummy audio driver failed: %s", SDL_GetError());
             return false;
         }
+        g_fellBack = true;
     }
     Mix_AllocateChannels(kMixChannels);
     Mix_ReserveChannels(AudioOutput::kSpeechChannel + 1);
-    PLOG(LOG_INFO, "audio output on driver %s", SDL_GetCurrentAudioDriver());
+    NoteFormat();
+    PLOG(LOG_DEBUG, "audio output on driver %s", SDL_GetCurrentAudioDriver());
     return true;
 }
 
@@ -49,13 +68,37 @@ bool OpenDevice()
 
 bool AudioOutput::Open()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { g_open = OpenDevice(); });
+    QMutexLocker lock(&g_mutex);
+    if (!g_open)
+        g_open = OpenDevice();
     return g_open;
+}
+
+void AudioOutput::CloseIfIdle()
+{
+    QMutexLocker lock(&g_mutex);
+    if (!g_open || Mix_Playing(-1) > 0 || Mix_PlayingMusic() || Mix_PausedMusic())
+        return;
+    Mix_CloseAudio();
+    SDL_AudioQuit();
+    g_open = false;
+}
+
+bool AudioOutput::IsOpen()
+{
+    QMutexLocker lock(&g_mutex);
+    return g_open;
+}
+
+int AudioOutput::FormatGeneration()
+{
+    QMutexLocker lock(&g_mutex);
+    return g_generation;
 }
 
 const char *AudioOutput::DriverName()
 {
+    QMutexLocker lock(&g_mutex);
     const char *name = g_open ? SDL_GetCurrentAudioDriver() : nullptr;
     return name ? name : "";
 }

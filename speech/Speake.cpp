@@ -53,8 +53,17 @@ void Speake::DeleteRecord(int index)
 bool Speake::TakeNext(SpeechRequest *request)
 {
     QMutexLocker lock(&m_queueMutex);
-    while (m_queue.empty() && m_running)
-        m_queued.wait(&m_queueMutex);
+    bool deviceReleased = m_deviceReleaseMs < 0;
+    while (m_queue.empty() && m_running) {
+        if (deviceReleased) {
+            m_queued.wait(&m_queueMutex);
+        } else if (!m_queued.wait(&m_queueMutex, QDeadlineTimer(m_deviceReleaseMs.load()))) {
+            lock.unlock();
+            AudioOutput::CloseIfIdle();
+            lock.relock();
+            deviceReleased = true;
+        }
+    }
     if (m_queue.empty())
         return false;
     *request = std::move(m_queue.front());

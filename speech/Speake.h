@@ -23,6 +23,9 @@ public:
 
     // Ends the loop after the request in hand; a wait or playback in hand is cut.
     void Stop();
+    // How long the worker sits idle before it lets the sound device go
+    // (reopened for the next request); negative: never.
+    void SetDeviceReleaseMs(int ms) { m_deviceReleaseMs = ms; }
 
 public slots:
     void SpeakAudio(int index, int type, QString content, bool needFinisheReport);
@@ -48,4 +51,5 @@ private:
     QWaitCondition m_queued;
     std::atomic<bool> m_running{true};
     std::atomic<bool> m_stopRequested{false};
+    std::atomic<int> m_deviceReleaseMs{1000};
 };

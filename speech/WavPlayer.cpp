@@ -1,25 +1,25 @@
 #include "WavPlayer.h"
 
 #include "AudioOutput.h"
+#include "ChunkCache.h"
 #include "Log.h"
 #include "SettingsValues.h"
 #include "WavFile.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMutex>
 #include <QThread>
 
 #include <SDL_mixer.h>
 
-#include <memory>
 
 namespace {
 
-struct ChunkDeleter
-{
-    void operator()(Mix_Chunk *chunk) const { Mix_FreeChunk(chunk); }
-};
-using ChunkPtr = std::unique_ptr<Mix_Chunk, ChunkDeleter>;
+// One speech channel, so one playback at a time; the lock also keeps a
+// chunk in the cache until the channel playing it has been halted.
+QMutex g_playMutex;
+ChunkCache g_chunks;
 
 bool Interrupted(const std::atomic<bool> *abort)
 {
@@ -50,17 +50,15 @@ bool WavPlayer::PlayWav(const QString &path, const std::atomic<bool> *abort)
         return QFile(path).open(QIODevice::ReadOnly);
     }
 
+    QMutexLocker lock(&g_playMutex);
     AudioOutput::Open();
-    ChunkPtr chunk(Mix_LoadWAV(path.toLocal8Bit().constData()));
-    if (!chunk)
-        PLOG(LOG_WARNING, "load %s: %s", qPrintable(path), Mix_GetError());
-    else if (Mix_PlayChannel(AudioOutput::kSpeechChannel, chunk.get(), 0) < 0)
+    Mix_Chunk *chunk = g_chunks.Get(path);
+    if (chunk && Mix_PlayChannel(AudioOutput::kSpeechChannel, chunk, 0) < 0)
         PLOG(LOG_WARNING, "play %s: %s", qPrintable(path), Mix_GetError());
 
     // The announcement keeps its length even when the sound could not start,
     // so the modes' timing is the same with or without a device.
     WaitUnlessInterrupted(info.DurationMs() + kTailMs, abort);
-    // The chunk must not be freed while the mixer still reads it.
     Mix_HaltChannel(AudioOutput::kSpeechChannel);
     return true;
 }

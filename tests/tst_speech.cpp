@@ -1,4 +1,7 @@
 #include "AppPaths.h"
+#include "AudioOutput.h"
+#include "ChunkCache.h"
+#include "Speake.h"
 #include "CloudEngine.h"
 #include "SettingsValues.h"
 #include "SpeechCache.h"
@@ -17,6 +20,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <SDL_mixer.h>
 #include <utime.h>
 
 namespace {
@@ -264,6 +268,49 @@ private slots:
         QVERIFY(WavPlayer::PlayWav(path));
         QVERIFY(clock.elapsed() < 50);
         QVERIFY(g_speechInterrupt); // the player leaves the flag to its caller
+    }
+
+    void convertedAudioFollowsTheFile()
+    {
+        QVERIFY(AudioOutput::Open());
+        const QString path = m_work + "/replaced.wav";
+        ChunkCache cache;
+        WriteFile(path, WavFile::Header(3200) + QByteArray(3200, '\0'));
+        const QByteArray silent(reinterpret_cast<const char *>(cache.Get(path)->abuf), 64);
+        QVERIFY(cache.Get(path) == cache.Get(path));
+        // Same path and size, new contents: converted afresh.
+        QTest::qWait(20);
+        WriteFile(path, WavFile::Header(3200) + QByteArray(3200, '\x40'));
+        const QByteArray loud(reinterpret_cast<const char *>(cache.Get(path)->abuf), 64);
+        QVERIFY(silent != loud);
+        QCOMPARE(cache.Size(), 1);
+        for (int i = 0; i < ChunkCache::kMaxEntries + 4; ++i) {
+            const QString other = m_work + QString("/chunk%1.wav").arg(i);
+            WriteFile(other, WavFile::Header(320) + QByteArray(320, '\0'));
+            QVERIFY(cache.Get(other));
+        }
+        QCOMPARE(cache.Size(), ChunkCache::kMaxEntries);
+        QVERIFY(!cache.Get(m_work + "/missing.wav"));
+    }
+
+    void idleWorkerReleasesTheDevice()
+    {
+        Speake worker;
+        worker.SetDeviceReleaseMs(100);
+        QSignalSpy spy(&worker, &Speake::ActionFinished);
+        worker.start();
+        const QString text = QStringLiteral("设备");
+        WriteFile(SpeechCache::PathFor(text), WavFile::Header(3200) + QByteArray(3200, '\0'));
+        worker.SpeakAudio(1, 0, text, true);
+        QVERIFY(spy.wait(3000));
+        QVERIFY(AudioOutput::IsOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(!AudioOutput::IsOpen(), 2000);
+        // The next request opens it again and is heard in full.
+        QElapsedTimer clock;
+        clock.start();
+        worker.SpeakAudio(2, 0, text, true);
+        QVERIFY(spy.wait(3000));
+        QVERIFY(clock.elapsed() >= 900);
     }
 
     void playerRejectsBrokenFiles()

@@ -76,6 +76,8 @@ private slots:
         CacheTone("short", 100);
         CacheTone("long", 2000);
         m_worker = std::make_unique<Speake>();
+        // Reopening the disk driver would restart its file mid-test.
+        m_worker->SetDeviceReleaseMs(-1);
         m_worker->start();
     }
     void init()
