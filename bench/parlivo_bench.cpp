@@ -10,9 +10,11 @@
 #include "Speake.h"
 #include "SpeechCache.h"
 #include "TTS.h"
+#include "SimplePlay.h"
 #include "WavFile.h"
+#include "WindowFigures.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -310,7 +312,10 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER"))
         qputenv("SDL_AUDIODRIVER", "dummy");
-    QCoreApplication app(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc > 1 && qstrcmp(argv[1], "--startup-child") == 0)
+        return WindowFigures::StartupChild();
+    QApplication app(argc, argv);
     const Sandbox sandbox;
     if (!sandbox.Prepare() || TTS::Init() != 0) {
         qCritical("no temporary folders or no local speech engine");
@@ -332,5 +337,12 @@ int main(int argc, char **argv)
     PrintFigure("synth_rtf", SynthesisRealTimeFactor(sandbox), "ratio", 4);
     PrintFigure("idle_cpu_percent", IdleCpuPercent(), "%", 3);
     PrintFigure("cloud_engine_ms", CloudEngineMs(sandbox), "ms", 1);
+
+    const WindowFigures::Startup startup = WindowFigures::StartupFigures(QCoreApplication::applicationFilePath());
+    PrintFigure("startup_ms", startup.ms, "ms", 1);
+    PrintFigure("rss_mb", startup.rssMb, "MB", 1);
+    const WindowFigures::WordListMs wordList = WindowFigures::WordList10k(SimplePlay::FilePath());
+    PrintFigure("word_load_10k_ms", wordList.load, "ms", 1);
+    PrintFigure("word_save_10k_ms", wordList.save, "ms", 1);
     return 0;
 }

@@ -25,10 +25,13 @@ const char *const kDefaultRows[] = {
     "各位同事辛苦了!今天我们的营业时间就要到了，请大家做好准备",
 };
 
+// Every row shares one of two icons, so a long list loads its images once.
 QIcon RowIcon(const QString &text)
 {
+    static const QIcon wait(QStringLiteral(":/image/wait.png"));
+    static const QIcon input(QStringLiteral(":/image/input.jpg"));
     int ms = 0;
-    return QIcon(ParseWaitText(text, &ms) ? QStringLiteral(":/image/wait.png") : QStringLiteral(":/image/input.jpg"));
+    return ParseWaitText(text, &ms) ? wait : input;
 }
 
 int RowId(const QListWidgetItem *item)

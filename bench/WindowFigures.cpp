@@ -1,0 +1,108 @@
+#include "WindowFigures.h"
+
+#include "Parlivo.h"
+#include "SettingsValues.h"
+#include "SimplePlay.h"
+#include "Startup.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScreen>
+#include <QWindow>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kRows = 10000;
+
+void WriteWordList(const QString &path)
+{
+    QByteArray xml = "<records recycle=\"true\">\n";
+    for (int i = 0; i < kRows; ++i)
+        xml += "    <record>第" + QByteArray::number(i) + "条：西瓜1块9毛8一斤，欢迎选购</record>\n";
+    xml += "</records>\n";
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(xml);
+}
+
+// Lets the window system show and paint the widget.
+void WaitUntilShown(QWidget &widget)
+{
+    widget.show();
+    while (!widget.windowHandle() || !widget.windowHandle()->isExposed())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QCoreApplication::processEvents();
+}
+
+long ResidentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+} // namespace
+
+WindowFigures::WordListMs WindowFigures::WordList10k(const QString &dataFile)
+{
+    WriteWordList(dataFile);
+    WordListMs figures;
+    QElapsedTimer clock;
+    clock.start();
+    {
+        SimplePlay mode(0);
+        WaitUntilShown(mode);
+        figures.load = clock.nsecsElapsed() / 1e6;
+        clock.restart();
+        mode.SaveFile();
+        figures.save = clock.nsecsElapsed() / 1e6;
+        g_restorePending = true; // no second save on the way out
+    }
+    g_restorePending = false;
+    return figures;
+}
+
+int WindowFigures::StartupChild()
+{
+    int argc = 1;
+    char name[] = "parlivo";
+    char *argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    PrepareApplication(app);
+    Parlivo window;
+    window.setGeometry(Parlivo::StartGeometry(app.primaryScreen()->availableGeometry(), window.width()));
+    WaitUntilShown(window);
+    std::printf("shown %ld\n", ResidentKb());
+    std::fflush(stdout);
+    return 0;
+}
+
+WindowFigures::Startup WindowFigures::StartupFigures(const QString &program)
+{
+    Startup figures;
+    QProcess child;
+    QElapsedTimer clock;
+    clock.start();
+    child.start(program, {QStringLiteral("--startup-child")});
+    while (child.waitForReadyRead(10000)) {
+        const QByteArray line = child.readLine();
+        if (line.startsWith("shown ")) {
+            figures.ms = clock.nsecsElapsed() / 1e6;
+            figures.rssMb = line.mid(6).trimmed().toDouble() / 1024.0;
+            break;
+        }
+    }
+    child.waitForFinished(10000);
+    return figures;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// Figures of the window and word mode; they need a QApplication (offscreen).
+namespace WindowFigures {
+// Loading and showing a word mode list of 10,000 rows, and saving it.
+struct WordListMs
+{
+    double load = 0;
+    double save = 0;
+};
+WordListMs WordList10k(const QString &dataFile);
+
+// Runs in a child process started by StartupFigures: builds the main
+// window, shows it and prints "shown <rss kB>" on stdout.
+int StartupChild();
+struct Startup
+{
+    double ms = -1;   // process start to window shown
+    double rssMb = -1; // resident memory once shown
+};
+// Starts this program again with the argument "--startup-child".
+Startup StartupFigures(const QString &program);
+}
