@@ -255,6 +255,11 @@ void SimplePlay::PlaySelect()
         return;
     }
     ui->checkBox_recycle->setChecked(false);
+    // A pause made while nothing played leaves the interrupt flag set, and
+    // the row would be cut before a sound. With no row of this mode left in
+    // the worker, the flag can only be stale: clear it.
+    if (m_readyForNext)
+        g_speechInterrupt = false;
     Play();
 }
 

@@ -245,6 +245,25 @@ private slots:
         QCOMPARE(Requests(out).at(4).content, QStringLiteral("丙, ."));
     }
 
+    void playSelectAfterAnIdlePause()
+    {
+        LoadRows({"甲", "乙"}, true);
+        QSignalSpy out(m_mode.get(), &SimplePlay::OutAudio);
+        QVERIFY(!m_mode->Pause()); // nothing played, yet the flag is set
+        QVERIFY(g_speechInterrupt);
+        List()->setCurrentRow(1);
+        m_mode->PlaySelect();
+        QVERIFY(!g_speechInterrupt);
+        QVERIFY(!Loop()->isChecked());
+        QCOMPARE(Requests(out).value(0).content, QStringLiteral("乙, ."));
+
+        // While its row is still out in the worker, the flag is left alone.
+        QVERIFY(m_mode->Pause());
+        m_mode->PlaySelect();
+        QVERIFY(g_speechInterrupt);
+        QCOMPARE(out.size(), 2);
+    }
+
     void reportForDeletedRows()
     {
         LoadRows({"甲", "乙", "丙"}, true);
