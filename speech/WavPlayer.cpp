@@ -13,7 +13,6 @@
 
 #include <SDL_mixer.h>
 
-
 namespace {
 
 // One speech channel, so one playback at a time; the lock also keeps a
