@@ -206,17 +206,6 @@ std::optional<double> StartLatencySample(Worker &worker, const QString &text)
     return Milliseconds(*started - requested);
 }
 
-std::vector<double> StartLatencies(Worker &worker, const QString &text)
-{
-    std::vector<double> samples;
-    for (int i = 0; i < kWarmUpSamples + kLatencySamples; ++i) {
-        const std::optional<double> ms = StartLatencySample(worker, text);
-        if (ms && i >= kWarmUpSamples)
-            samples.push_back(*ms);
-    }
-    return samples;
-}
-
 // A cached text is cut at a random point of its first 150 ms; from setting
 // the flag to the channel falling silent.
 std::optional<double> InterruptLatencySample(Worker &worker, const QString &text)
@@ -236,11 +225,14 @@ std::optional<double> InterruptLatencySample(Worker &worker, const QString &text
     return worker.Settle() ? latency : std::nullopt;
 }
 
-std::vector<double> InterruptLatencies(Worker &worker, const QString &text)
+using LatencySample = std::optional<double> (*)(Worker &, const QString &);
+
+// Runs a sample function kWarmUpSamples times unrecorded, then kLatencySamples times.
+std::vector<double> Latencies(LatencySample sample, Worker &worker, const QString &text)
 {
     std::vector<double> samples;
     for (int i = 0; i < kWarmUpSamples + kLatencySamples; ++i) {
-        const std::optional<double> ms = InterruptLatencySample(worker, text);
+        const std::optional<double> ms = sample(worker, text);
         if (ms && i >= kWarmUpSamples)
             samples.push_back(*ms);
     }
@@ -332,8 +324,8 @@ int main(int argc, char **argv)
         qCritical("the speech worker did not start");
         return 1;
     }
-    PrintPercentiles("start_latency_p50", "start_latency_p99", StartLatencies(worker, announcement));
-    PrintPercentiles("interrupt_latency_p50", "interrupt_latency_p99", InterruptLatencies(worker, announcement));
+    PrintPercentiles("start_latency_p50", "start_latency_p99", Latencies(StartLatencySample, worker, announcement));
+    PrintPercentiles("interrupt_latency_p50", "interrupt_latency_p99", Latencies(InterruptLatencySample, worker, announcement));
     PrintFigure("synth_rtf", SynthesisRealTimeFactor(sandbox), "ratio", 4);
     PrintFigure("idle_cpu_percent", IdleCpuPercent(), "%", 3);
     PrintFigure("cloud_engine_ms", CloudEngineMs(sandbox), "ms", 1);

@@ -95,10 +95,3 @@ int AudioOutput::FormatGeneration()
     QMutexLocker lock(&g_mutex);
     return g_generation;
 }
-
-const char *AudioOutput::DriverName()
-{
-    QMutexLocker lock(&g_mutex);
-    const char *name = g_open ? SDL_GetCurrentAudioDriver() : nullptr;
-    return name ? name : "";
-}

@@ -16,6 +16,4 @@ bool IsOpen();
 // Changes whenever the device is reopened with another sample format, so
 // that audio converted for the old one is not played on the new one.
 int FormatGeneration();
-// Name of the SDL audio driver in use, empty while closed.
-const char *DriverName();
 }
