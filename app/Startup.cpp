@@ -1,9 +1,15 @@
 #include "Startup.h"
 
+#include "Log.h"
+#include "PendingSaves.h"
+
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QSocketNotifier>
+#include <QTranslator>
 
 #include <csignal>
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,8 +23,9 @@ void OnTerminate(int)
     [[maybe_unused]] const ssize_t n = write(g_signalPipe[0], &byte, 1);
 }
 
-// SIGTERM (log-out, shutdown) and SIGINT end the event loop like closing the
-// window does, so the modes save their lists on the way out.
+// SIGTERM (log-out, shutdown), SIGINT and SIGHUP (the terminal or session
+// went away) end the event loop like closing the window does, so the modes
+// save their lists on the way out.
 void QuitOnTerminateSignals(QApplication &app)
 {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
@@ -27,6 +34,7 @@ void QuitOnTerminateSignals(QApplication &app)
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t n = read(g_signalPipe[1], &byte, 1);
+        PLOG(LOG_INFO, "%s", "shutdown signal: closing");
         QCoreApplication::quit();
     });
     struct sigaction action {};
@@ -35,6 +43,25 @@ void QuitOnTerminateSignals(QApplication &app)
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+// Qt ends the process with exit() when the display connection breaks; the
+// window is never torn down then, so the lists are saved from here.
+void SaveListsAtExit()
+{
+    std::atexit([] { PendingSaves::SaveAllNow(); });
+}
+
+// Qt's own texts (standard buttons, the input fields' menu) in Chinese.
+void InstallQtTranslation(QApplication &app)
+{
+    auto *translator = new QTranslator(&app);
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), dir))
+        app.installTranslator(translator);
+    else
+        PLOG(LOG_WARNING, "no Qt translation qtbase_zh_CN in %s", qPrintable(dir));
 }
 
 } // namespace
@@ -44,5 +71,7 @@ void PrepareApplication(QApplication &app)
     QCoreApplication::addLibraryPath(QStringLiteral("./plugins"));
     QCoreApplication::setApplicationName(QStringLiteral("Parlivo"));
     Q_INIT_RESOURCE(resources);
+    InstallQtTranslation(app);
     QuitOnTerminateSignals(app);
+    SaveListsAtExit();
 }

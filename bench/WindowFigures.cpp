@@ -41,7 +41,9 @@ void WaitUntilShown(QWidget &widget)
     QCoreApplication::processEvents();
 }
 
-long ResidentKb()
+} // namespace
+
+long WindowFigures::ResidentKb()
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
@@ -51,8 +53,6 @@ long ResidentKb()
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
 }
-
-} // namespace
 
 WindowFigures::WordListMs WindowFigures::WordList10k(const QString &dataFile)
 {

@@ -4,6 +4,9 @@
 
 // Figures of the window and word mode; they need a QApplication (offscreen).
 namespace WindowFigures {
+// This process's resident memory in kB (VmRSS); -1 when unknown.
+long ResidentKb();
+
 // Loading and showing a word mode list of 10,000 rows, and saving it.
 struct WordListMs
 {

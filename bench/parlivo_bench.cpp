@@ -6,6 +6,7 @@
 #include "AudioOutput.h"
 #include "CloudEngine.h"
 #include "Log.h"
+#include "LongTextFigures.h"
 #include "SettingsValues.h"
 #include "Speake.h"
 #include "SpeechCache.h"
@@ -329,6 +330,8 @@ int main(int argc, char **argv)
     PrintFigure("synth_rtf", SynthesisRealTimeFactor(sandbox), "ratio", 4);
     PrintFigure("idle_cpu_percent", IdleCpuPercent(), "%", 3);
     PrintFigure("cloud_engine_ms", CloudEngineMs(sandbox), "ms", 1);
+    PrintFigure("long_text_play_rss_mb", LongTextFigures::PlayRssMb(), "MB", 1);
+    PrintFigure("quit_during_synthesis_ms", LongTextFigures::QuitDuringSynthesisMs(), "ms", 1);
 
     const WindowFigures::Startup startup = WindowFigures::StartupFigures(QCoreApplication::applicationFilePath());
     PrintFigure("startup_ms", startup.ms, "ms", 1);

@@ -5,11 +5,14 @@
 
 #include <memory>
 
+class QLabel;
+
 namespace Ui {
 class DialogGetEditString;
 }
 
-// A top-level editor for one piece of text: 保存 accepts, 放弃 or the
+// A top-level editor for one piece of plain text, at most kMaxTextLength
+// characters: 保存 accepts, 放弃 or the
 // window's close button rejects. Run it with exec() and read EditedText()
 // when the result is Accepted.
 class GetEditString : public QDialog
@@ -25,6 +28,13 @@ public:
     // The edited text as plain text, leading and trailing blanks removed.
     QString EditedText() const;
 
+private slots:
+    // Cuts the text to the modes' maximum length and shows the count.
+    void KeepWithinLimit();
+
 private:
+    QLabel *m_count = nullptr;
+    QString m_original; // the row's text as given
+    QString m_shown;    // the same as the editor holds it
     std::unique_ptr<Ui::DialogGetEditString> ui;
 };

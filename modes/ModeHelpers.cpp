@@ -1,5 +1,6 @@
 #include "ModeHelpers.h"
 
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWidget>
@@ -52,6 +53,22 @@ bool ConfirmWarning(const QString &text)
     QMessageBox box(QMessageBox::Warning, QStringLiteral("警告"), text, QMessageBox::Ok | QMessageBox::Cancel);
     box.button(QMessageBox::Ok)->setText(QStringLiteral("是"));
     box.button(QMessageBox::Cancel)->setText(QStringLiteral("否"));
+    box.setDefaultButton(QMessageBox::Cancel);
     box.setEscapeButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Ok;
+}
+
+QString LimitTextLength(const QString &text)
+{
+    if (text.size() <= kMaxTextLength)
+        return text;
+    int length = kMaxTextLength;
+    if (text.at(length - 1).isHighSurrogate())
+        --length;
+    return text.left(length);
+}
+
+void SelectOnlyRow(QListWidget *list, int row)
+{
+    list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
 }

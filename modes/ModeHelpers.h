@@ -2,7 +2,15 @@
 
 #include <QString>
 
+class QListWidget;
 class QWidget;
+
+// The longest row text the modes take: a few minutes of speech, far above
+// any shop announcement, and short enough that synthesis and playback stay
+// quick and small. Longer texts are cut to it.
+constexpr int kMaxTextLength = 2000;
+// The text cut to kMaxTextLength characters (never inside a surrogate pair).
+QString LimitTextLength(const QString &text);
 
 // Button colours of the list modes: the button of the current state is lit.
 inline const QString kColorLit = QStringLiteral("00FF00");
@@ -13,5 +21,9 @@ inline const QString kColorPlain = QStringLiteral("DFF7F3");
 bool ParseWaitText(QString text, int *ms);
 // Sets the button's background to "#" + six hex digits.
 void SetButtonColor(QWidget *button, QString hex);
-// A parentless warning with "是"/"否"; true only when "是" was chosen.
+// A parentless warning with "是"/"否", "否" the default (Enter and Esc
+// answer no); true only when "是" was chosen.
 bool ConfirmWarning(const QString &text);
+// Makes row the current row and the only selected one. A list with
+// contiguous selection would otherwise add the row to the old selection.
+void SelectOnlyRow(QListWidget *list, int row);

@@ -1,6 +1,10 @@
 #include "MyMessageBox.h"
 #include "ui_MyMessageBox.h"
 
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMainWindow>
+
 MyMessageBox::MyMessageBox(QString title, QString text, QWidget *parent, Qt::WindowFlags flags)
     : QWidget(nullptr), ui(std::make_unique<Ui::MyMessageBoxClass>())
 {
@@ -19,7 +23,33 @@ MyMessageBox::~MyMessageBox() = default;
 void MyMessageBox::ShowNotice(const QString &title, const QString &text)
 {
     // Deleted by WA_DeleteOnClose when the user closes it.
-    (new MyMessageBox(title, text))->show();
+    auto *notice = new MyMessageBox(title, text);
+    notice->CentreOnMainWindow();
+    notice->show();
+    notice->activateWindow();
+}
+
+void MyMessageBox::CentreOnMainWindow()
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMainWindow *>(window) && window->isVisible()) {
+            move(window->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+            return;
+        }
+    }
+}
+
+void MyMessageBox::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        Done();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 void MyMessageBox::Done()

@@ -9,8 +9,9 @@ namespace Ui {
 class MyMessageBoxClass;
 }
 
-// An application-modal notice with one 确定 button. It owns itself:
-// closing it (button or window close) deletes it, so callers keep no pointer.
+// An application-modal notice with one 确定 button, shown without waiting.
+// It owns itself: closing it (button, Enter, Esc or window close) deletes
+// it, so callers keep no pointer.
 class MyMessageBox : public QWidget
 {
     Q_OBJECT
@@ -21,11 +22,15 @@ public:
     MyMessageBox(QString title, QString text, QWidget *parent = nullptr, Qt::WindowFlags flags = {});
     ~MyMessageBox() override;
 
-    // Creates and shows a self-deleting notice.
+    // Creates and shows a self-deleting notice, centred on the main window.
     static void ShowNotice(const QString &title, const QString &text);
+    void CentreOnMainWindow();
 
 public slots:
     void Done();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     std::unique_ptr<Ui::MyMessageBoxClass> ui;

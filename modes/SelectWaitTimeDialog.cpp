@@ -1,28 +1,42 @@
 #include "SelectWaitTimeDialog.h"
 #include "ui_SelectWaitTimeDialog.h"
 
-#include <QIntValidator>
+#include <QValidator>
 
 namespace {
 
-// QIntValidator only calls a value above top Intermediate while it has no
-// more digits than top, so "1001" could still be typed and confirmed.
-// Refuse anything above top outright.
-class WaitValueValidator : public QIntValidator
+constexpr int kMaxWait = 1000;
+
+// The field's one rule, used both to accept keystrokes and to read the
+// value: ASCII digits only (no sign, no group separators), at most 1000.
+// Empty reads as 0.
+bool ReadWaitNumber(const QString &text, int *value)
+{
+    if (text.size() > 4)
+        return false;
+    int number = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+        number = number * 10 + (c.unicode() - '0');
+    }
+    if (number > kMaxWait)
+        return false;
+    *value = number;
+    return true;
+}
+
+class WaitValueValidator : public QValidator
 {
 public:
-    using QIntValidator::QIntValidator;
+    using QValidator::QValidator;
 
-    State validate(QString &input, int &pos) const override
+    State validate(QString &input, int &) const override
     {
-        const State state = QIntValidator::validate(input, pos);
-        if (state == Intermediate) {
-            bool ok = false;
-            const int value = locale().toInt(input, &ok);
-            if (ok && value > top())
-                return Invalid;
-        }
-        return state;
+        int value = 0;
+        if (!ReadWaitNumber(input, &value))
+            return Invalid;
+        return input.isEmpty() ? Intermediate : Acceptable;
     }
 };
 
@@ -34,7 +48,7 @@ SelectWaitTimeDialog::SelectWaitTimeDialog(QWidget *parent)
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("设置延时时间"));
     // An empty field is Intermediate and OK still accepts it; WaitValue() reads it as 0.
-    ui->lineEdit->setValidator(new WaitValueValidator(0, 1000, this));
+    ui->lineEdit->setValidator(new WaitValueValidator(this));
     connect(ui->okButton, &QPushButton::clicked, this, &SelectWaitTimeDialog::SelectOK);
     connect(ui->cancelButton, &QPushButton::clicked, this, &SelectWaitTimeDialog::SelectCancel);
 }
@@ -43,9 +57,8 @@ SelectWaitTimeDialog::~SelectWaitTimeDialog() = default;
 
 int SelectWaitTimeDialog::WaitValue() const
 {
-    bool ok = false;
-    const int value = ui->lineEdit->text().toInt(&ok, 10);
-    return ok ? value : 0;
+    int value = 0;
+    return ReadWaitNumber(ui->lineEdit->text(), &value) ? value : 0;
 }
 
 QString SelectWaitTimeDialog::WaitUnit() const

@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "ModeHelpers.h"
 #include "MyMessageBox.h"
+#include "PendingSaves.h"
 #include "SaveTimer.h"
 #include "SelectWaitTimeDialog.h"
 #include "SettingsValues.h"
@@ -73,6 +74,15 @@ SimplePlay::SimplePlay(int firstRecordIndex, QWidget *parent, Qt::WindowFlags fl
 
     SetButtonColor(ui->pushButton_DoPlay, kColorPlain);
     SetButtonColor(ui->pushButton_pause, kColorPlain);
+    ui->lineEdit_PlayContent->setMaxLength(kMaxTextLength);
+    ui->lineEdit_PlayContent->setPlaceholderText(
+        QStringLiteral("请输入需要播放的文字内容（最多%1字）").arg(kMaxTextLength));
+    // Edits not yet saved are written even when the process ends without
+    // tearing the window down.
+    PendingSaves::Add(this, [this] {
+        if (m_saveTimer->isActive())
+            SaveFile();
+    });
 
     // On a fresh account the parents of the data location may be missing too.
     const QString docDir = AppPaths::DataLocation();
@@ -84,6 +94,7 @@ SimplePlay::SimplePlay(int firstRecordIndex, QWidget *parent, Qt::WindowFlags fl
 
 SimplePlay::~SimplePlay()
 {
+    PendingSaves::Remove(this);
     SaveFile();
 }
 
@@ -155,7 +166,7 @@ void SimplePlay::ProcessPlayButton()
         AddRecord(text);
         ui->lineEdit_PlayContent->clear();
         if (m_playState != Playing)
-            ui->listWidget_Record->setCurrentRow(ui->listWidget_Record->count() - 1);
+            SelectOnlyRow(ui->listWidget_Record, ui->listWidget_Record->count() - 1);
     }
     g_speechInterrupt = false;
     Play();
@@ -174,7 +185,7 @@ bool SimplePlay::Play()
     SetButtonColor(ui->pushButton_pause, kColorPlain);
     if (m_readyForNext) {
         if (!list->currentItem())
-            list->setCurrentRow(0);
+            SelectOnlyRow(list, 0);
         SendRow(list->currentItem());
         emit StartPlay();
         m_readyForNext = false;
@@ -234,7 +245,7 @@ void SimplePlay::PlayFromRow(int row)
         return;
     const int first = row;
     for (;;) {
-        list->setCurrentRow(row);
+        SelectOnlyRow(list, row);
         PLOG(LOG_ERROR, "ready to play row = %d", row);
         if (Play())
             return;
@@ -368,7 +379,12 @@ void SimplePlay::LoadFile(const QString &path)
         ui->checkBox_recycle->setChecked(true);
     // Rows are added in one go; the list repaints once.
     ui->listWidget_Record->setUpdatesEnabled(false);
-    for (const TiXmlElement *e = root->FirstChildElement(); e; e = e->NextSiblingElement())
-        AddRecord(XmlFile::ElementText(e));
+    for (const TiXmlElement *e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        const QString text = XmlFile::ElementText(e);
+        if (text.size() > kMaxTextLength)
+            PLOG(LOG_WARNING, "row %d has %d characters, cut to %d", ui->listWidget_Record->count() + 1,
+                 int(text.size()), kMaxTextLength);
+        AddRecord(LimitTextLength(text));
+    }
     ui->listWidget_Record->setUpdatesEnabled(true);
 }

@@ -16,50 +16,45 @@ constexpr int kMixChannels = 8;
 
 QMutex g_mutex;
 bool g_open = false;
-bool g_fellBack = false; // no real device: stay on the dummy driver
-int g_generation = 0;
-int g_lastFormat[3] = {};
+bool g_onFallback = false; // the last open had to use the dummy driver
 
+// Starts SDL's audio subsystem on one driver (nullptr: SDL's own choice,
+// which honours SDL_AUDIODRIVER) and opens the mixer on it. Only
+// SDL_InitSubSystem/SDL_QuitSubSystem touch the subsystem, so its reference
+// count always matches: Mix_OpenAudio then finds it started and does not
+// start it again with the driver of the environment.
 bool OpenWithDriver(const char *driver)
 {
-    if (SDL_AudioInit(driver) != 0)
+    if (driver)
+        SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, driver, SDL_HINT_OVERRIDE);
+    const bool started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    if (driver)
+        SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+    if (!started)
         return false;
     if (Mix_OpenAudio(kFrequency, AUDIO_S16SYS, kChannels, kChunkFrames) != 0) {
-        SDL_AudioQuit();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
     return true;
 }
 
-void NoteFormat()
-{
-    int format[3] = {};
-    Uint16 sdlFormat = 0;
-    Mix_QuerySpec(&format[0], &sdlFormat, &format[2]);
-    format[1] = sdlFormat;
-    if (!std::equal(format, format + 3, g_lastFormat)) {
-        std::copy(format, format + 3, g_lastFormat);
-        ++g_generation;
-    }
-}
-
 bool OpenDevice()
 {
-    if (SDL_WasInit(SDL_INIT_AUDIO) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-        PLOG(LOG_WARNING, "SDL audio init: %s", SDL_GetError());
-    SDL_AudioQuit(); // OpenWithDriver chooses the driver
-    if (g_fellBack || !OpenWithDriver(nullptr)) {
-        if (!g_fellBack)
-            PLOG(LOG_WARNING, "no sound device (%s), playing silently on the dummy driver", SDL_GetError());
+    if (OpenWithDriver(nullptr)) {
+        if (g_onFallback)
+            PLOG(LOG_WARNING, "sound is back on driver %s", SDL_GetCurrentAudioDriver());
+        g_onFallback = false;
+    } else {
+        PLOG(LOG_WARNING, "no sound device (%s), playing silently on the dummy driver", SDL_GetError());
         if (!OpenWithDriver("dummy")) {
             PLOG(LOG_ERROR, "dummy audio driver failed: %s", SDL_GetError());
             return false;
         }
-        g_fellBack = true;
+        g_onFallback = true;
     }
     Mix_AllocateChannels(kMixChannels);
     Mix_ReserveChannels(AudioOutput::kSpeechChannel + 1);
-    NoteFormat();
     PLOG(LOG_DEBUG, "audio output on driver %s", SDL_GetCurrentAudioDriver());
     return true;
 }
@@ -80,7 +75,7 @@ void AudioOutput::CloseIfIdle()
     if (!g_open || Mix_Playing(-1) > 0 || Mix_PlayingMusic() || Mix_PausedMusic())
         return;
     Mix_CloseAudio();
-    SDL_AudioQuit();
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
     g_open = false;
 }
 
@@ -90,8 +85,9 @@ bool AudioOutput::IsOpen()
     return g_open;
 }
 
-int AudioOutput::FormatGeneration()
+QByteArray AudioOutput::DriverName()
 {
     QMutexLocker lock(&g_mutex);
-    return g_generation;
+    const char *name = g_open ? SDL_GetCurrentAudioDriver() : nullptr;
+    return name ? QByteArray(name) : QByteArray();
 }

@@ -1,19 +1,23 @@
 #pragma once
 
+#include <QByteArray>
+
 // The one sound device of the process, shared by speech and music.
 namespace AudioOutput {
 // The mixer channel kept for speech; music uses the mixer's music stream.
 constexpr int kSpeechChannel = 0;
 
-// Opens the device unless it is open. When no device opens, falls back to
-// SDL's "dummy" driver with a warning, so that announcements keep their
-// timing. False only if even that fails.
+// Opens the device unless it is open. Every open tries the real device
+// first (SDL's choice, or SDL_AUDIODRIVER); when that fails it falls back
+// to SDL's "dummy" driver with a warning, so that announcements keep their
+// timing, and the next open tries the real device again. False only if
+// even the dummy driver fails.
 bool Open();
 // Closes the device when nothing plays: an open device costs CPU all day
 // (SDL's mixer wakes some 40 times a second). The next Open() reopens it.
 void CloseIfIdle();
 bool IsOpen();
-// Changes whenever the device is reopened with another sample format, so
-// that audio converted for the old one is not played on the new one.
-int FormatGeneration();
+// The driver the open device runs on ("alsa", "pulseaudio", "dummy", ...);
+// empty while closed.
+QByteArray DriverName();
 }

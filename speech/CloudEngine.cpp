@@ -29,8 +29,10 @@ void WriteTextFile(const QString &text)
     PLOG(LOG_DEBUG, "ready to tts: %s, ret = %lld", bytes.constData(), written);
 }
 
+} // namespace
+
 // Counts readings that repeat a non-zero size; four equal ones in a row end it.
-void WatchUntilStable(const QString &path, const std::atomic<bool> *abort)
+void CloudEngine::WaitUntilStable(const QString &path, const std::atomic<bool> *abort)
 {
     qint64 previous = -1;
     int stable = 0;
@@ -48,8 +50,6 @@ void WatchUntilStable(const QString &path, const std::atomic<bool> *abort)
         QThread::msleep(CloudEngine::kWatchIntervalMs);
     }
 }
-
-} // namespace
 
 QString CloudEngine::SpeedValue(int speed)
 {
@@ -83,7 +83,7 @@ void CloudEngine::Synthesize(const QString &text, const QString &voiceNumber, co
     } else {
         PLOG(LOG_ERROR, "start %s failed", qPrintable(program));
     }
-    WatchUntilStable(wavPath, abort);
+    WaitUntilStable(wavPath, abort);
     qDebug("cmd: %s \"%s\"", qPrintable(program), qPrintable(args.join(QStringLiteral("\" \""))));
 }
 

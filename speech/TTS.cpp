@@ -47,7 +47,8 @@ QByteArray TTS::SessionParams(const QByteArray &voiceName, int speed, int volume
     return params;
 }
 
-int TTS::TextToSpeech(const char *text, const char *voiceName, const char *path)
+int TTS::TextToSpeech(const char *text, const char *voiceName, const char *path,
+                      const std::function<bool()> &cancelled)
 {
     PLOG(LOG_DEBUG, "begin to synth...\n");
     if (!text || !voiceName || !path) {
@@ -62,7 +63,7 @@ int TTS::TextToSpeech(const char *text, const char *voiceName, const char *path)
         return ret;
     }
     // Texts are 8-bit in the local code page; the synthesizer takes UTF-8.
-    ret = session.TextPut(QString::fromLocal8Bit(text).toUtf8());
+    ret = session.TextPut(QString::fromLocal8Bit(text).toUtf8(), cancelled);
     if (ret != TtsSession::Ok) {
         PLOG(LOG_DEBUG, "QTTSTextPut: qtts put text failed Error code %d.\n", ret);
         session.End("TextPutError");

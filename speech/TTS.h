@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // The local speech engine.
 namespace TTS {
 // The account text the engine is logged in with.
@@ -16,6 +18,8 @@ QByteArray SessionParams(const QByteArray &voiceName, int speed, int volume,
                          const QString &paramFile = QStringLiteral("param.txt"));
 // Synthesizes an 8-bit text into a WAV file at path: 0 when written, the
 // engine's error code when a step failed, -1 when no audio came (no file is
-// left then). Speed and volume are taken from the shared settings.
-int TextToSpeech(const char *text, const char *voiceName, const char *path);
+// left then). Speed and volume are taken from the shared settings. When
+// cancelled answers true, synthesis stops early and no file is left.
+int TextToSpeech(const char *text, const char *voiceName, const char *path,
+                 const std::function<bool()> &cancelled = {});
 }

@@ -26,11 +26,25 @@ const VoiceName kVoices[] = {
     {"xiaoyu", "cmn-latn-pinyin+m3"},
 };
 
+// Where the synthesizer's callback puts the audio of one text.
+struct SynthSink
+{
+    QByteArray pcm;
+    const std::function<bool()> *cancelled = nullptr;
+    bool wasCancelled = false;
+};
+
+// Returning 1 makes eSpeak NG stop synthesizing the text.
 int OnSamples(short *samples, int count, espeak_EVENT *events)
 {
-    if (samples && count > 0 && events && events->user_data) {
-        auto *pcm = static_cast<QByteArray *>(events->user_data);
-        pcm->append(reinterpret_cast<const char *>(samples), count * int(sizeof(short)));
+    auto *sink = events ? static_cast<SynthSink *>(events->user_data) : nullptr;
+    if (!sink)
+        return 0;
+    if (samples && count > 0)
+        sink->pcm.append(reinterpret_cast<const char *>(samples), count * int(sizeof(short)));
+    if (*sink->cancelled && (*sink->cancelled)()) {
+        sink->wasCancelled = true;
+        return 1;
     }
     return 0;
 }
@@ -126,7 +140,7 @@ int TtsSession::Begin(const TtsVoice &voice)
     return Ok;
 }
 
-int TtsSession::TextPut(const QByteArray &utf8Text)
+int TtsSession::TextPut(const QByteArray &utf8Text, const std::function<bool()> &cancelled)
 {
     if (!m_begun)
         return ErrorNoSession;
@@ -134,7 +148,8 @@ int TtsSession::TextPut(const QByteArray &utf8Text)
     m_readPos = 0;
     if (utf8Text.trimmed().isEmpty())
         return Ok; // nothing to say: the session delivers no audio
-    QByteArray raw;
+    SynthSink sink;
+    sink.cancelled = &cancelled;
     int fromRate = 0;
     {
         QMutexLocker lock(&g_synthMutex);
@@ -145,13 +160,15 @@ int TtsSession::TextPut(const QByteArray &utf8Text)
         espeak_SetParameter(espeakPITCH, qBound(0, m_voice.pitch, 100), 0);
         espeak_SetParameter(espeakRANGE, qBound(0, m_voice.pitchRange, 100), 0);
         const espeak_ERROR error = espeak_Synth(utf8Text.constData(), size_t(utf8Text.size()) + 1, 0,
-                                                POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, &raw);
+                                                POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, &sink);
+        if (sink.wasCancelled)
+            return ErrorCancelled;
         if (error != EE_OK)
             return ErrorSynthesis;
         fromRate = g_espeakRate;
     }
-    m_pcm = Resample(raw, fromRate);
-    if (m_pcm.isEmpty() && !raw.isEmpty())
+    m_pcm = Resample(sink.pcm, fromRate);
+    if (m_pcm.isEmpty() && !sink.pcm.isEmpty())
         return ErrorSynthesis;
     return Ok;
 }

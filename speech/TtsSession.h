@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 // A small synthesis-session layer over eSpeak NG, shaped like a vendor
 // speech SDK: log in once, then per text begin a session with a parameter
 // text, put the text, fetch audio blocks until done, end the session.
@@ -28,6 +30,7 @@ public:
         ErrorUnknownVoice = 10003,
         ErrorSynthesis = 10004,
         ErrorNoSession = 10005,
+        ErrorCancelled = 10006,
     };
     enum Status { MoreAudio = 1, AudioComplete = 2 };
 
@@ -39,7 +42,10 @@ public:
 
     int Begin(const QByteArray &params);
     int Begin(const TtsVoice &voice);
-    int TextPut(const QByteArray &utf8Text);
+    // Synthesizes the whole text. When cancelled answers true during
+    // synthesis, it stops within a few milliseconds with ErrorCancelled and
+    // the session delivers no audio.
+    int TextPut(const QByteArray &utf8Text, const std::function<bool()> &cancelled = {});
     // The next block of audio, or nullptr when none is left; *status becomes
     // AudioComplete with the last block.
     const char *AudioGet(int *length, int *status, int *error);

@@ -50,5 +50,8 @@ bool WavFile::ReadInfo(const QString &path, Info *info)
         return false;
     info->byteRate = qFromLittleEndian<quint32>(h.constData() + 28);
     info->dataSize = qFromLittleEndian<quint32>(h.constData() + 40);
+    info->channels = qFromLittleEndian<quint16>(h.constData() + 22);
+    info->sampleRate = qFromLittleEndian<quint32>(h.constData() + 24);
+    info->bitsPerSample = qFromLittleEndian<quint16>(h.constData() + 34);
     return true;
 }

@@ -17,10 +17,13 @@ struct Info
 {
     quint32 byteRate = 0;
     quint32 dataSize = 0;
+    quint16 channels = 0;
+    quint32 sampleRate = 0;
+    quint16 bitsPerSample = 0;
     // Playing time of the data; 0 when the byte rate is 0.
     qint64 DurationMs() const;
 };
-// Reads the byte rate and data size from the header. False when the file
+// Reads the byte rate, data size and sample format from the header. False when the file
 // cannot be opened or is shorter than a header.
 bool ReadInfo(const QString &path, Info *info);
 }

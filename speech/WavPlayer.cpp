@@ -1,9 +1,9 @@
 #include "WavPlayer.h"
 
 #include "AudioOutput.h"
-#include "ChunkCache.h"
 #include "Log.h"
 #include "SettingsValues.h"
+#include "SpeechStream.h"
 #include "WavFile.h"
 
 #include <QElapsedTimer>
@@ -11,14 +11,10 @@
 #include <QMutex>
 #include <QThread>
 
-#include <SDL_mixer.h>
-
 namespace {
 
-// One speech channel, so one playback at a time; the lock also keeps a
-// chunk in the cache until the channel playing it has been halted.
+// One speech channel, so one playback at a time.
 QMutex g_playMutex;
-ChunkCache g_chunks;
 
 bool Interrupted(const std::atomic<bool> *abort)
 {
@@ -27,13 +23,15 @@ bool Interrupted(const std::atomic<bool> *abort)
 
 } // namespace
 
-bool WavPlayer::WaitUnlessInterrupted(qint64 ms, const std::atomic<bool> *abort)
+bool WavPlayer::WaitUnlessInterrupted(qint64 ms, const std::atomic<bool> *abort, const std::function<void()> &onTick)
 {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < ms) {
         if (Interrupted(abort))
             return false;
+        if (onTick)
+            onTick();
         QThread::msleep(1);
     }
     return true;
@@ -51,13 +49,11 @@ bool WavPlayer::PlayWav(const QString &path, const std::atomic<bool> *abort)
 
     QMutexLocker lock(&g_playMutex);
     AudioOutput::Open();
-    Mix_Chunk *chunk = g_chunks.Get(path);
-    if (chunk && Mix_PlayChannel(AudioOutput::kSpeechChannel, chunk, 0) < 0)
-        PLOG(LOG_WARNING, "play %s: %s", qPrintable(path), Mix_GetError());
-
+    SpeechStream stream;
+    stream.Start(path, info);
     // The announcement keeps its length even when the sound could not start,
     // so the modes' timing is the same with or without a device.
-    WaitUnlessInterrupted(info.DurationMs() + kTailMs, abort);
-    Mix_HaltChannel(AudioOutput::kSpeechChannel);
+    WaitUnlessInterrupted(info.DurationMs() + kTailMs, abort, [&stream] { stream.Feed(); });
+    stream.Stop();
     return true;
 }

@@ -3,17 +3,21 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
 namespace WavPlayer {
 constexpr int kTailMs = 800;
 
-// Waits ms milliseconds in 1 ms steps. Returns false as soon as the speech
-// interrupt flag or abort is seen, true when the time ran out.
-bool WaitUnlessInterrupted(qint64 ms, const std::atomic<bool> *abort = nullptr);
+// Waits ms milliseconds in 1 ms steps, calling onTick at each step.
+// Returns false as soon as the speech interrupt flag or abort is seen,
+// true when the time ran out.
+bool WaitUnlessInterrupted(qint64 ms, const std::atomic<bool> *abort = nullptr,
+                           const std::function<void()> &onTick = {});
 
 // Plays a WAV on the speech channel and returns after its length plus
 // 800 ms, or at once when the speech interrupt flag (or abort) is seen,
 // halting the sound. False only when the file cannot be opened. A header
-// with byte rate 0 or a file shorter than a header plays nothing.
+// with byte rate 0 or a file shorter than a header plays nothing. The file
+// is streamed, so its length does not matter.
 bool PlayWav(const QString &path, const std::atomic<bool> *abort = nullptr);
 }

@@ -1,4 +1,6 @@
+#include "DialogDriver.h"
 #include "GetEditString.h"
+#include "ModeHelpers.h"
 #include "MyMessageBox.h"
 #include "SelectWaitTimeDialog.h"
 
@@ -6,6 +8,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -28,6 +32,9 @@ private slots:
         QTest::newRow("minus") << "-" << int(QValidator::Invalid) << "";
         QTest::newRow("1000") << "1000" << int(QValidator::Acceptable) << "1000";
         QTest::newRow("empty") << "" << int(QValidator::Intermediate) << "";
+        QTest::newRow("group separator") << "1,000" << int(QValidator::Invalid) << "1000";
+        QTest::newRow("plus sign") << "+5" << int(QValidator::Invalid) << "5";
+        QTest::newRow("blank") << " 5" << int(QValidator::Invalid) << "5";
     }
 
     void waitTimeValidator()
@@ -91,8 +98,15 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("edited");
 
+        // Untouched rows come back exactly (ends trimmed): text is plain text.
         QTest::newRow("blanks") << " \t\n  " << "";
-        QTest::newRow("html-like") << "<b>特价</b>" << "特价";
+        QTest::newRow("markup") << "<b>特价</b> 西瓜" << "<b>特价</b> 西瓜";
+        QTest::newRow("entity") << "&lt;b&gt; & \" ' ]]>" << "&lt;b&gt; & \" ' ]]>";
+        QTest::newRow("inner blanks and tab") << "买一  送一\t好" << "买一  送一\t好";
+        QTest::newRow("carriage return") << "第一行\r第二行" << "第一行\r第二行";
+        QTest::newRow("no-break space") << "特价\u00a0西瓜" << "特价\u00a0西瓜";
+        QTest::newRow("emoji") << "🍉 特价" << "🍉 特价";
+        QTest::newRow("cut to the limit") << QString(2500, QChar(0x4e00)) << QString(2000, QChar(0x4e00));
     }
 
     void editedText()
@@ -105,6 +119,16 @@ private slots:
         QTimer::singleShot(0, dialog.findChild<QPushButton *>("okButton"), &QPushButton::click);
         QCOMPARE(dialog.exec(), 1);
         QCOMPARE(dialog.EditedText(), edited);
+    }
+
+    void editedTextKeepsTypedLinesAndTheLimit()
+    {
+        GetEditString dialog(QStringLiteral("旧"));
+        auto *edit = dialog.findChild<QTextEdit *>("textEdit");
+        edit->setPlainText(QStringLiteral(" 新\n第二行 "));
+        QCOMPARE(dialog.EditedText(), QStringLiteral("新\n第二行"));
+        edit->setPlainText(QString(2001, QLatin1Char('x')));
+        QCOMPARE(dialog.EditedText().size(), 2000);
     }
 
     void editCloseRejects()
@@ -142,17 +166,37 @@ private slots:
         QVERIFY(box.isNull());
     }
 
-    void showNoticeOwnsItself()
+    // A notice opens centred on the main window, and Enter or Esc closes it.
+    void showNoticeCentredAndClosedByKeys_data()
     {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Enter") << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+        QTest::newRow("Esc") << int(Qt::Key_Escape);
+    }
+    void showNoticeCentredAndClosedByKeys()
+    {
+        QFETCH(int, key);
+        QMainWindow main;
+        main.setGeometry(300, 200, 800, 600);
+        main.show();
         MyMessageBox::ShowNotice(QStringLiteral("提示"), QStringLiteral("已保存"));
         QPointer<MyMessageBox> box;
         for (QWidget *w : QApplication::topLevelWidgets())
             if (auto *found = qobject_cast<MyMessageBox *>(w))
                 box = found;
         QVERIFY(box && box->isVisible());
-        box->close();
+        QVERIFY((box->frameGeometry().center() - main.frameGeometry().center()).manhattanLength() < 20);
+        QTest::keyClick(box.data(), Qt::Key(key));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(box.isNull());
+    }
+
+    // Every yes/no question answers no to Enter: "否" is the default.
+    void confirmationDefaultsToNo()
+    {
+        AnswerNextDialog([](QWidget *box) { QTest::keyClick(box, Qt::Key_Return); });
+        QVERIFY(!ConfirmWarning(QStringLiteral("请确认是否要删除所有记录？")));
     }
 };
 

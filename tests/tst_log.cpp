@@ -2,7 +2,9 @@
 #include "TestEnvironment.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -24,7 +26,11 @@ private:
     {
         QFile file(QString::fromLocal8Bit(m_path));
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QVERIFY(file.resize(bytes));
+        // Whole lines, so a log that was not really emptied shows.
+        const QByteArray line = "filler line of an older day\r\n";
+        QByteArray bytes_(line.repeated(int(bytes / line.size()) + 1));
+        bytes_.truncate(bytes);
+        QCOMPARE(file.write(bytes_), bytes);
     }
 
 private slots:
@@ -106,7 +112,28 @@ private slots:
         const QByteArray log = ReadLog();
         QVERIFY(log.endsWith("after failure\r\n"));
         QCOMPARE(log.count('\n'), 1);
+        QVERIFY(!log.contains("filler"));
         QDir(QString::fromLocal8Bit(m_path + "2")).removeRecursively();
+    }
+
+    void concurrentLinesStayWhole()
+    {
+        constexpr int kLines = 3000;
+        auto writer = [](char tag) {
+            return QThread::create([tag] {
+                for (int i = 0; i < kLines; ++i)
+                    WriteLog(LOG_INFO, "%c%05d %s", tag, i, QByteArray(200, tag).constData());
+            });
+        };
+        std::unique_ptr<QThread> a(writer('a')), b(writer('b'));
+        a->start();
+        b->start();
+        QVERIFY(a->wait(60000) && b->wait(60000));
+        const QList<QByteArray> lines = ReadLog().split('\n');
+        QCOMPARE(lines.size(), 2 * kLines + 1);
+        const QRegularExpression whole(QStringLiteral("^[^\\[\\]]* \\[info    \\] - ([ab])\\d{5} \\1{200}\\r$"));
+        for (int i = 0; i < 2 * kLines; ++i)
+            QVERIFY2(whole.match(QString::fromLatin1(lines.at(i))).hasMatch(), lines.at(i).constData());
     }
 
     void unopenableLogIsNotFatal()

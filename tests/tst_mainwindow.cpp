@@ -4,9 +4,13 @@
 #include "SimplePlay.h"
 #include "Speake.h"
 #include "SpeechCache.h"
+#include "Startup.h"
 #include "TestEnvironment.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QProcess>
+#include <QPushButton>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QLineEdit>
@@ -16,6 +20,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <csignal>
 
 class TestMainWindow : public QObject
 {
@@ -30,6 +36,7 @@ private slots:
     void initTestCase()
     {
         IsolateUserDirs();
+        PrepareApplication(*qApp);
         QVERIFY(QDir::setCurrent(IsolateUserDirs().path()));
         const QByteArray rows = "<records recycle=\"true\"><record>甲</record><record>乙</record></records>";
         QDir().mkpath(AppPaths::DataDir());
@@ -40,6 +47,40 @@ private slots:
         m_window = std::make_unique<Parlivo>();
     }
     void cleanupTestCase() { m_window.reset(); }
+
+    // Qt's own texts come in Chinese.
+    void qtTextsAreChinese()
+    {
+        QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        QCOMPARE(box.button(QDialogButtonBox::Ok)->text(), QStringLiteral("确定"));
+        QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+    }
+
+    // SIGHUP (a lost session) closes the program like SIGTERM: it ends
+    // normally, saving on the way, instead of dying of the signal.
+    void hangUpSignalClosesNormally()
+    {
+        QTemporaryDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", home.path() + "/data");
+        env.insert("XDG_CACHE_HOME", home.path() + "/cache");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("SDL_AUDIODRIVER", "dummy");
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(home.path());
+        program.start(QCoreApplication::applicationDirPath() + "/parlivo", {});
+        QVERIFY(program.waitForStarted(20000));
+        // Its first save (of the default rows) shows that it is up and running.
+        const QString list = home.path() + "/data/Parlivo/Parlivo/SimpleMode.xml";
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(list), 30000);
+        QVERIFY(QFile::remove(list));
+        ::kill(pid_t(program.processId()), SIGHUP);
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(QFile::exists(list)); // saved by the window's normal teardown
+    }
 
     void tabsAndTitle()
     {

@@ -296,6 +296,31 @@ private slots:
         QCOMPARE(m_mode->PlayState(), int(SimplePlay::Stopped));
     }
 
+    // Moving the current row never grows the selection: Delete removes
+    // exactly the row in hand.
+    void deleteAfterTheLoopMovesOnRemovesOneRow()
+    {
+        LoadRows({"甲", "乙", "丙"}, true);
+        QSignalSpy out(m_mode.get(), &SimplePlay::OutAudio);
+        PlayButton()->click();
+        Type(QStringLiteral("丁")); // added while the loop runs
+        for (int step = 0; step < 2; ++step)
+            m_mode->ActionFinished(Requests(out).at(out.size() - 2).index);
+        QCOMPARE(List()->selectedItems(), QList<QListWidgetItem *>{List()->currentItem()});
+        m_mode->DelTmpPlay();
+        QCOMPARE(List()->count(), 3);
+    }
+
+    // Texts longer than the limit are cut: typed, and loaded from the file.
+    void overlongTextsAreCut()
+    {
+        const QByteArray xml = "<records><record>" + QByteArray(2500, 'a') + "</record></records>";
+        Reload(&xml);
+        QCOMPARE(List()->item(0)->text().size(), kMaxTextLength);
+        QCOMPARE(Edit()->maxLength(), kMaxTextLength);
+        QVERIFY(Edit()->placeholderText().contains(QString::number(kMaxTextLength)));
+    }
+
     void deleteAllCanBeDeclined()
     {
         LoadRows({"甲"}, false);

@@ -75,6 +75,9 @@ private slots:
         QVERIFY(QDir::setCurrent(IsolateUserDirs().path()));
         CacheTone("short", 100);
         CacheTone("long", 2000);
+        // Far longer than any hang guard below: whether it was cut shows in
+        // the outcome, not in how fast the machine is.
+        CacheTone("endless", 60000);
         m_worker = std::make_unique<Speake>();
         // Reopening the disk driver would restart its file mid-test.
         m_worker->SetDeviceReleaseMs(-1);
@@ -92,7 +95,7 @@ private slots:
         m_worker->SpeakAudio(1, 1, "100000", true);
         QTest::qWait(50);
         m_worker.reset(); // stopping cuts the long wait in hand
-        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(clock.elapsed() < 50000);
     }
 
     void requestsRunInOrderAcrossModes()
@@ -113,7 +116,7 @@ private slots:
     {
         QSignalSpy spy(m_worker.get(), &Speake::ActionFinished);
         m_worker->SpeakAudio(99, 1, "300", true); // keeps the worker busy
-        m_worker->SpeakAudio(7, 0, "long", true);
+        m_worker->SpeakAudio(7, 0, "endless", true);
         m_worker->SpeakAudio(7, 0, "short", true);
         m_worker->SpeakAudio(8, 1, "0", false);
         m_worker->SpeakAudio(8, 1, "0", true);
@@ -124,18 +127,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 4, 5000);
         // The long text was dropped but still reported; the short one played.
         QCOMPARE(Indexes(spy), QList<int>({99, 7, 7, 8}));
-        QVERIFY2(clock.elapsed() < 1800, QByteArray::number(clock.elapsed()));
+        QVERIFY2(clock.elapsed() < 50000, QByteArray::number(clock.elapsed()));
 
         spy.clear();
         m_worker->SpeakAudio(99, 1, "200", true);
-        m_worker->SpeakAudio(7, 0, "long", true);
-        m_worker->SpeakAudio(7, 0, "long", true);
+        m_worker->SpeakAudio(7, 0, "endless", true);
+        m_worker->SpeakAudio(7, 0, "endless", true);
         m_worker->DeleteRecord(7);
         m_worker->DeleteRecord(7);
         m_worker->DeleteRecord(7); // nothing left to match
-        clock.restart();
-        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 5000);
-        QVERIFY(clock.elapsed() < 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 50000);
     }
 
     void waitsAndTheInterruptFlag()
@@ -144,23 +145,35 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         m_worker->SpeakAudio(1, 1, "800", true);
-        QVERIFY(spy.wait(3000));
-        QVERIFY2(clock.elapsed() >= 800 && clock.elapsed() < 950, QByteArray::number(clock.elapsed()));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 20000);
+        QVERIFY2(clock.elapsed() >= 800, QByteArray::number(clock.elapsed()));
 
         // With the flag set a text is cut at once and the flag stays set...
         g_speechInterrupt = true;
-        clock.restart();
-        m_worker->SpeakAudio(2, 0, "long", true);
-        QVERIFY(spy.wait(3000));
-        QVERIFY(clock.elapsed() < 200);
+        m_worker->SpeakAudio(2, 0, "endless", true);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 2, 50000);
         QVERIFY(g_speechInterrupt);
         // ...until a wait comes up: it ends at once, is reported and clears it.
-        clock.restart();
-        m_worker->SpeakAudio(3, 1, "800", true);
-        QVERIFY(spy.wait(3000));
-        QVERIFY(clock.elapsed() < 200);
+        m_worker->SpeakAudio(3, 1, "600000", true);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 50000);
         QTRY_VERIFY(!g_speechInterrupt);
         QCOMPARE(Indexes(spy), QList<int>({1, 2, 3}));
+    }
+
+    // Stopping the worker cuts a long synthesis short; no half file is cached.
+    void stopCutsSynthesis()
+    {
+        Speake worker;
+        worker.SetDeviceReleaseMs(-1);
+        worker.start();
+        const QString text = QStringLiteral("今天的特价商品有西瓜、苹果和香蕉，欢迎选购。").repeated(150);
+        worker.SpeakAudio(1, 0, text, true);
+        QTest::qWait(200); // synthesis under way (it takes seconds)
+        QElapsedTimer clock;
+        clock.start();
+        worker.Stop();
+        QVERIFY(worker.wait(50000));
+        QVERIFY(!QFile::exists(SpeechCache::PathFor(text)));
     }
 
     void failedSynthesisIsStillReported()

@@ -1,0 +1,146 @@
+#include "SpeechStream.h"
+
+#include "AudioOutput.h"
+#include "Log.h"
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr int kReadBlockMs = 100;
+constexpr int kCarrierBytes = 32768;
+
+// The silent chunk the speech channel loops while a stream plays.
+Uint8 *CarrierBytes()
+{
+    static Uint8 silence[kCarrierBytes] = {};
+    return silence;
+}
+
+SDL_AudioFormat InputFormat(const WavFile::Info &info)
+{
+    switch (info.bitsPerSample) {
+    case 8:
+        return AUDIO_U8;
+    case 16:
+        return AUDIO_S16LSB;
+    case 32:
+        return AUDIO_S32LSB;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+SpeechStream::~SpeechStream()
+{
+    Stop();
+}
+
+bool SpeechStream::Start(const QString &path, const WavFile::Info &info)
+{
+    Stop();
+    int deviceRate = 0, deviceChannels = 0;
+    Uint16 deviceFormat = 0;
+    const SDL_AudioFormat inputFormat = InputFormat(info);
+    if (!Mix_QuerySpec(&deviceRate, &deviceFormat, &deviceChannels) || inputFormat == 0 || info.channels == 0
+        || info.sampleRate == 0) {
+        PLOG(LOG_WARNING, "%s: no device or unsupported format (%u Hz, %u channels, %u bits)", qPrintable(path),
+             info.sampleRate, info.channels, info.bitsPerSample);
+        return false;
+    }
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::ReadOnly) || !m_file.seek(WavFile::kHeaderSize)) {
+        PLOG(LOG_WARNING, "open %s: %s", qPrintable(path), qPrintable(m_file.errorString()));
+        return false;
+    }
+    m_converter = SDL_NewAudioStream(inputFormat, Uint8(info.channels), int(info.sampleRate), deviceFormat,
+                                     Uint8(deviceChannels), deviceRate);
+    if (!m_converter) {
+        PLOG(LOG_WARNING, "converter for %s: %s", qPrintable(path), SDL_GetError());
+        m_file.close();
+        return false;
+    }
+    m_frameBytes = info.channels * (info.bitsPerSample / 8);
+    m_readBlockBytes = qMax<qint64>(1, qint64(info.sampleRate) * kReadBlockMs / 1000) * m_frameBytes;
+    m_bytesLeft = qMin<qint64>(info.dataSize, m_file.size() - WavFile::kHeaderSize);
+    m_bytesLeft -= m_bytesLeft % m_frameBytes;
+    m_aheadBytes = qint64(deviceRate) * deviceChannels * SDL_AUDIO_BITSIZE(deviceFormat) / 8 * kAheadMs / 1000;
+    m_flushed = false;
+
+    // The channel starts at once; the mixer plays silence until the first
+    // piece is converted, a fraction of one device buffer later.
+    m_carrier = Mix_QuickLoad_RAW(CarrierBytes(), kCarrierBytes);
+    if (!m_carrier || Mix_PlayChannel(AudioOutput::kSpeechChannel, m_carrier, -1) < 0
+        || !Mix_RegisterEffect(AudioOutput::kSpeechChannel, &SpeechStream::Effect, nullptr, this)) {
+        PLOG(LOG_WARNING, "play %s: %s", qPrintable(path), Mix_GetError());
+        Stop();
+        return false;
+    }
+    m_playing = true;
+    ReadAhead(m_readBlockBytes); // Feed() tops it up
+    return true;
+}
+
+void SpeechStream::Feed()
+{
+    if (m_playing)
+        ReadAhead(m_aheadBytes);
+}
+
+void SpeechStream::ReadAhead(qint64 wantedBytes)
+{
+    for (;;) {
+        {
+            QMutexLocker lock(&m_mutex);
+            if (SDL_AudioStreamAvailable(m_converter) >= wantedBytes || m_flushed)
+                return;
+            if (m_bytesLeft <= 0) {
+                SDL_AudioStreamFlush(m_converter); // the converter's last samples
+                m_flushed = true;
+                return;
+            }
+        }
+        const QByteArray block = m_file.read(qMin(m_bytesLeft, m_readBlockBytes));
+        if (block.isEmpty()) {
+            m_bytesLeft = 0;
+            continue;
+        }
+        m_bytesLeft -= block.size();
+        QMutexLocker lock(&m_mutex);
+        SDL_AudioStreamPut(m_converter, block.constData(), int(block.size() - block.size() % m_frameBytes));
+    }
+}
+
+// Runs on the mixer's thread for each piece of the silent carrier.
+void SpeechStream::Effect(int, void *stream, int length, void *self)
+{
+    auto *me = static_cast<SpeechStream *>(self);
+    QMutexLocker lock(&me->m_mutex);
+    const int got = me->m_converter ? SDL_AudioStreamGet(me->m_converter, stream, length) : 0;
+    if (got < length)
+        std::memset(static_cast<Uint8 *>(stream) + qMax(got, 0), 0, size_t(length - qMax(got, 0)));
+}
+
+void SpeechStream::Stop()
+{
+    if (m_carrier) {
+        // Halting removes the effect under the mixer's lock: after this the
+        // mixer's thread no longer touches this object.
+        Mix_HaltChannel(AudioOutput::kSpeechChannel);
+        Mix_UnregisterEffect(AudioOutput::kSpeechChannel, &SpeechStream::Effect);
+        Mix_FreeChunk(m_carrier);
+        m_carrier = nullptr;
+    }
+    m_playing = false;
+    if (m_converter) {
+        QMutexLocker lock(&m_mutex);
+        SDL_FreeAudioStream(m_converter);
+        m_converter = nullptr;
+    }
+    m_file.close();
+}
