@@ -2,9 +2,13 @@
 #include "ui_Parlivo.h"
 
 #include "Log.h"
+#include "ModeHelpers.h"
+#include "PendingSaves.h"
+#include "StoredFile.h"
 #include "SimplePlay.h"
 #include "Speake.h"
 
+#include <QCloseEvent>
 #include <QMessageBox>
 #include <QShortcut>
 #include <QTabBar>
@@ -114,6 +118,22 @@ void Parlivo::PlayMusic() {}
 void Parlivo::PauseMusic() {}
 void Parlivo::MusicSmaller() {}
 void Parlivo::MusicNormal() {}
+
+// Lists still waiting for their save are written now; when a list could
+// not be saved, the operator decides whether to quit anyway (否 keeps the
+// window, and the changes in it).
+void Parlivo::closeEvent(QCloseEvent *event)
+{
+    PendingSaves::SaveAllNow();
+    const QStringList failed = StoredFile::FailedFiles();
+    if (!failed.isEmpty()
+        && !ConfirmWarning(QStringLiteral("以下文件未能保存，最近的修改只在窗口中：\n%1\n仍要退出吗？")
+                               .arg(failed.join(QLatin1Char('\n'))))) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
 
 void Parlivo::resizeEvent(QResizeEvent *event)
 {

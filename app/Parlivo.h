@@ -54,6 +54,7 @@ public slots:
     void MusicNormal();
 
 protected:
+    void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:

@@ -1,9 +1,84 @@
 #include "XmlFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #include <tinyxml.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Walks the markup the way the parser will and measures nesting depth and
+// attributes per element; comments, CDATA, declarations and quoted values
+// are skipped. Returns a reason, or an empty string.
+QString CheckMarkup(const QByteArray &bytes)
+{
+    const char *p = bytes.constData();
+    const char *const end = p + bytes.size();
+    int depth = 0;
+    auto skipPast = [&](const char *marker) {
+        const QByteArrayView rest(p, end - p);
+        const qsizetype at = rest.indexOf(marker);
+        p = at < 0 ? end : p + at + qstrlen(marker);
+    };
+    while (p < end) {
+        if (*p != '<') {
+            ++p;
+            continue;
+        }
+        const QByteArrayView rest(p, end - p);
+        if (rest.startsWith("<!--")) {
+            skipPast("-->");
+        } else if (rest.startsWith("<![CDATA[")) {
+            skipPast("]]>");
+        } else if (rest.startsWith("<?") || rest.startsWith("<!")) {
+            skipPast(">");
+        } else if (rest.startsWith("</")) {
+            --depth;
+            skipPast(">");
+        } else {
+            // A start tag: count the attributes up to its end.
+            int attributes = 0;
+            char quote = 0;
+            const char *q = p + 1;
+            for (; q < end; ++q) {
+                if (quote) {
+                    if (*q == quote)
+                        quote = 0;
+                } else if (*q == '"' || *q == '\'') {
+                    quote = *q;
+                } else if (*q == '=') {
+                    ++attributes;
+                } else if (*q == '>') {
+                    break;
+                }
+            }
+            if (attributes > XmlFile::kMaxAttributes)
+                return QStringLiteral("an element with more than %1 attributes").arg(XmlFile::kMaxAttributes);
+            const bool selfClosing = q < end && q > p && q[-1] == '/';
+            if (!selfClosing && ++depth > XmlFile::kMaxDepth)
+                return QStringLiteral("nested more than %1 levels deep").arg(XmlFile::kMaxDepth);
+            p = q < end ? q + 1 : end;
+        }
+    }
+    return QString();
+}
+
+// The rename is only durable once the folder itself reached the disk.
+void SyncFolderOf(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
 
 QByteArray XmlFile::Print(const TiXmlDocument &doc)
 {
@@ -14,27 +89,68 @@ QByteArray XmlFile::Print(const TiXmlDocument &doc)
     return QByteArray(printer.CStr(), int(printer.Size()));
 }
 
-bool XmlFile::Write(const TiXmlDocument &doc, const QString &path)
+bool XmlFile::Write(const TiXmlDocument &doc, const QString &path, QString *error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     const QByteArray bytes = Print(doc);
-    if (file.write(bytes) != bytes.size()) {
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    if (!written) {
+        if (error)
+            *error = file.errorString();
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    SyncFolderOf(path);
+    return true;
 }
 
-XmlFile::ReadResult XmlFile::Read(const QString &path, TiXmlDocument *doc)
+QString XmlFile::CheckBytes(const QByteArray &bytes)
 {
+    if (bytes.trimmed().isEmpty())
+        return QStringLiteral("the file is empty");
+    if (bytes.contains('\0'))
+        return QStringLiteral("the file holds a NUL byte");
+    QStringDecoder decoder(QStringDecoder::System);
+    [[maybe_unused]] const QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return QStringLiteral("the file is not valid text in the local encoding");
+    return CheckMarkup(bytes);
+}
+
+XmlFile::ReadResult XmlFile::Read(const QString &path, TiXmlDocument *doc, QString *why)
+{
+    auto unusable = [why](const QString &reason) {
+        if (why)
+            *why = reason;
+        return ReadResult::Unusable;
+    };
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return ReadResult::Missing;
+    if (!info.isFile())
+        return unusable(QStringLiteral("not a regular file"));
+    if (info.size() > kMaxBytes)
+        return unusable(QStringLiteral("larger than %1 bytes").arg(kMaxBytes));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return ReadResult::Missing;
-    const QByteArray bytes = file.readAll();
+        return unusable(QStringLiteral("cannot be opened: %1").arg(file.errorString()));
+    const QByteArray bytes = file.read(kMaxBytes + 1);
+    if (bytes.size() > kMaxBytes)
+        return unusable(QStringLiteral("larger than %1 bytes").arg(kMaxBytes));
+    const QString broken = CheckBytes(bytes);
+    if (!broken.isEmpty())
+        return unusable(broken);
+    // Rows keep their inner blanks exactly as saved.
+    TiXmlBase::SetCondenseWhiteSpace(false);
     doc->Parse(bytes.constData(), nullptr, TIXML_DEFAULT_ENCODING);
-    return doc->Error() || bytes.trimmed().isEmpty() ? ReadResult::ParseError : ReadResult::Ok;
+    if (doc->Error())
+        return unusable(QStringLiteral("parse error: %1 (row %2, column %3)")
+                            .arg(QString::fromLocal8Bit(doc->ErrorDesc()))
+                            .arg(doc->ErrorRow())
+                            .arg(doc->ErrorCol()));
+    if (!doc->FirstChildElement())
+        return unusable(QStringLiteral("no root element"));
+    return ReadResult::Ok;
 }
 
 QString XmlFile::ElementText(const TiXmlElement *element)

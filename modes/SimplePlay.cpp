@@ -10,15 +10,21 @@
 #include "SaveTimer.h"
 #include "SelectWaitTimeDialog.h"
 #include "SettingsValues.h"
+#include "StoredFile.h"
 #include "XmlFile.h"
 
 #include <QAction>
 #include <QDir>
+#include <QFileInfo>
 #include <QShortcut>
 
 #include <tinyxml.h>
 
+#include <optional>
+
 namespace {
+
+const QString kListName = QStringLiteral("文字列表");
 
 const char *const kDefaultRows[] = {
     "各位同事早上好，我们的超市马上就要开始营业了，请大家做好准备",
@@ -89,6 +95,7 @@ SimplePlay::SimplePlay(int firstRecordIndex, QWidget *parent, Qt::WindowFlags fl
     if (!QDir(docDir).exists())
         QDir().mkpath(docDir);
     PLOG(LOG_INFO, "docDir=%s, rootDir=%s", qPrintable(docDir), qPrintable(QDir(AppPaths::DataDir()).absolutePath()));
+    m_file = std::make_unique<StoredFile>(FilePath(), kListName);
     LoadFile(FilePath());
 }
 
@@ -328,13 +335,6 @@ void SimplePlay::InsertWait()
 
 void SimplePlay::SaveFile()
 {
-    if (g_restorePending)
-        return;
-    const QDir dataDir(AppPaths::DataDir());
-    if (!dataDir.exists() && !QDir().mkpath(dataDir.absolutePath())) {
-        PLOG(LOG_ERROR, "create dir(%s) failed", qPrintable(dataDir.absolutePath()));
-        return;
-    }
     TiXmlDocument doc;
     auto *records = new TiXmlElement("records"); // owned by the document once linked
     doc.LinkEndChild(records);
@@ -344,8 +344,23 @@ void SimplePlay::SaveFile()
         records->LinkEndChild(record);
         record->LinkEndChild(new TiXmlText(ui->listWidget_Record->item(row)->text().toLocal8Bit().constData()));
     }
-    if (!XmlFile::Write(doc, FilePath()))
-        PLOG(LOG_ERROR, "write config file(%s) failed", qPrintable(FilePath()));
+    switch (m_file->Save(doc)) {
+    case StoredFile::SaveResult::DirFailed:
+        PLOG(LOG_ERROR, "create dir(%s) failed", qPrintable(QFileInfo(m_file->Path()).absolutePath()));
+        break;
+    case StoredFile::SaveResult::WriteFailed:
+        PLOG(LOG_ERROR, "write config file(%s) failed: %s", qPrintable(m_file->Path()),
+             qPrintable(m_file->LastError()));
+        break;
+    case StoredFile::SaveResult::Saved:
+    case StoredFile::SaveResult::Skipped:
+        break;
+    }
+}
+
+bool SimplePlay::SaveFailed() const
+{
+    return m_file->SaveFailed();
 }
 
 void SimplePlay::TimerOut()
@@ -357,23 +372,25 @@ void SimplePlay::LoadFile(const QString &path)
 {
     ui->listWidget_Record->clear();
     PLOG(LOG_INFO, "load word plan from file(%s)", qPrintable(path));
+    // The list's own file is read through m_file, so that an unusable one
+    // is protected from the next save; any other file is only read.
+    std::optional<StoredFile> other;
+    StoredFile *source = m_file.get();
+    if (path != m_file->Path())
+        source = &other.emplace(path, kListName);
     TiXmlDocument doc;
-    switch (XmlFile::Read(path, &doc)) {
+    switch (source->Load(&doc)) {
     case XmlFile::ReadResult::Missing:
         for (const char *row : kDefaultRows)
             AddRecord(QString::fromUtf8(row));
         return;
-    case XmlFile::ReadResult::ParseError:
+    case XmlFile::ReadResult::Unusable:
         PLOG(LOG_ERROR, "%s", "parse SimpleMode.xml file failed");
         return;
     case XmlFile::ReadResult::Ok:
         break;
     }
     const TiXmlElement *root = doc.FirstChildElement();
-    if (!root) {
-        PLOG(LOG_ERROR, "%s", "no records");
-        return;
-    }
     const char *recycle = root->Attribute("recycle");
     if (recycle && QString::fromLatin1(recycle).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
         ui->checkBox_recycle->setChecked(true);

@@ -6,6 +6,7 @@
 
 class QListWidgetItem;
 class SaveTimer;
+class StoredFile;
 namespace Ui {
 class SimplePlayClass;
 }
@@ -27,6 +28,8 @@ public:
     void AddRecord(const QString &text);
     static QString FilePath();
     int PlayState() const { return m_playState; }
+    // The last save of the list failed: the changes are only in the window.
+    bool SaveFailed() const;
 
 signals:
     void OutAudio(int index, int type, QString content, bool needFinisheReport);
@@ -63,4 +66,5 @@ private:
     int m_playState = Stopped;
     bool m_readyForNext = true;
     SaveTimer *m_saveTimer;
+    std::unique_ptr<StoredFile> m_file;
 };

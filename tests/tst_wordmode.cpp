@@ -1,6 +1,7 @@
 #include "AppPaths.h"
 #include "DialogDriver.h"
 #include "ModeHelpers.h"
+#include "MyMessageBox.h"
 #include "SettingsValues.h"
 #include "SimplePlay.h"
 #include "TestEnvironment.h"
@@ -50,6 +51,23 @@ QByteArray ReadFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The notices now open; closing them frees them.
+QList<MyMessageBox *> Notices()
+{
+    QList<MyMessageBox *> notices;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *notice = qobject_cast<MyMessageBox *>(w); notice && notice->isVisible())
+            notices << notice;
+    return notices;
+}
+
+void CloseNotices()
+{
+    for (MyMessageBox *notice : Notices())
+        notice->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 } // namespace
@@ -115,6 +133,7 @@ private slots:
         g_restorePending = true;
         m_mode.reset();
         g_restorePending = false;
+        CloseNotices();
     }
 
     void waitTexts_data()

@@ -1,0 +1,112 @@
+#include "StoredFile.h"
+
+#include "Log.h"
+#include "MyMessageBox.h"
+#include "SettingsValues.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+QMutex g_registryMutex;
+std::vector<const StoredFile *> g_files;
+
+const QString kErrorTitle = QStringLiteral("错误");
+
+} // namespace
+
+StoredFile::StoredFile(QString path, QString listName) : m_path(std::move(path)), m_listName(std::move(listName))
+{
+    QMutexLocker lock(&g_registryMutex);
+    g_files.push_back(this);
+}
+
+StoredFile::~StoredFile()
+{
+    if (m_saveFailed)
+        PLOG(LOG_ERROR, "%s: the last changes could not be saved (%s)", qPrintable(m_path), qPrintable(m_lastError));
+    QMutexLocker lock(&g_registryMutex);
+    g_files.erase(std::remove(g_files.begin(), g_files.end(), this), g_files.end());
+}
+
+QStringList StoredFile::FailedFiles()
+{
+    QMutexLocker lock(&g_registryMutex);
+    QStringList failed;
+    for (const StoredFile *file : g_files)
+        if (file->m_saveFailed)
+            failed << file->m_path;
+    return failed;
+}
+
+QString StoredFile::KeepAside(const QString &path)
+{
+    const QString base = path + QStringLiteral(".unreadable-")
+                         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = base;
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
+        target = base + QStringLiteral("-%1").arg(n);
+    // rename(2) moves the file whatever its contents or permissions, and
+    // never over an existing name (checked just above, same folder).
+    return QFile::rename(path, target) ? target : QString();
+}
+
+XmlFile::ReadResult StoredFile::Load(TiXmlDocument *doc)
+{
+    QString why;
+    const XmlFile::ReadResult result = XmlFile::Read(m_path, doc, &why);
+    if (result != XmlFile::ReadResult::Unusable)
+        return result;
+
+    const QString kept = KeepAside(m_path);
+    QString notice = QStringLiteral("%1文件无法读取（%2）：\n%3\n").arg(m_listName, why, m_path);
+    if (kept.isEmpty()) {
+        m_protected = true;
+        PLOG(LOG_ERROR, "%s is unusable (%s) and cannot be moved aside; it is not saved over in this run",
+             qPrintable(m_path), qPrintable(why));
+        notice += QStringLiteral("该文件无法移开，本次运行不会覆盖它。");
+    } else {
+        PLOG(LOG_ERROR, "%s is unusable (%s); kept as %s", qPrintable(m_path), qPrintable(why), qPrintable(kept));
+        notice += QStringLiteral("原文件已保留为：\n%1\n").arg(kept);
+    }
+    notice += QStringLiteral("列表从空白开始。");
+    MyMessageBox::ShowNotice(kErrorTitle, notice);
+    return result;
+}
+
+StoredFile::SaveResult StoredFile::Save(const TiXmlDocument &doc)
+{
+    if (g_restorePending)
+        return SaveResult::Skipped;
+    if (m_protected) {
+        PLOG(LOG_WARNING, "%s was unusable and is still in place: not saved over", qPrintable(m_path));
+        return SaveResult::Skipped;
+    }
+    const QString dir = QFileInfo(m_path).absolutePath();
+    SaveResult result = SaveResult::Saved;
+    if (!QDir(dir).exists() && !QDir().mkpath(dir)) {
+        m_lastError = QStringLiteral("无法创建文件夹 %1").arg(dir);
+        result = SaveResult::DirFailed;
+    } else if (!XmlFile::Write(doc, m_path, &m_lastError)) {
+        result = SaveResult::WriteFailed;
+    }
+    if (result == SaveResult::Saved) {
+        if (m_saveFailed)
+            PLOG(LOG_INFO, "%s saved again", qPrintable(m_path));
+        m_saveFailed = false;
+        m_lastError.clear();
+        return result;
+    }
+    if (!m_saveFailed)
+        MyMessageBox::ShowNotice(kErrorTitle, QStringLiteral("无法保存%1：\n%2\n原因：%3\n修改目前只在窗口中，请检查磁盘空间和文件夹权限。")
+                                                  .arg(m_listName, m_path, m_lastError));
+    m_saveFailed = true;
+    return result;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "XmlFile.h"
+
+#include <QString>
+#include <QStringList>
+
+class TiXmlDocument;
+
+// One of the program's stored files, read and written the one safe way.
+// A file that is present but unusable is moved aside to a name that says
+// so and when, and the operator is told once where it is; when it cannot
+// be moved, nothing is saved over it in this run. A failed save is told
+// once (not at every save) and stays known until a save succeeds.
+class StoredFile
+{
+public:
+    // listName is what the operator calls the list, for example "文字列表".
+    StoredFile(QString path, QString listName);
+    ~StoredFile();
+    StoredFile(const StoredFile &) = delete;
+    StoredFile &operator=(const StoredFile &) = delete;
+
+    const QString &Path() const { return m_path; }
+    // Ok: doc holds the file. Missing: defaults are fine. Unusable: the
+    // file was kept (or protected) and the operator told; start empty.
+    XmlFile::ReadResult Load(TiXmlDocument *doc);
+    enum class SaveResult { Saved, Skipped, DirFailed, WriteFailed };
+    // Writes the document (creating its folder) unless a restore is pending
+    // or an unusable file could not be moved aside (Skipped). The caller
+    // logs failures in its own words; LastError() says why.
+    SaveResult Save(const TiXmlDocument &doc);
+    const QString &LastError() const { return m_lastError; }
+    bool SaveFailed() const { return m_saveFailed; }
+
+    // The files whose last save failed, for the question at quit.
+    static QStringList FailedFiles();
+    // Where an unusable file is moved: path + ".unreadable-YYYYMMDD-HHMMSS",
+    // with "-2", "-3"... when that name is taken. Empty when it cannot be moved.
+    static QString KeepAside(const QString &path);
+
+private:
+    QString m_path;
+    QString m_listName;
+    bool m_protected = false; // an unusable file is still in place: never save over it
+    bool m_saveFailed = false;
+    QString m_lastError;
+};
