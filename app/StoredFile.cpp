@@ -91,6 +91,7 @@ StoredFile::SaveResult StoredFile::Save(const TiXmlDocument &doc)
     }
     const QString dir = QFileInfo(m_path).absolutePath();
     SaveResult result = SaveResult::Saved;
+    m_lastError.clear();
     if (!QDir(dir).exists() && !QDir().mkpath(dir)) {
         m_lastError = QStringLiteral("无法创建文件夹 %1").arg(dir);
         result = SaveResult::DirFailed;

@@ -93,9 +93,18 @@ bool XmlFile::Write(const TiXmlDocument &doc, const QString &path, QString *erro
 {
     QSaveFile file(path);
     const QByteArray bytes = Print(doc);
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    // Unbuffered, so that a short write (a full disk) shows in write()'s
+    // count: a buffered QSaveFile flushes a short write at commit() and
+    // still reports success, replacing the old file with a truncated one.
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    if (written) {
+        const qint64 count = file.write(bytes);
+        if (count != bytes.size() && error)
+            *error = QStringLiteral("only %1 of %2 bytes written (disk full?)").arg(qMax<qint64>(count, 0)).arg(bytes.size());
+        written = count == bytes.size() && file.commit();
+    }
     if (!written) {
-        if (error)
+        if (error && error->isEmpty())
             *error = file.errorString();
         file.cancelWriting();
         return false;

@@ -73,6 +73,51 @@ WindowFigures::WordListMs WindowFigures::WordList10k(const QString &dataFile)
     return figures;
 }
 
+double WindowFigures::UnusableLoadMs(const QString &dataFile)
+{
+    QByteArray rows;
+    {
+        WriteWordList(dataFile);
+        QFile file(dataFile);
+        if (file.open(QIODevice::ReadOnly))
+            rows = file.readAll();
+    }
+    QByteArray misspelt = rows;
+    misspelt.replace(misspelt.lastIndexOf("</record>"), 9, "</recrd>");
+    QByteArray attributes = "<records><record";
+    for (int i = 0; i < 100000; ++i)
+        attributes += " a" + QByteArray::number(i) + "=\"x\"";
+    const QByteArray damaged[] = {
+        misspelt,
+        rows + QByteArray("\xff"),
+        QByteArray("<a>").repeated(42000),
+        attributes + ">t</record></records>",
+        "<records a=\"" + QByteArray(3 * 1024 * 1024, 'x') + "\">",
+        "<records a=\"" + QByteArray(8 * 1024 * 1024, 'x') + "\"/>",
+    };
+    double worst = 0;
+    for (const QByteArray &bytes : damaged) {
+        QFile file(dataFile);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return -1;
+        file.write(bytes);
+        file.close();
+        QElapsedTimer clock;
+        clock.start();
+        {
+            SimplePlay mode(0);
+            WaitUntilShown(mode);
+            worst = qMax(worst, clock.nsecsElapsed() / 1e6);
+            g_restorePending = true;
+        }
+        g_restorePending = false;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            w->close(); // the notices
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return worst;
+}
+
 int WindowFigures::StartupChild()
 {
     int argc = 1;

@@ -14,6 +14,9 @@ struct WordListMs
     double save = 0;
 };
 WordListMs WordList10k(const QString &dataFile);
+// The worst of several damaged word lists: from the start of reading to
+// the (empty) list shown.
+double UnusableLoadMs(const QString &dataFile);
 
 // Runs in a child process started by StartupFigures: builds the main
 // window, shows it and prints "shown <rss kB>" on stdout.

@@ -339,5 +339,6 @@ int main(int argc, char **argv)
     const WindowFigures::WordListMs wordList = WindowFigures::WordList10k(SimplePlay::FilePath());
     PrintFigure("word_load_10k_ms", wordList.load, "ms", 1);
     PrintFigure("word_save_10k_ms", wordList.save, "ms", 1);
+    PrintFigure("load_unusable_file_ms", WindowFigures::UnusableLoadMs(SimplePlay::FilePath()), "ms", 1);
     return 0;
 }

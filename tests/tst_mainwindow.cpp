@@ -1,4 +1,5 @@
 #include "AppPaths.h"
+#include "DialogDriver.h"
 #include "Parlivo.h"
 #include "SettingsValues.h"
 #include "SimplePlay.h"
@@ -22,6 +23,7 @@
 #include <memory>
 
 #include <csignal>
+#include <sys/resource.h>
 
 class TestMainWindow : public QObject
 {
@@ -155,6 +157,28 @@ private slots:
         QCOMPARE(indexes(price), QList<int>({0x1000005, 0x1FFFFFF}));
         QCOMPARE(indexes(timer), QList<int>({0x2000005, 0x2FFFFFF}));
         m_window->WordMode()->Pause(); // the word-mode reports restarted its loop
+    }
+
+    // Closing while the list could not be saved asks first; 否 (the
+    // default, so Enter) keeps the window. Runs last: it closes the window.
+    void closingAfterAFailedSaveAsks()
+    {
+        m_window->show();
+        m_window->WordMode()->AddRecord(QStringLiteral("未保存的一行"));
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit full = old;
+        full.rlim_cur = 16;
+        setrlimit(RLIMIT_FSIZE, &full);
+        AnswerNextDialog([](QWidget *box) { QTest::keyClick(box, Qt::Key_Return); });
+        QVERIFY(!m_window->close());
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(m_window->isVisible());
+        QVERIFY(m_window->WordMode()->SaveFailed());
+        // Saved now, so it closes without a question.
+        m_window->WordMode()->SaveFile();
+        QVERIFY(m_window->close());
     }
 };
 
