@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MyMessageBox.h"
+
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
@@ -18,4 +20,17 @@ inline void AnswerNextDialog(std::function<void(QWidget *)> answer)
             QTimer::singleShot(10, *poll);
     };
     QTimer::singleShot(0, *poll);
+}
+
+// Closes the notices now shown (they free themselves); how many there were.
+inline int CloseNotices()
+{
+    int closed = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *notice = qobject_cast<MyMessageBox *>(w); notice && notice->isVisible()) {
+            notice->close();
+            ++closed;
+        }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return closed;
 }

@@ -1,4 +1,5 @@
 #include "AppPaths.h"
+#include "DialogDriver.h"
 #include "MyMessageBox.h"
 #include "SimplePlay.h"
 #include "StoredFile.h"
@@ -32,18 +33,6 @@ void WriteFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
-}
-
-int CloseNotices()
-{
-    int closed = 0;
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *notice = qobject_cast<MyMessageBox *>(w); notice && notice->isVisible()) {
-            notice->close();
-            ++closed;
-        }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return closed;
 }
 
 QStringList KeptCopies(const QString &path)

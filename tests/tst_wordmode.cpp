@@ -53,23 +53,6 @@ QByteArray ReadFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The notices now open; closing them frees them.
-QList<MyMessageBox *> Notices()
-{
-    QList<MyMessageBox *> notices;
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *notice = qobject_cast<MyMessageBox *>(w); notice && notice->isVisible())
-            notices << notice;
-    return notices;
-}
-
-void CloseNotices()
-{
-    for (MyMessageBox *notice : Notices())
-        notice->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 } // namespace
 
 class TestWordMode : public QObject
