@@ -5,6 +5,8 @@
 #include "ModeHelpers.h"
 #include "PendingSaves.h"
 #include "StoredFile.h"
+#include "TimerMode.h"
+#include "PriceMode.h"
 #include "SimplePlay.h"
 #include "Speake.h"
 
@@ -30,11 +32,15 @@ Parlivo::Parlivo(QWidget *parent)
 
     m_simplePlay = new SimplePlay(kWordModeBase, this);
     AddTab(m_simplePlay, QStringLiteral(":/image/simple.png"), tr("文字"));
-    // Price, timer and settings pages hold their tab places until they are built.
-    AddTab(new QWidget(this), QStringLiteral(":/image/money.png"), tr("报价"));
-    AddTab(new QWidget(this), QStringLiteral(":/image/timer.png"), tr("定时"));
+    m_priceMode = new PriceMode(kPriceModeBase, this);
+    AddTab(m_priceMode, QStringLiteral(":/image/money.png"), tr("报价"));
+    m_timerMode = new TimerMode(kTimerModeBase, this);
+    AddTab(m_timerMode, QStringLiteral(":/image/timer.png"), tr("定时"));
+    // The settings page holds its tab place until it is built.
     AddTab(new QWidget(this), QStringLiteral(":/image/settings.png"), tr("设置"));
     ConnectWordMode();
+    ConnectPriceMode();
+    ConnectTimerMode();
 
     auto *about = new QShortcut(QKeySequence(QStringLiteral("Ctrl+A")), this);
     connect(about, &QShortcut::activated, this, &Parlivo::ShowAbout);
@@ -85,6 +91,31 @@ void Parlivo::ConnectWordMode()
     connect(m_simplePlay, &SimplePlay::MusicNormal, this, &Parlivo::MusicNormal);
     connect(this, &Parlivo::SimplePlayActionFinished, m_simplePlay, &SimplePlay::ActionFinished);
     connect(this, &Parlivo::StopSimplePlayMode, m_simplePlay, &SimplePlay::Pause);
+}
+
+void Parlivo::ConnectPriceMode()
+{
+    connect(m_priceMode, &PriceMode::OutAudio, m_speake, &Speake::SpeakAudio);
+    connect(m_priceMode, &PriceMode::StartPlay, this, &Parlivo::SomeTabStartPlay);
+    connect(m_priceMode, &PriceMode::PlayMusic, this, &Parlivo::PlayMusic);
+    connect(m_priceMode, &PriceMode::MusicSmaller, this, &Parlivo::MusicSmaller);
+    connect(m_priceMode, &PriceMode::MusicNormal, this, &Parlivo::MusicNormal);
+    connect(m_priceMode, &PriceMode::PauseMusic, this, &Parlivo::PauseMusic);
+    connect(this, &Parlivo::PriceModeActionFinished, m_priceMode, &PriceMode::ActionFinished);
+    connect(this, &Parlivo::StopPriceMode, m_priceMode, &PriceMode::Pause);
+}
+
+void Parlivo::ConnectTimerMode()
+{
+    connect(m_timerMode, &TimerMode::OutAudio, m_speake, &Speake::SpeakAudio);
+    connect(m_timerMode, &TimerMode::StartPlay, this, &Parlivo::SomeTabStartPlay);
+    connect(m_timerMode, &TimerMode::PlayMusic, this, &Parlivo::PlayMusic);
+    connect(m_timerMode, &TimerMode::PauseMusic, this, &Parlivo::PauseMusic);
+    connect(m_timerMode, &TimerMode::MusicSmaller, this, &Parlivo::MusicSmaller);
+    connect(m_timerMode, &TimerMode::MusicNormal, this, &Parlivo::MusicNormal);
+    connect(this, &Parlivo::TimerModeActionFinished, m_timerMode, &TimerMode::ActionFinished);
+    connect(m_timerMode, &TimerMode::StartPriceMode, m_priceMode, &PriceMode::StartTimerModeControl);
+    connect(m_timerMode, &TimerMode::StopPriceMode, m_priceMode, &PriceMode::StopTimerModeControl);
 }
 
 void Parlivo::ActionFinished(int index)

@@ -7,6 +7,8 @@
 class QTimer;
 class Speake;
 class SimplePlay;
+class PriceMode;
+class TimerMode;
 namespace Ui {
 class ParlivoClass;
 }
@@ -35,6 +37,8 @@ public:
 
     Speake *Worker() const { return m_speake; }
     SimplePlay *WordMode() const { return m_simplePlay; }
+    PriceMode *PricePage() const { return m_priceMode; }
+    TimerMode *TimerPage() const { return m_timerMode; }
 
 signals:
     void SimplePlayActionFinished(int index);
@@ -60,10 +64,14 @@ protected:
 private:
     void AddTab(QWidget *page, const QString &icon, const QString &label);
     void ConnectWordMode();
+    void ConnectPriceMode();
+    void ConnectTimerMode();
 
     std::unique_ptr<Ui::ParlivoClass> ui;
     Speake *m_speake;
     SimplePlay *m_simplePlay = nullptr;
+    PriceMode *m_priceMode = nullptr;
+    TimerMode *m_timerMode = nullptr;
     QTimer *m_musicTimer = nullptr;
     int m_musicIndex = 0;
 };

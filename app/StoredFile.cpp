@@ -111,3 +111,17 @@ StoredFile::SaveResult StoredFile::Save(const TiXmlDocument &doc)
     m_saveFailed = true;
     return result;
 }
+
+StoredFile::SaveResult StoredFile::SaveLogged(const TiXmlDocument &doc, const char *file, int line,
+                                              const char *function)
+{
+    const SaveResult result = Save(doc);
+    const QByteArray source = LogFile::SourceName(file), name = LogFile::FunctionName(function);
+    if (result == SaveResult::DirFailed)
+        WriteLog(LOG_ERROR, "[%s(%d):%s() ] create dir(%s) failed", source.constData(), line, name.constData(),
+                 qPrintable(QFileInfo(m_path).absolutePath()));
+    else if (result == SaveResult::WriteFailed)
+        WriteLog(LOG_ERROR, "[%s(%d):%s() ] write config file(%s) failed: %s", source.constData(), line,
+                 name.constData(), qPrintable(m_path), qPrintable(m_lastError));
+    return result;
+}

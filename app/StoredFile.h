@@ -7,6 +7,8 @@
 
 class TiXmlDocument;
 
+#define SAVE_STORED_FILE(storedFile, doc) (storedFile).SaveLogged((doc), __FILE__, __LINE__, __PRETTY_FUNCTION__)
+
 // One of the program's stored files, read and written the one safe way.
 // A file that is present but unusable is moved aside to a name that says
 // so and when, and the operator is told once where it is; when it cannot
@@ -31,6 +33,9 @@ public:
     // logs failures in its own words; LastError() says why.
     SaveResult Save(const TiXmlDocument &doc);
     const QString &LastError() const { return m_lastError; }
+    // Save(), logging a failure with the caller's location ("create dir(%s)
+    // failed", "write config file(%s) failed"); use SAVE_STORED_FILE.
+    SaveResult SaveLogged(const TiXmlDocument &doc, const char *file, int line, const char *function);
     bool SaveFailed() const { return m_saveFailed; }
 
     // The files whose last save failed, for the question at quit.

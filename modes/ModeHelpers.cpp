@@ -1,6 +1,8 @@
 #include "ModeHelpers.h"
 
+#include <QAction>
 #include <QListWidget>
+#include <QShortcut>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWidget>
@@ -71,4 +73,20 @@ QString LimitTextLength(const QString &text)
 void SelectOnlyRow(QListWidget *list, int row)
 {
     list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+}
+
+void AddContextMenu(QWidget *view, QObject *owner, const std::vector<MenuEntry> &entries)
+{
+    view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    for (const MenuEntry &entry : entries) {
+        auto *action = new QAction(QIcon(QString::fromUtf8(entry.icon)), QString::fromUtf8(entry.text), owner);
+        QObject::connect(action, &QAction::triggered, owner, entry.run);
+        view->addAction(action);
+    }
+}
+
+void AddWindowShortcut(QWidget *owner, const QKeySequence &keys, std::function<void()> run)
+{
+    auto *shortcut = new QShortcut(keys, owner, nullptr, nullptr, Qt::WindowShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, owner, std::move(run));
 }

@@ -2,7 +2,13 @@
 
 #include <QString>
 
+#include <QKeySequence>
+
+#include <functional>
+#include <vector>
+
 class QListWidget;
+class QObject;
 class QWidget;
 
 // The longest row text the modes take: a few minutes of speech, far above
@@ -27,3 +33,15 @@ bool ConfirmWarning(const QString &text);
 // Makes row the current row and the only selected one. A list with
 // contiguous selection would otherwise add the row to the old selection.
 void SelectOnlyRow(QListWidget *list, int row);
+
+// One entry of a mode's context menu.
+struct MenuEntry
+{
+    const char *text;
+    const char *icon;
+    std::function<void()> run;
+};
+// Gives view a context menu of these entries (the widget's actions), owned by owner.
+void AddContextMenu(QWidget *view, QObject *owner, const std::vector<MenuEntry> &entries);
+// A shortcut on owner active while owner is shown in the active window.
+void AddWindowShortcut(QWidget *owner, const QKeySequence &keys, std::function<void()> run);

@@ -13,10 +13,8 @@
 #include "StoredFile.h"
 #include "XmlFile.h"
 
-#include <QAction>
 #include <QDir>
 #include <QFileInfo>
-#include <QShortcut>
 
 #include <tinyxml.h>
 
@@ -70,10 +68,8 @@ SimplePlay::SimplePlay(int firstRecordIndex, QWidget *parent, Qt::WindowFlags fl
     connect(ui->lineEdit_PlayContent, &QLineEdit::returnPressed, this, &SimplePlay::ProcessPlayButton);
     connect(ui->pushButton_pause, &QPushButton::clicked, this, &SimplePlay::Pause);
     connect(ui->listWidget_Record, &QListWidget::itemDoubleClicked, this, &SimplePlay::DblClickRecord);
-    auto *save = new QShortcut(QKeySequence(QStringLiteral("Ctrl+S")), this, nullptr, nullptr, Qt::WindowShortcut);
-    connect(save, &QShortcut::activated, this, &SimplePlay::SaveFile);
-    auto *del = new QShortcut(QKeySequence(Qt::Key_Delete), this, nullptr, nullptr, Qt::WindowShortcut);
-    connect(del, &QShortcut::activated, this, &SimplePlay::DelTmpPlay);
+    AddWindowShortcut(this, QKeySequence(QStringLiteral("Ctrl+S")), [this] { SaveFile(); });
+    AddWindowShortcut(this, QKeySequence(Qt::Key_Delete), [this] { DelTmpPlay(); });
     connect(m_saveTimer, &QTimer::timeout, this, &SimplePlay::TimerOut);
     // The loop box is stored with the rows.
     connect(ui->checkBox_recycle, &QCheckBox::clicked, m_saveTimer, &SaveTimer::Restart);
@@ -112,25 +108,12 @@ QString SimplePlay::FilePath()
 
 void SimplePlay::SetupContextMenu()
 {
-    struct Entry
-    {
-        const char *text;
-        const char *icon;
-        void (SimplePlay::*slot)();
-    };
-    const Entry entries[] = {
-        {"播放当前行", ":/image/play.png", &SimplePlay::PlaySelect},
-        {"删除选中行", ":/image/del.png", &SimplePlay::DelTmpPlay},
-        {"删除所有行", ":/image/delall.png", &SimplePlay::DelAll},
-        {"插入延时", ":/image/wait.png", &SimplePlay::InsertWait},
-        {"导出到文件", ":/image/export.png", &SimplePlay::ExportToFile},
-    };
-    ui->listWidget_Record->setContextMenuPolicy(Qt::ActionsContextMenu);
-    for (const Entry &entry : entries) {
-        auto *action = new QAction(QIcon(QString::fromUtf8(entry.icon)), QString::fromUtf8(entry.text), this);
-        connect(action, &QAction::triggered, this, entry.slot);
-        ui->listWidget_Record->addAction(action);
-    }
+    AddContextMenu(ui->listWidget_Record, this,
+                   {{"播放当前行", ":/image/play.png", [this] { PlaySelect(); }},
+                    {"删除选中行", ":/image/del.png", [this] { DelTmpPlay(); }},
+                    {"删除所有行", ":/image/delall.png", [this] { DelAll(); }},
+                    {"插入延时", ":/image/wait.png", [this] { InsertWait(); }},
+                    {"导出到文件", ":/image/export.png", [this] { ExportToFile(); }}});
 }
 
 QListWidgetItem *SimplePlay::MakeItem(const QString &text)
@@ -344,18 +327,7 @@ void SimplePlay::SaveFile()
         records->LinkEndChild(record);
         record->LinkEndChild(new TiXmlText(ui->listWidget_Record->item(row)->text().toLocal8Bit().constData()));
     }
-    switch (m_file->Save(doc)) {
-    case StoredFile::SaveResult::DirFailed:
-        PLOG(LOG_ERROR, "create dir(%s) failed", qPrintable(QFileInfo(m_file->Path()).absolutePath()));
-        break;
-    case StoredFile::SaveResult::WriteFailed:
-        PLOG(LOG_ERROR, "write config file(%s) failed: %s", qPrintable(m_file->Path()),
-             qPrintable(m_file->LastError()));
-        break;
-    case StoredFile::SaveResult::Saved:
-    case StoredFile::SaveResult::Skipped:
-        break;
-    }
+    SAVE_STORED_FILE(*m_file, doc);
 }
 
 bool SimplePlay::SaveFailed() const

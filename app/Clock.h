@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QTime>
+
+// Where the scheduler reads the time: the time of day and a millisecond
+// tick count (monotonic, 32 bits, wrapping). One object for the whole
+// program; a test puts its own in place to run a day in milliseconds.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual QTime TimeOfDay() const;
+    // Milliseconds since the machine started, as an unsigned 32-bit count.
+    virtual quint32 TickMs() const;
+
+    static const Clock &Current();
+    // Replaces the clock (the caller keeps ownership); nullptr restores the system clock.
+    static void Set(const Clock *clock);
+};

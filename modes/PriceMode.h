@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class SaveTimer;
+class StoredFile;
+namespace Ui {
+class PriceModeClass;
+}
+
+// Price mode: a table of goods (name, price, unit), free text rows and
+// waits, each row read as one sentence (西瓜 1.98 一斤 → 西瓜1块9毛8一斤)
+// through the speech worker, once or in a loop. Timer mode can take
+// control of it: it then loops until timer mode stops it.
+class PriceMode : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum PlayState { Stopped = 0, Playing = 1, Paused = 2 };
+    enum Column { ColumnCheck = 0, ColumnName = 1, ColumnPrice = 2, ColumnUnit = 3, ColumnIndex = 4 };
+
+    explicit PriceMode(int firstRequestIndex, QWidget *parent = nullptr);
+    ~PriceMode() override;
+
+    // "1.98" → "1块9毛8", "2" → "两块", "3.05" → "3块零5分", "0" → "".
+    static QString PriceToSpeech(const QString &price);
+    static QString FilePath();
+
+    void LoadFile(const QString &path);
+    void PauseUnderTimerMode();
+    void AddPriceRow(const QString &name, const QString &price, const QString &unit);
+    void AddTextRow(const QString &text);
+    // The price of a row, committing an open price editor first.
+    QString GetPrice(int row);
+    // The unit of a row, committing an open unit editor first.
+    QString GetUnit(int row);
+    int PlayState() const { return m_playState; }
+    bool SaveFailed() const;
+
+signals:
+    void OutAudio(int index, int type, QString content, bool needFinisheReport);
+    void DelRecord(int index);
+    void StartPlay();
+    void PlayMusic();
+    void PauseMusic();
+    void MusicSmaller();
+    void MusicNormal();
+
+public slots:
+    bool Play();
+    bool Pause();
+    void DelItem();
+    void DelAll();
+    void InsertRow();
+    void InsertTextRow();
+    void InsertWait();
+    void ProcessTableDoubleClick(int row, int col);
+    void ProcessTableCellChanged(int curR, int curC, int preR, int preC);
+    void ActionFinished(int index);
+    void SaveFile();
+    void PriceEnter();
+    void TimerOut();
+    void StartTimerModeControl();
+    void StopTimerModeControl();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    bool IsTextRow(int row) const;
+    QCheckBox *RowCheckBox(int row) const;
+    void PutCheckBox(int row);
+    int InsertTextRowAt(int row, const QString &text);
+    // The sentence a row is read as; false (with a log line) when the row cannot be read.
+    bool AnnouncementText(int row, QString *text);
+    void SelectRow(int row);
+    // Tries the rows from start on, each once, skipping unticked ones.
+    void AdvanceFrom(int start);
+    void StopAfterRow();
+
+    std::unique_ptr<Ui::PriceModeClass> ui;
+    int m_requestIndex;
+    int m_playState = Stopped;
+    bool m_readyForNext = true;
+    bool m_underTimerMode = false;
+    bool m_needBreak = false;
+    SaveTimer *m_saveTimer;
+    int m_lastTableWidth = 0;
+    std::unique_ptr<StoredFile> m_file;
+};

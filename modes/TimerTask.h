@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QTime>
+
+// One timer task as the task editor, the task table and the file reader
+// exchange it.
+struct TimerTask
+{
+    bool startAtTime = true;     // start at a clock time, else after the last announcement
+    QTime startTime;             // hours and minutes
+    int timeAfterLastTask = 0;   // seconds
+    bool endAtTime = true;       // end at a clock time, else after repetitions
+    QTime endTime;
+    int lastTaskExecTimes = 0;   // repetitions
+    bool playPrice = false;      // runs price mode; title and text unused
+    QString title;
+    QString text;
+};
