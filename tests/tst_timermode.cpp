@@ -1,0 +1,411 @@
+#include "AudioOutput.h"
+#include "Clock.h"
+#include "DialogDriver.h"
+#include "EditTaskDialog.h"
+#include "PriceMode.h"
+#include "SettingsValues.h"
+#include "Speake.h"
+#include "SpeechCache.h"
+#include "TestEnvironment.h"
+#include "TimerMode.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTextEdit>
+#include <QTimeEdit>
+#include <QtTest>
+
+#include <deque>
+#include <memory>
+
+namespace {
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// A clock the test sets: milliseconds since the simulated midnight, on a
+// machine that has been running for ten hours.
+class SimulatedClock : public Clock
+{
+public:
+    qint64 ms = 0;
+    QTime TimeOfDay() const override { return QTime(0, 0).addMSecs(int(ms % 86400000)); }
+    quint32 TickMs() const override { return quint32(36000000 + ms); }
+};
+
+QString At(qint64 ms)
+{
+    return QTime(0, 0).addMSecs(int(ms % 86400000)).toString("hh:mm:ss.zzz");
+}
+
+// The speech worker's order and timing, simulated: requests run one after
+// another; a text takes kTextMs, a wait its length; the interrupt flag
+// cuts what starts while it is set, and a wait clears it, as the real
+// worker does. Reports go back by index range, like the main window's.
+class SimulatedWorker : public QObject
+{
+public:
+    static constexpr qint64 kTextMs = 8000;
+    struct Job
+    {
+        int index, type;
+        QString content;
+        bool report;
+    };
+    struct Heard
+    {
+        qint64 at;
+        QString text;
+        bool fromTimer;
+    };
+
+    SimulatedWorker(SimulatedClock &clock, TimerMode &timer, PriceMode &price)
+        : m_clock(clock), m_timer(timer), m_price(price)
+    {
+        connect(&timer, &TimerMode::OutAudio, this, &SimulatedWorker::Queue);
+        connect(&price, &PriceMode::OutAudio, this, &SimulatedWorker::Queue);
+    }
+    // Runs every request that ends by `until`, the clock following each end.
+    void RunUntil(qint64 until)
+    {
+        while (m_busy && m_endsAt <= until) {
+            m_clock.ms = m_endsAt;
+            const Job job = m_current;
+            m_busy = false;
+            if (job.report) {
+                if (job.index >= 0x2000000)
+                    m_timer.ActionFinished(job.index);
+                else
+                    m_price.ActionFinished(job.index);
+            }
+            StartNext();
+        }
+        m_clock.ms = until;
+    }
+    QList<Heard> heard;
+
+private:
+    void Queue(int index, int type, const QString &content, bool report)
+    {
+        m_queue.push_back({index, type, content, report});
+        if (!m_busy)
+            StartNext();
+    }
+    void StartNext()
+    {
+        if (m_queue.empty())
+            return;
+        m_current = m_queue.front();
+        m_queue.pop_front();
+        qint64 length = m_current.type == 1 ? m_current.content.toLongLong() : kTextMs;
+        if (g_speechInterrupt)
+            length = 0;
+        if (m_current.type == 1)
+            g_speechInterrupt = false;
+        else if (length > 0)
+            heard.append({m_clock.ms, m_current.content, m_current.index >= 0x2000000});
+        m_endsAt = m_clock.ms + length;
+        m_busy = true;
+    }
+
+    SimulatedClock &m_clock;
+    TimerMode &m_timer;
+    PriceMode &m_price;
+    std::deque<Job> m_queue;
+    Job m_current{};
+    bool m_busy = false;
+    qint64 m_endsAt = 0;
+};
+
+} // namespace
+
+class TestTimerMode : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QTableWidget *Table(TimerMode &mode) { return mode.findChild<QTableWidget *>("tableWidget"); }
+    static QCheckBox *Tick(TimerMode &mode, int row)
+    {
+        return qobject_cast<QCheckBox *>(Table(mode)->cellWidget(row, 0));
+    }
+    static std::unique_ptr<TimerMode> Fresh(const QByteArray *contents)
+    {
+        QFile::remove(TimerMode::FilePath());
+        if (contents)
+            WriteFile(TimerMode::FilePath(), *contents);
+        return std::make_unique<TimerMode>(0x2000000);
+    }
+
+private slots:
+    void initTestCase() { IsolateUserDirs(); }
+    void init()
+    {
+        g_speechInterrupt = false;
+        g_restorePending = false;
+        g_settings.musicStartType = 0;
+        g_settings.smallWhenPlaying = 0;
+    }
+    void cleanup()
+    {
+        Clock::Set(nullptr);
+        CloseNotices();
+    }
+
+    void editorDefaultsPresetsAndCoupling()
+    {
+        EditTaskDialog dialog;
+        auto *start = dialog.findChild<QTimeEdit *>("timeEdit_startTime");
+        auto *end = dialog.findChild<QTimeEdit *>("timeEdit_endTime");
+        auto *title = dialog.findChild<QComboBox *>("comboBox_title");
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("定时任务编辑"));
+        QCOMPARE(start->time(), QTime(8, 0));
+        QCOMPARE(end->time(), QTime(9, 0));
+        QCOMPARE(title->currentText(), QStringLiteral("员工准备通知"));
+        QVERIFY(dialog.GetText().startsWith(QStringLiteral("各位同事早上好")));
+        QVERIFY(!dialog.findChild<QLineEdit *>("lineEdit_timeAfterLastTask")->isEnabled());
+        QVERIFY(!dialog.findChild<QLineEdit *>("lineEdit_lastTaskExecTimes")->isEnabled());
+
+        dialog.SetText(QStringLiteral("自己写的"));
+        title->setCurrentIndex(1);
+        QVERIFY(dialog.GetText().startsWith(QStringLiteral("亲爱的顾客朋友")));
+
+        start->setTime(QTime(10, 0));
+        QCOMPARE(end->time(), QTime(10, 0));
+        end->setTime(QTime(7, 0));
+        QCOMPARE(start->time(), QTime(7, 0));
+
+        // Counts take whole numbers only.
+        auto *times = dialog.findChild<QLineEdit *>("lineEdit_lastTaskExecTimes");
+        dialog.SetLastTaskExecTimes(3);
+        QTest::keyClicks(times, "a5");
+        QCOMPARE(times->text(), QStringLiteral("35"));
+        QTime time;
+        int count = 0;
+        QVERIFY(!dialog.GetEndCondition(&time, &count));
+        QCOMPARE(count, 35);
+    }
+
+    void editorRefusals_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("message"); // empty: accepted
+        QTest::newRow("title without text") << "text=" << "请输入标题和播放内容！";
+        QTest::newRow("text without title") << "title=" << "请输入标题和播放内容！";
+        // The edits keep start ≤ end themselves: moving the end back moves the start.
+        QTest::newRow("end moved before start") << "start=12:00,end=11:00" << "";
+        QTest::newRow("price by repetitions") << "price,times=2" << "播报价格时必须设置结束时间！";
+        QTest::newRow("price with empty title and text") << "price,title=,text=" << "";
+        QTest::newRow("equal times") << "start=12:00,end=12:00" << "";
+    }
+    void editorRefusals()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, message);
+        EditTaskDialog dialog;
+        for (const QString &step : setup.split(',')) {
+            const QString value = step.section('=', 1);
+            if (step == "price")
+                dialog.SetPlayPrice(true);
+            else if (step.startsWith("text="))
+                dialog.SetText(value);
+            else if (step.startsWith("title="))
+                dialog.SetTitle(value);
+            else if (step.startsWith("start="))
+                dialog.SetStartTime(QTime::fromString(value, "hh:mm"));
+            else if (step.startsWith("end="))
+                dialog.findChild<QTimeEdit *>("timeEdit_endTime")->setTime(QTime::fromString(value, "hh:mm"));
+            else if (step.startsWith("times="))
+                dialog.SetLastTaskExecTimes(value.toInt());
+        }
+        QString shown;
+        QTimer watcher; // answers the refusal, then leaves the dialog
+        connect(&watcher, &QTimer::timeout, &dialog, [&] {
+            if (auto *critical = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                shown = critical->text();
+                critical->accept();
+                dialog.reject();
+            }
+        });
+        watcher.start(10);
+        QTimer::singleShot(0, dialog.findChild<QPushButton *>("pushButton_yes"), &QPushButton::click);
+        const int result = dialog.exec();
+        QCOMPARE(shown, message);
+        QCOMPARE(result, message.isEmpty() ? int(QDialog::Accepted) : int(QDialog::Rejected));
+        if (setup.startsWith("price")) {
+            QString title;
+            QVERIFY(!dialog.GetTitle(&title));
+            QCOMPARE(title, QStringLiteral("PriceReport"));
+        }
+    }
+
+    // The file: the three default tasks give the five documented lines;
+    // delays and counts are written with "s"; a price task loses any text.
+    void fileLayout()
+    {
+        auto mode = Fresh(nullptr);
+        QCOMPARE(Table(*mode)->rowCount(), 3);
+        QCOMPARE(Table(*mode)->item(1, 1)->text(), QStringLiteral("延时5秒"));
+        QCOMPARE(Table(*mode)->item(0, 3)->text(), QStringLiteral("重复2次"));
+        QCOMPARE(Table(*mode)->item(1, 2)->text(), QStringLiteral("播报价格"));
+        QVERIFY(!QFile::exists(TimerMode::FilePath())); // defaults are saved only by the next save
+        mode->SaveFile();
+        const QList<QByteArray> lines = ReadFile(TimerMode::FilePath()).split('\n');
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines[0], QByteArray("<TimerRecords>"));
+        QVERIFY(lines[1].startsWith("    <record title=\"开始营业通知\" start=\"07:55\" end=\"2s\">各位同事早上好"));
+        QVERIFY(lines[1].endsWith("谢谢！</record>"));
+        QVERIFY(lines[1].contains("让我们 以饱满"));
+        QCOMPARE(lines[2], QByteArray("    <record title=\"PriceReport\" start=\"5s\" end=\"12:00\" />"));
+        QVERIFY(lines[3].startsWith("    <record title=\"下班通知\" start=\"22:00\" end=\"2s\">各位亲爱的顾客您好,欢迎"));
+        QCOMPARE(lines[4], QByteArray("</TimerRecords>"));
+
+        const QByteArray odd = "<T><record title=\"PriceReport\" start=\"30s\" end=\"3s\">丢弃</record>"
+                               "<record title=\"坏\" start=\"99:99\" end=\"-5s\">x</record>"
+                               "<record title=\"大\" start=\"999999999s\" end=\"12:00\">y</record></T>";
+        mode = Fresh(&odd);
+        QCOMPARE(Table(*mode)->item(0, 1)->text(), QStringLiteral("延时30秒"));
+        QCOMPARE(Table(*mode)->item(0, 3)->text(), QStringLiteral("重复3次"));
+        QCOMPARE(Table(*mode)->item(1, 1)->text(), QString()); // an invalid time shows empty
+        QCOMPARE(Table(*mode)->item(1, 3)->text(), QStringLiteral("重复0次")); // clamped to 0
+        QCOMPARE(Table(*mode)->item(2, 1)->text(), QStringLiteral("延时99999秒"));
+        mode->SaveFile();
+        QVERIFY(ReadFile(TimerMode::FilePath())
+                    .contains("<record title=\"PriceReport\" start=\"30s\" end=\"3s\" />"));
+
+        // An edit made just before quitting is saved on the way out.
+        Table(*mode)->selectRow(0);
+        mode->DelItem();
+        mode.reset();
+        QVERIFY(!ReadFile(TimerMode::FilePath()).contains("PriceReport"));
+    }
+
+    // A whole shop day through the real timer and price modes, the clock
+    // and the worker simulated.
+    void simulatedDay()
+    {
+        const QByteArray plan =
+            "<TimerRecords>"
+            "<record title=\"开始\" start=\"07:55\" end=\"2s\">开始营业</record>"
+            "<record title=\"PriceReport\" start=\"5s\" end=\"12:00\"/>"
+            "<record title=\"午间\" start=\"5s\" end=\"3s\">午间通知</record>"
+            "<record title=\"过期\" start=\"09:00\" end=\"10:00\">不该播</record>"
+            "<record title=\"禁用\" start=\"13:00\" end=\"1s\">被禁用</record>"
+            "<record title=\"下班\" start=\"22:00\" end=\"2s\">下班通知</record>"
+            "<record title=\"午夜\" start=\"23:58\" end=\"2s\">午夜前</record>"
+            "</TimerRecords>";
+        QFile::remove(PriceMode::FilePath()); // the price list's four default rows
+        PriceMode price(0x1000000);
+        auto timer = Fresh(&plan);
+        Tick(*timer, 4)->setChecked(false);
+        connect(timer.get(), &TimerMode::StartPriceMode, &price, &PriceMode::StartTimerModeControl);
+        connect(timer.get(), &TimerMode::StopPriceMode, &price, &PriceMode::StopTimerModeControl);
+        SimulatedClock clock;
+        Clock::Set(&clock);
+        SimulatedWorker worker(clock, *timer, price);
+
+        timer->Play();
+        for (qint64 second = 1; second <= 24 * 3600 + 600; ++second) { // into the next day
+            worker.RunUntil(second * 1000);
+            timer->TimerOut();
+        }
+
+        QStringList timerTexts;
+        QList<qint64> firstAt;
+        qint64 lastPrice = -1, firstPrice = -1;
+        for (const SimulatedWorker::Heard &h : worker.heard) {
+            if (h.fromTimer) {
+                if (timerTexts.isEmpty() || timerTexts.last() != h.text)
+                    firstAt << h.at;
+                timerTexts << h.text;
+            } else {
+                if (firstPrice < 0)
+                    firstPrice = h.at;
+                lastPrice = h.at;
+            }
+        }
+        QCOMPARE(timerTexts, QStringList({"开始营业", "开始营业", "午间通知", "午间通知", "午间通知", "下班通知",
+                                          "下班通知", "午夜前", "午夜前"}));
+        // Each first announcement after its 900 ms lead-in.
+        QCOMPARE(At(firstAt[0]), QStringLiteral("07:55:00.900"));
+        QCOMPARE(At(firstAt[2]), QStringLiteral("22:00:00.900"));
+        QCOMPARE(At(firstAt[3]), QStringLiteral("23:58:00.900"));
+        // The price list starts 5 s after the second opening notice ended
+        // (07:55:17.9) and stops when 12:00 has fully passed: its last row
+        // started before 12:01, and the midday notice follows 5 s after the stop.
+        QCOMPARE(At(firstPrice), QStringLiteral("07:55:23.000"));
+        QVERIFY2(lastPrice < 12 * 3600000 + 60000 && lastPrice >= 12 * 3600000 + 60000 - SimulatedWorker::kTextMs,
+                 qPrintable(At(lastPrice)));
+        QVERIFY2(firstAt[1] >= 12 * 3600000 + 65000 && firstAt[1] < 12 * 3600000 + 65000 + SimulatedWorker::kTextMs + 1000,
+                 qPrintable(At(firstAt[1])));
+        QCOMPARE(price.PlayState(), int(PriceMode::Stopped));
+        // Ended tasks stay unticked; the disabled one was never touched.
+        for (int row = 0; row < Table(*timer)->rowCount(); ++row)
+            QVERIFY(!Tick(*timer, row)->isChecked());
+        QCOMPARE(Table(*timer)->item(2, 3)->data(Qt::UserRole).toInt(), 3 * TimerMode::kCountFactor);
+    }
+
+    // Reports for a row that is gone (deleted while it spoke) are harmless.
+    void reportForADeletedRow()
+    {
+        const QByteArray plan = "<TimerRecords><record title=\"甲\" start=\"00:00\" end=\"3s\">甲</record></TimerRecords>";
+        auto mode = Fresh(&plan);
+        QSignalSpy out(mode.get(), &TimerMode::OutAudio);
+        mode->Play();
+        mode->TimerOut();
+        QCOMPARE(out.size(), 2);
+        Table(*mode)->removeRow(0);
+        mode->ActionFinished(out.last().at(0).toInt());
+        mode->TimerOut(); // an empty table: nothing happens
+        QCOMPARE(out.size(), 2);
+    }
+
+    // The real clock and the real worker: a task's text is heard.
+    void taskIsHeard()
+    {
+        const QString heard = IsolateUserDirs().path() + "/timer.raw";
+        qputenv("SDL_AUDIODRIVER", "disk");
+        qputenv("SDL_DISKAUDIOFILE", heard.toLocal8Bit());
+        QVERIFY(QDir::setCurrent(IsolateUserDirs().path()));
+        const QByteArray plan = "<TimerRecords><record title=\"通知\" start=\"00:00\" end=\"1s\">请注意</record></TimerRecords>";
+        auto mode = Fresh(&plan);
+        Speake worker;
+        worker.SetDeviceReleaseMs(-1);
+        connect(mode.get(), &TimerMode::OutAudio, &worker, &Speake::SpeakAudio);
+        connect(&worker, &Speake::ActionFinished, mode.get(), &TimerMode::ActionFinished);
+        worker.start();
+        mode->Play();
+        QTRY_VERIFY_WITH_TIMEOUT(!Tick(*mode, 0)->isChecked(), 60000);
+        worker.Stop();
+        worker.wait();
+        AudioOutput::CloseIfIdle();
+        QVERIFY(QFile::exists(SpeechCache::PathFor(QStringLiteral("请注意"))));
+        const QByteArray out = ReadFile(heard);
+        const auto *s = reinterpret_cast<const qint16 *>(out.constData());
+        int peak = 0;
+        for (int i = 0; i < out.size() / 2; ++i)
+            peak = qMax(peak, std::abs(int(s[i])));
+        QVERIFY2(peak > 3000, "the task's text was not heard");
+    }
+};
+
+QTEST_MAIN(TestTimerMode)
+#include "tst_timermode.moc"
