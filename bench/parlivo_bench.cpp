@@ -13,6 +13,7 @@
 #include "TTS.h"
 #include "SimplePlay.h"
 #include "WavFile.h"
+#include "TimerFigures.h"
 #include "WindowFigures.h"
 
 #include <QApplication>
@@ -339,6 +340,11 @@ int main(int argc, char **argv)
     const WindowFigures::WordListMs wordList = WindowFigures::WordList10k(SimplePlay::FilePath());
     PrintFigure("word_load_10k_ms", wordList.load, "ms", 1);
     PrintFigure("word_save_10k_ms", wordList.save, "ms", 1);
+    const TimerFigures::PriceListMs priceList = TimerFigures::PriceList10k();
+    PrintFigure("price_load_10k_ms", priceList.load, "ms", 1);
+    PrintFigure("price_save_10k_ms", priceList.save, "ms", 1);
+    PrintFigure("timer_step_us", TimerFigures::TimerStepUs(), "us", 2);
+    PrintFigure("simulated_day_ms", TimerFigures::SimulatedDayMs(), "ms", 1);
     PrintFigure("load_unusable_file_ms", WindowFigures::UnusableLoadMs(SimplePlay::FilePath()), "ms", 1);
     return 0;
 }

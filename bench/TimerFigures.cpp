@@ -1,0 +1,115 @@
+#include "TimerFigures.h"
+
+#include "DaySimulation.h"
+#include "PriceMode.h"
+#include "SettingsValues.h"
+#include "TimerMode.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QWindow>
+
+namespace {
+
+constexpr int kPriceRows = 10000;
+constexpr int kTasks = 1000;
+constexpr int kSteps = 20000;
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+// The scheduler's trace lines would time the terminal, not the scheduler.
+class QuietDebug
+{
+public:
+    QuietDebug() : m_old(qInstallMessageHandler(&Drop)) {}
+    ~QuietDebug() { qInstallMessageHandler(m_old); }
+
+private:
+    static void Drop(QtMsgType, const QMessageLogContext &, const QString &) {}
+    QtMessageHandler m_old;
+};
+
+} // namespace
+
+TimerFigures::PriceListMs TimerFigures::PriceList10k()
+{
+    QByteArray xml = "<PriceRecords recycle=\"true\">\n";
+    for (int i = 0; i < kPriceRows; ++i)
+        xml += "    <record name=\"第" + QByteArray::number(i) + "号西瓜\" price=\"1.98\" unit=\"一斤\" />\n";
+    WriteFile(PriceMode::FilePath(), xml + "</PriceRecords>\n");
+    const QuietDebug quiet;
+    PriceListMs figures;
+    QElapsedTimer clock;
+    clock.start();
+    {
+        PriceMode mode(0x1000000);
+        mode.show();
+        while (!mode.windowHandle() || !mode.windowHandle()->isExposed())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents();
+        figures.load = clock.nsecsElapsed() / 1e6;
+        clock.restart();
+        mode.SaveFile();
+        figures.save = clock.nsecsElapsed() / 1e6;
+        g_restorePending = true;
+    }
+    g_restorePending = false;
+    return figures;
+}
+
+double TimerFigures::TimerStepUs()
+{
+    // Tasks that wait for a start time late in the day: every step reads a row.
+    QByteArray xml = "<TimerRecords>";
+    for (int i = 0; i < kTasks; ++i)
+        xml += "<record title=\"任务" + QByteArray::number(i) + "\" start=\"23:59\" end=\"2s\">通知</record>";
+    WriteFile(TimerMode::FilePath(), xml + "</TimerRecords>");
+    const QuietDebug quiet;
+    SimulatedClock clock;
+    clock.ms = 12 * 3600000;
+    Clock::Set(&clock);
+    double us = 0;
+    {
+        TimerMode mode(0x2000000);
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < kSteps; ++i)
+            mode.RunSchedule();
+        us = timer.nsecsElapsed() / 1e3 / kSteps;
+        g_restorePending = true;
+    }
+    g_restorePending = false;
+    Clock::Set(nullptr);
+    return us;
+}
+
+double TimerFigures::SimulatedDayMs()
+{
+    QFile::remove(TimerMode::FilePath());
+    QFile::remove(PriceMode::FilePath());
+    const QuietDebug quiet;
+    SimulatedClock clock;
+    Clock::Set(&clock);
+    QElapsedTimer timer;
+    timer.start();
+    {
+        PriceMode price(0x1000000);
+        TimerMode mode(0x2000000);
+        QObject::connect(&mode, &TimerMode::StartPriceMode, &price, &PriceMode::StartTimerModeControl);
+        QObject::connect(&mode, &TimerMode::StopPriceMode, &price, &PriceMode::StopTimerModeControl);
+        SimulatedWorker worker(clock, mode, price);
+        RunSimulatedSeconds(mode, worker, 24 * 3600);
+        g_restorePending = true;
+    }
+    g_restorePending = false;
+    Clock::Set(nullptr);
+    return timer.nsecsElapsed() / 1e6;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+// Figures of price and timer mode; they need a QApplication (offscreen).
+namespace TimerFigures {
+struct PriceListMs
+{
+    double load = 0; // load and show a 10,000-row price.xml
+    double save = 0;
+};
+PriceListMs PriceList10k();
+// One scheduling step over a 1,000-task table, in microseconds.
+double TimerStepUs();
+// The 24-hour day of the default tasks, clock and worker simulated.
+double SimulatedDayMs();
+}
