@@ -3,7 +3,9 @@
 
 #include "ModeHelpers.h"
 
+#include <QFontMetrics>
 #include <QMessageBox>
+#include <QStyle>
 #include <QRegularExpressionValidator>
 
 namespace {
@@ -31,6 +33,25 @@ const Preset kPresets[] = {
 // 0 and end the task before it speaks.
 constexpr char kWholeNumber[] = "[0-9]{0,5}";
 
+// Lays the number field over the run of blanks in the radio button's
+// text, so that the two read as one sentence with a field in it.
+void PlaceOverGap(QRadioButton *radio, QLineEdit *edit)
+{
+    const QString text = radio->text();
+    const int gapStart = text.indexOf(QLatin1Char(' '));
+    const int gapEnd = text.lastIndexOf(QLatin1Char(' ')) + 1;
+    if (gapStart < 0)
+        return;
+    const QFontMetrics metrics(radio->font());
+    QStyle *style = radio->style();
+    const int textLeft = style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, radio)
+                         + style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, radio);
+    const int left = radio->x() + textLeft + metrics.horizontalAdvance(text.left(gapStart));
+    const int width = metrics.horizontalAdvance(text.mid(gapStart, gapEnd - gapStart));
+    edit->setGeometry(left + 1, radio->y(), qMax(width - 2, 20), radio->height());
+    radio->resize(textLeft + metrics.horizontalAdvance(text) + 4, radio->height());
+}
+
 } // namespace
 
 EditTaskDialog::EditTaskDialog(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::EditTaskDialog>())
@@ -38,6 +59,8 @@ EditTaskDialog::EditTaskDialog(QWidget *parent) : QDialog(parent), ui(std::make_
     ui->setupUi(this);
     setFixedSize(size());
     ui->timeEdit_startTime->setCurrentSection(QDateTimeEdit::HourSection);
+    PlaceOverGap(ui->radioButton_afterLastTask, ui->lineEdit_timeAfterLastTask);
+    PlaceOverGap(ui->radioButton_lastTaskExecTimes, ui->lineEdit_lastTaskExecTimes);
     for (QLineEdit *edit : {ui->lineEdit_timeAfterLastTask, ui->lineEdit_lastTaskExecTimes})
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QLatin1String(kWholeNumber)), edit));
 

@@ -61,6 +61,7 @@ PriceMode::PriceMode(int firstRequestIndex, QWidget *parent)
     table->setHorizontalHeaderLabels({QStringLiteral(" "), QStringLiteral("物品名称"), QStringLiteral("单价(元)"),
                                       QStringLiteral("单位"), QStringLiteral("index")});
     table->setColumnHidden(ColumnIndex, true);
+    table->horizontalHeader()->setMinimumSectionSize(16); // the check box column is 16 pixels
     connect(table, &QTableWidget::cellDoubleClicked, this, &PriceMode::ProcessTableDoubleClick);
     connect(table, &QTableWidget::currentCellChanged, this, &PriceMode::ProcessTableCellChanged);
     connect(ui->pushButton_play, &QPushButton::clicked, this, &PriceMode::Play);

@@ -14,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QTimer>
 
 #include <tinyxml.h>
@@ -104,6 +105,7 @@ TimerMode::TimerMode(int firstRequestIndex, QWidget *parent)
     table->setHorizontalHeaderLabels(
         {QStringLiteral(" "), QStringLiteral("开始条件"), QStringLiteral("播放内容"), QStringLiteral("结束条件")});
     table->verticalHeader()->hide();
+    table->horizontalHeader()->setMinimumSectionSize(16); // the check box column is 16 pixels
     ConnectDoubleClick(true);
     connect(ui->pushButton_play, &QPushButton::clicked, this, &TimerMode::Play);
     connect(ui->pushButton_pause, &QPushButton::clicked, this, &TimerMode::Pause);

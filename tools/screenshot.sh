@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Takes the README's screenshot: Parlivo under Xvfb with a fresh data
-# folder, the word tab showing its default rows. Needs xvfb, xdotool and
-# imagemagick (import).
+# Takes the README's screenshots: Parlivo under Xvfb with a fresh data
+# folder, the word, price and timer tabs showing their default rows.
+# Needs xvfb, xdotool and imagemagick (import).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-OUT="${1:-$ROOT/docs/screenshot.png}"
+OUT="${1:-$ROOT/docs}"
 WORK="$(mktemp -d)"
 trap 'kill "${APP:-}" "${XVFB:-}" 2>/dev/null || true; rm -rf "$WORK"' EXIT
 
@@ -14,10 +14,15 @@ export DISPLAY=:77 XDG_DATA_HOME="$WORK/data" XDG_CACHE_HOME="$WORK/cache" SDL_A
 (cd "$WORK" && "$ROOT/build/bin/parlivo") >/dev/null 2>&1 & APP=$!
 sleep 2
 WIN="$(xdotool search --name 'V1.7' | head -1)"
-# The window opens on the price tab; click the first tab.
 eval "$(xdotool getwindowgeometry --shell "$WIN")"
-xdotool mousemove $((X + 40)) $((Y + 15)) click 1
-sleep 1
-mkdir -p "$(dirname "$OUT")"
-import -window "$WIN" "$OUT"
-echo "$OUT"
+mkdir -p "$OUT"
+# The tab bar's four tabs share the window's width; click each one's middle.
+shoot() {
+    xdotool mousemove $((X + WIDTH * (2 * $1 + 1) / 8)) $((Y + 15)) click 1
+    sleep 1
+    import -window "$WIN" "$OUT/$2"
+    echo "$OUT/$2"
+}
+shoot 0 screenshot.png
+shoot 1 price.png
+shoot 2 timer.png
