@@ -1,6 +1,8 @@
 #include "AppPaths.h"
 #include "DialogDriver.h"
 #include "Parlivo.h"
+#include "PriceMode.h"
+#include "TimerMode.h"
 #include "SettingsValues.h"
 #include "SimplePlay.h"
 #include "Speake.h"
@@ -140,6 +142,22 @@ private slots:
         word->Pause();
     }
 
+    // Timer mode starts and stops price mode through the window's wiring.
+    void timerModeDrivesPriceMode()
+    {
+        QCOMPARE(Tabs()->widget(1), m_window->PricePage());
+        QCOMPARE(Tabs()->widget(2), m_window->TimerPage());
+        PriceMode *price = m_window->PricePage();
+        QSignalSpy requests(price, &PriceMode::OutAudio);
+        emit m_window->TimerPage()->StartPriceMode();
+        QCOMPARE(price->PlayState(), int(PriceMode::Playing));
+        QCOMPARE(requests.size(), 1);
+        QVERIFY(!price->Pause()); // held by timer mode
+        emit m_window->TimerPage()->StopPriceMode();
+        QTRY_COMPARE_WITH_TIMEOUT(price->PlayState(), int(PriceMode::Stopped), 60000);
+        QCOMPARE(requests.size(), 1); // the row in hand finished, nothing after it
+    }
+
     void reportsRoutedByRange()
     {
         QSignalSpy word(m_window.get(), &Parlivo::SimplePlayActionFinished);
@@ -157,7 +175,9 @@ private slots:
         QCOMPARE(indexes(price), QList<int>({0x1000005, 0x1FFFFFF}));
         QCOMPARE(indexes(timer), QList<int>({0x2000005, 0x2FFFFFF}));
         m_window->WordMode()->Pause(); // the word-mode reports restarted its loop
+        m_window->PricePage()->Pause(); // and the price-mode ones its loop
     }
+
 
     // Closing while the list could not be saved asks first; 否 (the
     // default, so Enter) keeps the window. Runs last: it closes the window.
