@@ -2,6 +2,9 @@
 #include "ui_Parlivo.h"
 
 #include "Log.h"
+#include "MusicPlayer.h"
+#include "SettingsValues.h"
+#include "Settings.h"
 #include "ModeHelpers.h"
 #include "PendingSaves.h"
 #include "StoredFile.h"
@@ -15,6 +18,8 @@
 #include <QShortcut>
 #include <QTabBar>
 #include <QTimer>
+
+#include <cstdlib>
 
 namespace {
 constexpr int kMusicCheckMs = 500;
@@ -36,8 +41,8 @@ Parlivo::Parlivo(QWidget *parent)
     AddTab(m_priceMode, QStringLiteral(":/image/money.png"), tr("报价"));
     m_timerMode = new TimerMode(kTimerModeBase, this);
     AddTab(m_timerMode, QStringLiteral(":/image/timer.png"), tr("定时"));
-    // The settings page holds its tab place until it is built.
-    AddTab(new QWidget(this), QStringLiteral(":/image/settings.png"), tr("设置"));
+    m_settings = new Settings(this);
+    AddTab(m_settings, QStringLiteral(":/image/settings.png"), tr("设置"));
     ConnectWordMode();
     ConnectPriceMode();
     ConnectTimerMode();
@@ -48,6 +53,8 @@ Parlivo::Parlivo(QWidget *parent)
     m_musicTimer = new QTimer(this);
     m_musicTimer->setInterval(kMusicCheckMs);
     connect(m_musicTimer, &QTimer::timeout, this, &Parlivo::CheckMusicStatus);
+    m_player = std::make_unique<MusicPlayer>();
+    StartMusicAtStartup();
 
     ui->tabWidget->setCurrentIndex(kPriceTab);
     setWindowTitle(WindowTitle());
@@ -142,13 +149,84 @@ void Parlivo::ShowAbout()
     QMessageBox::about(this, tr("关于Parlivo"), AboutText());
 }
 
-// The background music player arrives with its own work; until then the
-// modes' music requests have nothing to act on.
-void Parlivo::CheckMusicStatus() {}
-void Parlivo::PlayMusic() {}
-void Parlivo::PauseMusic() {}
-void Parlivo::MusicSmaller() {}
-void Parlivo::MusicNormal() {}
+int Parlivo::RandomTrack(int count)
+{
+    // rand() is never seeded: the same order at every start.
+    return int(qint64(std::rand()) * 100000 % count);
+}
+
+void Parlivo::StartMusicAtStartup()
+{
+    const int tracks = int(g_settings.musicList.size());
+    m_musicIndex = g_settings.musicPlayType == 2 && tracks > 0 ? RandomTrack(tracks) : 0;
+    if (g_settings.musicStartType == 1) {
+        PlayMusic();
+        m_musicTimer->start(kMusicCheckMs);
+    }
+}
+
+void Parlivo::PlayMusic()
+{
+    m_musicTimer->start(kMusicCheckMs);
+    const MusicPlayer::Status status = m_player->GetStatus();
+    if (status.paused) {
+        qDebug("status switch from pause to play");
+        m_player->Play();
+        return;
+    }
+    if (status.playing)
+        return;
+    if (m_musicIndex < 0 || m_musicIndex >= g_settings.musicList.size())
+        return;
+    m_player->SetVolume(g_settings.musicVol);
+    const QString path = g_settings.musicList.at(m_musicIndex);
+    if (!m_player->OpenFile(path)) {
+        qDebug("Error: %s\n", qPrintable(m_player->LastError()));
+        PLOG(LOG_WARNING, "music %s cannot be played: %s", qPrintable(path), qPrintable(m_player->LastError()));
+        m_player->Close();
+        return;
+    }
+    qDebug("play music: index = %d, name = %s", m_musicIndex, qPrintable(path));
+    const qint64 ms = qMax<qint64>(0, m_player->LengthMs());
+    qDebug("Length: %02u:%02u:%02u:%03u\n\n", unsigned(ms / 3600000), unsigned(ms / 60000 % 60),
+           unsigned(ms / 1000 % 60), unsigned(ms % 1000));
+    m_player->Play();
+}
+
+void Parlivo::CheckMusicStatus()
+{
+    if (m_player->GetStatus().playing)
+        return;
+    const int tracks = int(g_settings.musicList.size());
+    switch (g_settings.musicPlayType) {
+    case 0:
+        m_musicIndex = m_musicIndex + 1 < tracks ? m_musicIndex + 1 : 0;
+        break;
+    case 2:
+        if (tracks > 0)
+            m_musicIndex = RandomTrack(tracks);
+        break;
+    default:
+        break; // repeat one
+    }
+    PlayMusic();
+}
+
+void Parlivo::PauseMusic()
+{
+    m_musicTimer->stop();
+    m_player->Pause();
+}
+
+void Parlivo::MusicSmaller()
+{
+    m_player->SetVolume(g_settings.volume / 2);
+}
+
+void Parlivo::MusicNormal()
+{
+    m_player->SetVolume(g_settings.musicVol);
+}
 
 // Lists still waiting for their save are written now; when a list could
 // not be saved, the operator decides whether to quit anyway (否 keeps the

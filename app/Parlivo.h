@@ -9,6 +9,8 @@ class Speake;
 class SimplePlay;
 class PriceMode;
 class TimerMode;
+class Settings;
+class MusicPlayer;
 namespace Ui {
 class ParlivoClass;
 }
@@ -39,6 +41,10 @@ public:
     SimplePlay *WordMode() const { return m_simplePlay; }
     PriceMode *PricePage() const { return m_priceMode; }
     TimerMode *TimerPage() const { return m_timerMode; }
+    Settings *SettingsPage() const { return m_settings; }
+    int MusicIndex() const { return m_musicIndex; }
+    // A track position by the never-seeded C random numbers.
+    static int RandomTrack(int count);
 
 signals:
     void SimplePlayActionFinished(int index);
@@ -66,12 +72,15 @@ private:
     void ConnectWordMode();
     void ConnectPriceMode();
     void ConnectTimerMode();
+    void StartMusicAtStartup();
 
     std::unique_ptr<Ui::ParlivoClass> ui;
     Speake *m_speake;
     SimplePlay *m_simplePlay = nullptr;
     PriceMode *m_priceMode = nullptr;
     TimerMode *m_timerMode = nullptr;
+    Settings *m_settings = nullptr;
+    std::unique_ptr<MusicPlayer> m_player;
     QTimer *m_musicTimer = nullptr;
     int m_musicIndex = 0;
 };

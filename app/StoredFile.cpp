@@ -22,7 +22,8 @@ const QString kErrorTitle = QStringLiteral("错误");
 
 } // namespace
 
-StoredFile::StoredFile(QString path, QString listName) : m_path(std::move(path)), m_listName(std::move(listName))
+StoredFile::StoredFile(QString path, QString listName, bool tellSaveFailures)
+    : m_path(std::move(path)), m_listName(std::move(listName)), m_tellSaveFailures(tellSaveFailures)
 {
     QMutexLocker lock(&g_registryMutex);
     g_files.push_back(this);
@@ -105,7 +106,7 @@ StoredFile::SaveResult StoredFile::Save(const TiXmlDocument &doc)
         m_lastError.clear();
         return result;
     }
-    if (!m_saveFailed)
+    if (!m_saveFailed && m_tellSaveFailures)
         MyMessageBox::ShowNotice(kErrorTitle, QStringLiteral("无法保存%1：\n%2\n原因：%3\n修改目前只在窗口中，请检查磁盘空间和文件夹权限。")
                                                   .arg(m_listName, m_path, m_lastError));
     m_saveFailed = true;

@@ -18,7 +18,8 @@ class StoredFile
 {
 public:
     // listName is what the operator calls the list, for example "文字列表".
-    StoredFile(QString path, QString listName);
+    // A caller that reports failed saves itself passes tellSaveFailures false.
+    StoredFile(QString path, QString listName, bool tellSaveFailures = true);
     ~StoredFile();
     StoredFile(const StoredFile &) = delete;
     StoredFile &operator=(const StoredFile &) = delete;
@@ -49,5 +50,6 @@ private:
     QString m_listName;
     bool m_protected = false; // an unusable file is still in place: never save over it
     bool m_saveFailed = false;
+    bool m_tellSaveFailures = true;
     QString m_lastError;
 };

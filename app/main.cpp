@@ -1,7 +1,10 @@
+#include "AudioOutput.h"
 #include "Parlivo.h"
+#include "Settings.h"
 #include "Startup.h"
 
 #include <QApplication>
+#include <QProcess>
 #include <QScreen>
 
 int main(int argc, char *argv[])
@@ -14,6 +17,12 @@ int main(int argc, char *argv[])
         window.setGeometry(Parlivo::StartGeometry(app.primaryScreen()->availableGeometry(), window.width()));
         window.show();
         code = app.exec();
+    }
+    // After a restore the program starts anew, once this instance has let
+    // go of its lists and the sound device.
+    if (Settings::RestartRequested()) {
+        AudioOutput::Shutdown();
+        QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
     }
     return code;
 }

@@ -17,6 +17,7 @@ constexpr int kMixChannels = 8;
 QMutex g_mutex;
 bool g_open = false;
 bool g_onFallback = false; // the last open had to use the dummy driver
+bool g_musicLoaded = false;
 
 // Starts SDL's audio subsystem on one driver (nullptr: SDL's own choice,
 // which honours SDL_AUDIODRIVER) and opens the mixer on it. Only
@@ -72,8 +73,36 @@ bool AudioOutput::Open()
 void AudioOutput::CloseIfIdle()
 {
     QMutexLocker lock(&g_mutex);
-    if (!g_open || Mix_Playing(-1) > 0 || Mix_PlayingMusic() || Mix_PausedMusic())
+    if (!g_open || g_musicLoaded || Mix_Playing(-1) > 0 || Mix_PlayingMusic() || Mix_PausedMusic())
         return;
+    Mix_CloseAudio();
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    g_open = false;
+}
+
+bool AudioOutput::WithDevice(const std::function<void()> &op)
+{
+    QMutexLocker lock(&g_mutex);
+    if (!g_open)
+        g_open = OpenDevice();
+    if (g_open)
+        op();
+    return g_open;
+}
+
+void AudioOutput::SetMusicLoaded(bool loaded)
+{
+    QMutexLocker lock(&g_mutex);
+    g_musicLoaded = loaded;
+}
+
+void AudioOutput::Shutdown()
+{
+    QMutexLocker lock(&g_mutex);
+    if (!g_open)
+        return;
+    Mix_HaltChannel(-1);
+    Mix_HaltMusic();
     Mix_CloseAudio();
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     g_open = false;

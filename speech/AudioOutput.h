@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 // The one sound device of the process, shared by speech and music.
 namespace AudioOutput {
 // The mixer channel kept for speech; music uses the mixer's music stream.
@@ -13,9 +15,18 @@ constexpr int kSpeechChannel = 0;
 // timing, and the next open tries the real device again. False only if
 // even the dummy driver fails.
 bool Open();
-// Closes the device when nothing plays: an open device costs CPU all day
-// (SDL's mixer wakes some 40 times a second). The next Open() reopens it.
+// Closes the device when nothing plays and no music is loaded: an open
+// device costs CPU all day (SDL's mixer wakes some 40 times a second). The
+// next Open() reopens it.
 void CloseIfIdle();
+// Runs a mixer operation with the device open, under the device's one
+// lock, so that it never interleaves with CloseIfIdle() on another thread.
+// False (and op is not run) when no device opens.
+bool WithDevice(const std::function<void()> &op);
+// While music is loaded the device stays open.
+void SetMusicLoaded(bool loaded);
+// Closes the device whatever plays (before the program starts anew).
+void Shutdown();
 bool IsOpen();
 // The driver the open device runs on ("alsa", "pulseaudio", "dummy", ...);
 // empty while closed.

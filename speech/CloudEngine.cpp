@@ -12,10 +12,39 @@
 #include <QThread>
 #include <QtDebug>
 
+#include <csignal>
+
 namespace {
 
+struct Started
+{
+    qint64 pid;
+    QByteArray startTime; // field 22 of /proc/<pid>/stat: tells a reused id apart
+};
+
 QMutex g_processesMutex;
-QList<qint64> g_processes;
+QList<Started> g_processes;
+
+QByteArray StartTimeOf(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray line = stat.readAll();
+    // The command name (field 2) may hold blanks; count fields after its ')'.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.value(19); // field 22 overall
+}
+
+// Still the process we started: same start time, our program, not a zombie.
+bool IsOurRunningProgram(const Started &started)
+{
+    const QByteArray now = StartTimeOf(started.pid);
+    if (now.isEmpty() || now != started.startTime)
+        return false;
+    const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(started.pid)).symLinkTarget();
+    return QFileInfo(exe).canonicalFilePath() == QFileInfo(CloudEngine::ProgramPath()).canonicalFilePath();
+}
 
 void WriteTextFile(const QString &text)
 {
@@ -78,8 +107,9 @@ void CloudEngine::Synthesize(const QString &text, const QString &voiceNumber, co
     qint64 pid = 0;
     // An argument list, never a shell: no text or path is read as a command.
     if (QProcess::startDetached(program, args, QDir::currentPath(), &pid)) {
+        const QByteArray startTime = StartTimeOf(pid);
         QMutexLocker lock(&g_processesMutex);
-        g_processes.append(pid);
+        g_processes.append(Started{pid, startTime});
     } else {
         PLOG(LOG_ERROR, "start %s failed", qPrintable(program));
     }
@@ -90,7 +120,28 @@ void CloudEngine::Synthesize(const QString &text, const QString &voiceNumber, co
 QList<qint64> CloudEngine::StartedProcesses()
 {
     QMutexLocker lock(&g_processesMutex);
-    return g_processes;
+    QList<qint64> running;
+    QList<Started> kept;
+    for (const Started &started : std::as_const(g_processes)) {
+        if (!IsOurRunningProgram(started))
+            continue;
+        kept.append(started);
+        running.append(started.pid);
+    }
+    g_processes = kept;
+    return running;
+}
+
+int CloudEngine::EndStartedProcesses()
+{
+    int ended = 0;
+    for (const qint64 pid : StartedProcesses()) {
+        if (::kill(pid_t(pid), SIGKILL) == 0)
+            ++ended;
+        else
+            PLOG(LOG_WARNING, "end %s (%lld) failed", qPrintable(ProgramPath()), pid);
+    }
+    return ended;
 }
 
 void CloudEngine::ForgetProcesses()

@@ -18,16 +18,19 @@ QString SpeedValue(int speed);
 // The companion program beside the running executable.
 QString ProgramPath();
 QStringList Arguments(const QString &wavPath, const QString &voiceNumber, int speed, int volume);
-// Writes tmp.txt, starts the program and watches the file; returns when
-// the file is stable, after about 12 seconds, or when abort is set.
 // Watches the file every kWatchIntervalMs until four readings in a row show
 // the same non-zero size (the program finished writing), at most
 // kWatchChecks readings, or until abort is set.
 void WaitUntilStable(const QString &path, const std::atomic<bool> *abort);
+// Writes tmp.txt, starts the program and watches the file; returns when
+// the file is stable, after about 12 seconds, or when abort is set.
 void Synthesize(const QString &text, const QString &voiceNumber, const QString &wavPath,
                 const std::atomic<bool> *abort = nullptr);
-// Ids of the programs this process started, for ending them before the
-// cache is cleaned.
+// Ids of the programs this process started that still run as our
+// tcloud_tts; ids of ended programs are forgotten.
 QList<qint64> StartedProcesses();
+// Ends the programs of StartedProcesses() (before the cache is cleaned).
+// Never signals an id that is not our running tcloud_tts.
+int EndStartedProcesses();
 void ForgetProcesses();
 }

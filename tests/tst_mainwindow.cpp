@@ -3,6 +3,7 @@
 #include "Parlivo.h"
 #include "PriceMode.h"
 #include "TimerMode.h"
+#include "Settings.h"
 #include "SettingsValues.h"
 #include "SimplePlay.h"
 #include "Speake.h"
@@ -41,6 +42,7 @@ private slots:
     {
         IsolateUserDirs();
         PrepareApplication(*qApp);
+        Settings::UseFilePath(IsolateUserDirs().path() + "/settings.xml");
         QVERIFY(QDir::setCurrent(IsolateUserDirs().path()));
         const QByteArray rows = "<records recycle=\"true\"><record>甲</record><record>乙</record></records>";
         QDir().mkpath(AppPaths::DataDir());

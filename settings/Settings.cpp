@@ -1,0 +1,394 @@
+#include "Settings.h"
+#include "ui_Settings.h"
+
+#include "AppPaths.h"
+#include "CloudEngine.h"
+#include "Log.h"
+#include "ModeHelpers.h"
+#include "MusicManager.h"
+#include "SettingsValues.h"
+#include "StoredFile.h"
+#include "XmlFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <tinyxml.h>
+
+#include <cstdio>
+
+namespace {
+
+struct Voice
+{
+    const char *id;
+    const char *label;
+};
+
+const Voice kVoices[Settings::kVoiceCount] = {
+    {"xf_xiaoyan", "普通话女声"},
+    {"xf_xiaoyu", "普通话男声"},
+    {"tx_101000", "小侠（精品情感男声）"},
+    {"tx_101001", "小瑜（精品情感女声）"},
+    {"tx_101002", "小聆（精品通用女声）"},
+    {"tx_101003", "小美（精品客服女声）"},
+    {"tx_101004", "小云（精品通用男声）"},
+    {"tx_101005", "小莉（精品通用女声）"},
+    {"tx_101006", "小言（精品助手女声）"},
+    {"tx_101007", "小娜（精品客服女声）"},
+    {"tx_101008", "小琪（精品客服女声）"},
+    {"tx_101009", "小芸（精品知性女声）"},
+    {"tx_101010", "小华（精品通用男声)"},
+    {"tx_102000", "小蕾（精品客服女声）"},
+    {"tx_102001", "小果（精品客服女声）"},
+    {"tx_102002", "小紫（精品粤语女声)"},
+    {"tx_102003", "小雪（精品新闻女声)"},
+};
+
+const char *const kPageTimes[] = {"禁用", "15秒", "30秒", "45秒", "60秒", "90秒"};
+
+QString g_filePathOverride;
+bool g_restartRequested = false;
+
+struct ModeFile
+{
+    QString file;
+    QString backup;
+};
+
+// The three pairs, always in this order: price, word, timer.
+QList<ModeFile> ModeFiles()
+{
+    const QString dir = QDir(AppPaths::DataDir()).absolutePath();
+    QList<ModeFile> files;
+    for (const char *name : {"/price.xml", "/SimpleMode.xml", "/timer.xml"})
+        files.append({dir + QLatin1String(name), dir + QLatin1String(name) + QStringLiteral(".bak")});
+    return files;
+}
+
+// Replaces `to` with a byte copy of `from` through a temporary file and a
+// rename: a failed copy leaves the old `to` as it was.
+bool CopyReplacing(const QString &from, const QString &to)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile target(to);
+    if (!target.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    while (!source.atEnd()) {
+        const QByteArray block = source.read(1 << 20);
+        if (block.isEmpty() && source.error() != QFile::NoError)
+            break;
+        if (target.write(block) != block.size()) {
+            target.cancelWriting();
+            return false;
+        }
+    }
+    if (source.error() != QFile::NoError) {
+        target.cancelWriting();
+        return false;
+    }
+    return target.commit();
+}
+
+void Information(const QString &text)
+{
+    QMessageBox::information(nullptr, QStringLiteral("提示"), text);
+}
+
+void Critical(const QString &text)
+{
+    QMessageBox::critical(nullptr, QStringLiteral("错误"), text);
+}
+
+int ClampLogged(int value, int low, int high, const char *name)
+{
+    const int clamped = qBound(low, value, high);
+    if (clamped != value)
+        PLOG(LOG_WARNING, "%s %d out of range, taken as %d", name, value, clamped);
+    return clamped;
+}
+
+} // namespace
+
+Settings::Settings(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::SettingsClass>())
+{
+    ui->setupUi(this);
+    InitLists();
+    connect(ui->pushButton_cleanCache, &QPushButton::clicked, this, &Settings::ProcessClean);
+    connect(ui->pushButton_save, &QPushButton::clicked, this, &Settings::Save);
+    connect(ui->horizontalSlider_spd, &QSlider::valueChanged, this, &Settings::ShowSpeed);
+    connect(ui->horizontalSlider_vol, &QSlider::valueChanged, this, &Settings::ShowVolume);
+    connect(ui->pushButton_backup, &QPushButton::clicked, this, &Settings::Backup);
+    connect(ui->pushButton_restore, &QPushButton::clicked, this, &Settings::Restore);
+    connect(ui->pushButton_bgMusic, &QPushButton::clicked, this, &Settings::ShowMusicManager);
+    m_file = std::make_unique<StoredFile>(FilePath(), QStringLiteral("设置文件"), false);
+    Load();
+    ConfigToForm();
+}
+
+Settings::~Settings() = default;
+
+QString Settings::FilePath()
+{
+    if (!g_filePathOverride.isEmpty())
+        return g_filePathOverride;
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/settings.xml");
+    const QFileInfo file(beside), dir(QCoreApplication::applicationDirPath());
+    if (dir.isWritable() && (!file.exists() || file.isWritable()))
+        return beside;
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/settings.xml");
+}
+
+void Settings::UseFilePath(const QString &path)
+{
+    g_filePathOverride = path;
+}
+
+QString Settings::VoiceLabel(int index)
+{
+    return index >= 0 && index < kVoiceCount ? QString::fromUtf8(kVoices[index].label) : QString();
+}
+
+bool Settings::RestartRequested()
+{
+    return g_restartRequested;
+}
+
+QString Settings::SpeakerTransform(int index)
+{
+    return QString::fromLatin1(index >= 0 && index < kVoiceCount ? kVoices[index].id : kVoices[0].id);
+}
+
+int Settings::SpeakerTransform(const QString &voiceId)
+{
+    for (int i = 0; i < kVoiceCount; ++i)
+        if (voiceId == QLatin1String(kVoices[i].id))
+            return i;
+    return 0;
+}
+
+void Settings::InitLists()
+{
+    ui->comboBox_yusheng->clear();
+    for (const Voice &voice : kVoices)
+        ui->comboBox_yusheng->addItem(QString::fromUtf8(voice.label));
+}
+
+void Settings::Load()
+{
+    PLOG(LOG_INFO, "settings file %s", qPrintable(m_file->Path()));
+    TiXmlDocument doc;
+    switch (m_file->Load(&doc)) {
+    case XmlFile::ReadResult::Missing:
+        return;
+    case XmlFile::ReadResult::Unusable:
+        PLOG(LOG_ERROR, "%s", "parse settings.xml file failed");
+        return;
+    case XmlFile::ReadResult::Ok:
+        break;
+    }
+    const TiXmlElement *root = doc.FirstChildElement();
+    auto text = [](const TiXmlElement *e, const char *name, QString *out) {
+        const char *value = e->Attribute(name);
+        if (value)
+            *out = QString::fromLocal8Bit(value);
+        return value != nullptr;
+    };
+    auto number = [](const TiXmlElement *e, const char *name, int *out) {
+        const char *value = e->Attribute(name);
+        if (value)
+            *out = QByteArray(value).toInt();
+        return value != nullptr;
+    };
+    QString value;
+    if (text(root, "yusheng", &value) && !value.isEmpty())
+        g_settings.yusheng = value;
+    int n = 0;
+    if (text(root, "speed", &value) && !value.isEmpty())
+        g_settings.speed = ClampLogged(value.toInt(), 0, 10, "speed");
+    if (text(root, "volume", &value) && !value.isEmpty())
+        g_settings.volume = ClampLogged(value.toInt(), 0, 10, "volume");
+    for (const TiXmlElement *e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        if (text(e, "fontSize", &value))
+            g_settings.fontSize = value.toUInt();
+        text(e, "titleBGColor", &g_settings.titleBGColor);
+        text(e, "titleColor", &g_settings.titleColor);
+        text(e, "priceBgColor", &g_settings.priceBgColor);
+        text(e, "priceColor", &g_settings.priceColor);
+        text(e, "pageTime", &g_settings.pageTime);
+        if (!number(e, "musicVol", &n))
+            continue;
+        g_settings.musicVol = ClampLogged(n, 0, 100, "music volume");
+        if (number(e, "musicPlayType", &n))
+            g_settings.musicPlayType = n;
+        if (number(e, "musicStartType", &n))
+            g_settings.musicStartType = n;
+        if (number(e, "smallWhenPlaying", &n))
+            g_settings.smallWhenPlaying = n;
+        g_settings.musicList.clear();
+        for (const TiXmlElement *music = e->FirstChildElement(); music; music = music->NextSiblingElement())
+            if (const char *name = music->Attribute("name"))
+                g_settings.musicList.append(QString::fromLocal8Bit(name));
+    }
+}
+
+void Settings::ConfigToForm()
+{
+    ui->comboBox_yusheng->setCurrentIndex(SpeakerTransform(g_settings.yusheng.Get()));
+    ui->horizontalSlider_spd->setValue(g_settings.speed);
+    ui->horizontalSlider_vol->setValue(g_settings.volume);
+}
+
+void Settings::ShowSpeed()
+{
+    ui->label_spd->setText(QStringLiteral("语速（当前值:%1)").arg(ui->horizontalSlider_spd->value()));
+}
+
+void Settings::ShowVolume()
+{
+    ui->label_vol->setText(QStringLiteral("音量（当前值:%1)").arg(ui->horizontalSlider_vol->value()));
+}
+
+void Settings::Save()
+{
+    const QString oldVoice = g_settings.yusheng.Get();
+    const int oldSpeed = g_settings.speed;
+    const int index = ui->comboBox_yusheng->currentIndex();
+    g_settings.yusheng = SpeakerTransform(index);
+    g_settings.speed = ui->horizontalSlider_spd->value();
+    g_settings.volume = ui->horizontalSlider_vol->value();
+    bool knownPage = false;
+    for (const char *page : kPageTimes)
+        knownPage = knownPage || g_settings.pageTime == QString::fromUtf8(page);
+    if (!knownPage)
+        g_settings.pageTime = QStringLiteral("15秒");
+
+    TiXmlDocument doc;
+    auto *root = new TiXmlElement("settings"); // owned by the document once linked
+    doc.LinkEndChild(root);
+    root->SetAttribute("yusheng", g_settings.yusheng.Get().toLocal8Bit().constData());
+    root->SetAttribute("speed", g_settings.speed);
+    root->SetAttribute("volume", g_settings.volume);
+    auto *screen = new TiXmlElement("priceScreen");
+    root->LinkEndChild(screen);
+    screen->SetAttribute("fontSize", QByteArray::number(g_settings.fontSize).constData());
+    screen->SetAttribute("titleBGColor", g_settings.titleBGColor.toLocal8Bit().constData());
+    screen->SetAttribute("titleColor", g_settings.titleColor.toLocal8Bit().constData());
+    screen->SetAttribute("priceBgColor", g_settings.priceBgColor.toLocal8Bit().constData());
+    screen->SetAttribute("priceColor", g_settings.priceColor.toLocal8Bit().constData());
+    screen->SetAttribute("pageTime", g_settings.pageTime.toLocal8Bit().constData());
+    auto *music = new TiXmlElement("musicConfig");
+    root->LinkEndChild(music);
+    music->SetAttribute("musicVol", g_settings.musicVol);
+    music->SetAttribute("musicPlayType", g_settings.musicPlayType);
+    music->SetAttribute("musicStartType", g_settings.musicStartType);
+    music->SetAttribute("smallWhenPlaying", g_settings.smallWhenPlaying);
+    for (const QString &path : std::as_const(g_settings.musicList)) {
+        auto *entry = new TiXmlElement("music");
+        entry->SetAttribute("name", path.toLocal8Bit().constData());
+        music->LinkEndChild(entry);
+    }
+
+    if (m_file->Save(doc) != StoredFile::SaveResult::Saved) {
+        PLOG(LOG_ERROR, "write config file(%s) failed", qPrintable(m_file->Path()));
+        Critical(QStringLiteral("设置失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
+        return;
+    }
+    if (g_settings.yusheng.Get() != oldVoice || g_settings.speed != oldSpeed) {
+        qDebug("clean cache files");
+        CleanCacheFiles();
+    }
+    Information(index == 0 || index == 1
+                    ? QStringLiteral("配置保存成功！")
+                    : QStringLiteral("配置保存成功！\r\n注意，当前选择的发音人在第一次播放时（若网速较慢）可能会存在迟顿或播放不完整的情况，重新播放一次即可！"));
+}
+
+void Settings::ShowMusicManager()
+{
+    MusicManager dialog(this);
+    if (dialog.exec() == QDialog::Accepted)
+        Save();
+}
+
+int Settings::CleanCacheFiles()
+{
+    const QDir dir(AppPaths::SpeechCacheDir());
+    if (!dir.exists())
+        return 0;
+    const QFileInfoList files = dir.entryInfoList(QDir::Files, QDir::Time | QDir::Reversed);
+    for (const QFileInfo &file : files)
+        QFile::remove(file.absoluteFilePath());
+    return int(files.size());
+}
+
+void Settings::ProcessClean()
+{
+    CloudEngine::EndStartedProcesses();
+    const int n = CleanCacheFiles();
+    Information(QStringLiteral(" 共删除") + QString::number(n) + QStringLiteral("个文件!"));
+}
+
+void Settings::Backup()
+{
+    const QList<ModeFile> files = ModeFiles();
+    bool anyBackup = false;
+    for (const ModeFile &pair : files)
+        anyBackup = anyBackup || QFileInfo(pair.backup).isFile();
+    if (anyBackup && !ConfirmWarning(QStringLiteral("数据备份文件已存在，是否覆盖？")))
+        return;
+    qDebug("file dir = %s", qPrintable(files.first().file));
+    for (const ModeFile &pair : files) {
+        if (!CopyReplacing(pair.file, pair.backup)) {
+            PLOG(LOG_ERROR, "backup data file(%s) failed", qPrintable(pair.file));
+            Critical(QStringLiteral("备份失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
+            return;
+        }
+    }
+    Information(QStringLiteral(" 数据备份成功!"));
+}
+
+void Settings::Restore()
+{
+    const QList<ModeFile> files = ModeFiles();
+    for (const ModeFile &pair : files) {
+        if (!QFileInfo(pair.backup).isFile()) {
+            QMessageBox::warning(nullptr, QStringLiteral("警告"), QStringLiteral("数据备份不存在！"));
+            return;
+        }
+    }
+    if (!ConfirmWarning(QStringLiteral("数据还原操作将覆盖当前的数据，是否确认要操作？")))
+        return;
+    // All three backups are first copied beside their lists; only when every
+    // copy is whole are the lists replaced (a rename each). A failed copy
+    // leaves every list as it was.
+    const QString staged = QStringLiteral(".restoring");
+    for (const ModeFile &pair : files) {
+        if (!CopyReplacing(pair.backup, pair.file + staged)) {
+            PLOG(LOG_ERROR, "restore data file(%s) failed", qPrintable(pair.file));
+            for (const ModeFile &other : files)
+                QFile::remove(other.file + staged);
+            Critical(QStringLiteral("数据还原失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
+            return;
+        }
+    }
+    for (const ModeFile &pair : files) {
+        if (::rename(QFile::encodeName(pair.file + staged).constData(), QFile::encodeName(pair.file).constData()) != 0) {
+            PLOG(LOG_ERROR, "restore data file(%s) failed", qPrintable(pair.file));
+            Critical(QStringLiteral("数据还原失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
+            return;
+        }
+        PLOG(LOG_ERROR, "restore data file from [%s] to [%s]", qPrintable(pair.backup), qPrintable(pair.file));
+    }
+    Information(QStringLiteral(" 数据还原成功，请软件将自动重启!"));
+    g_restorePending = true;
+    // The new instance is started once this one has closed (see main()), so
+    // the two never share the files or the sound device.
+    g_restartRequested = true;
+    QCoreApplication::quit();
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class StoredFile;
+namespace Ui {
+class SettingsClass;
+}
+
+// The settings tab: voice, speech speed and volume, the music manager,
+// backup and restore of the three lists, and cleaning of the speech cache.
+// Loads and stores g_settings in settings.xml.
+class Settings : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kVoiceCount = 17;
+
+    explicit Settings(QWidget *parent = nullptr);
+    ~Settings() override;
+
+    // settings.xml beside the executable; in the per-user configuration
+    // folder when the executable's folder cannot be written.
+    static QString FilePath();
+    // Points settings.xml elsewhere (tests); empty restores the rule above.
+    static void UseFilePath(const QString &path);
+    // The voice label of the voice table.
+    static QString VoiceLabel(int index);
+    // Empties the speech cache directory; the number of files listed.
+    static int CleanCacheFiles();
+    // Set when a restore asked for the program to start anew once it has closed.
+    static bool RestartRequested();
+
+public slots:
+    void Save();
+    void ShowSpeed();
+    void ShowVolume();
+    void ShowMusicManager();
+    void ProcessClean();
+    void Backup();
+    void Restore();
+    QString SpeakerTransform(int index);
+    int SpeakerTransform(const QString &voiceId);
+
+private:
+    void InitLists();
+    void Load();
+    void ConfigToForm();
+
+    std::unique_ptr<Ui::SettingsClass> ui;
+    std::unique_ptr<StoredFile> m_file;
+};
