@@ -43,6 +43,7 @@ public:
     TimerMode *TimerPage() const { return m_timerMode; }
     Settings *SettingsPage() const { return m_settings; }
     int MusicIndex() const { return m_musicIndex; }
+    const MusicPlayer &Player() const { return *m_player; }
     // A track position by the never-seeded C random numbers.
     static int RandomTrack(int count);
 

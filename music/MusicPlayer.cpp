@@ -47,6 +47,14 @@ qint64 MusicPlayer::LengthMs() const
     return seconds < 0 ? -1 : qint64(seconds * 1000);
 }
 
+qint64 MusicPlayer::PositionMs() const
+{
+    double seconds = -1;
+    if (m_music)
+        AudioOutput::WithDevice([this, &seconds] { seconds = Mix_GetMusicPosition(m_music); });
+    return seconds < 0 ? -1 : qint64(seconds * 1000);
+}
+
 void MusicPlayer::SetVolume(int volume)
 {
     AudioOutput::WithDevice([volume] { Mix_VolumeMusic(qBound(0, volume, 100) * MIX_MAX_VOLUME / 100); });

@@ -28,6 +28,8 @@ public:
     QString LastError() const { return m_lastError; }
     // The opened track's length; -1 when unknown.
     qint64 LengthMs() const;
+    // Where the opened track is; -1 when unknown.
+    qint64 PositionMs() const;
     // 0 to 100.
     void SetVolume(int volume);
     // Starts the opened track, or resumes a paused one.

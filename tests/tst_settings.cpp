@@ -1,0 +1,265 @@
+#include "AppPaths.h"
+#include "DialogDriver.h"
+#include "MessageAnswerer.h"
+#include "MusicManager.h"
+#include "Settings.h"
+#include "SettingsValues.h"
+#include "SimplePlay.h"
+#include "TestEnvironment.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QSlider>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+
+namespace {
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+void ResetSettings()
+{
+    g_settings.yusheng = QStringLiteral("xf_xiaoyan");
+    g_settings.speed = 6;
+    g_settings.volume = 10;
+    g_settings.fontSize = 30;
+    g_settings.pageTime = QStringLiteral("30秒");
+    g_settings.musicVol = 50;
+    g_settings.musicPlayType = 0;
+    g_settings.musicStartType = 0;
+    g_settings.smallWhenPlaying = 0;
+    g_settings.musicList.clear();
+}
+
+int CacheFiles()
+{
+    return int(QDir(AppPaths::SpeechCacheDir()).entryList(QDir::Files).size());
+}
+
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString m_file;
+
+    std::unique_ptr<Settings> Fresh(const QByteArray *contents)
+    {
+        ResetSettings();
+        QFile::remove(m_file);
+        if (contents)
+            WriteFile(m_file, *contents);
+        return std::make_unique<Settings>();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_file = IsolateUserDirs().path() + "/app/settings.xml";
+        Settings::UseFilePath(m_file);
+        QVERIFY(AppPaths::EnsureSpeechCacheDir());
+    }
+    void cleanup() { CloseNotices(); }
+
+    void voiceTable()
+    {
+        auto settings = Fresh(nullptr);
+        const auto *voices = settings->findChild<QComboBox *>("comboBox_yusheng");
+        QCOMPARE(voices->count(), Settings::kVoiceCount);
+        QCOMPARE(voices->itemText(0), QStringLiteral("普通话女声"));
+        QCOMPARE(voices->itemText(12), QStringLiteral("小华（精品通用男声)"));
+        QCOMPARE(voices->itemText(13), QStringLiteral("小蕾（精品客服女声）"));
+        QCOMPARE(voices->itemText(16), QStringLiteral("小雪（精品新闻女声)"));
+        for (int i = 0; i < Settings::kVoiceCount; ++i)
+            QCOMPARE(settings->SpeakerTransform(settings->SpeakerTransform(i)), i);
+        QCOMPARE(settings->SpeakerTransform(15), QStringLiteral("tx_102002"));
+        QCOMPARE(settings->SpeakerTransform(17), QStringLiteral("xf_xiaoyan"));
+        QCOMPARE(settings->SpeakerTransform(-1), QStringLiteral("xf_xiaoyan"));
+        QCOMPARE(settings->SpeakerTransform(QStringLiteral("tx_999")), 0);
+    }
+
+    // No file: the defaults, shown in the form and its labels.
+    void defaultsWithoutAFile()
+    {
+        auto settings = Fresh(nullptr);
+        QCOMPARE(settings->findChild<QComboBox *>("comboBox_yusheng")->currentIndex(), 0);
+        QCOMPARE(settings->findChild<QLabel *>("label_spd")->text(), QStringLiteral("语速（当前值:6)"));
+        QCOMPARE(settings->findChild<QLabel *>("label_vol")->text(), QStringLiteral("音量（当前值:10)"));
+        QCOMPARE(g_settings.yusheng.Get(), QStringLiteral("xf_xiaoyan"));
+        QVERIFY(!QFile::exists(m_file));
+    }
+
+    // Read leniently, written back exactly; the page interval rule; the
+    // cache emptied when the voice or the speed changes, not the volume.
+    void roundTripAndCacheCleaning()
+    {
+        const QByteArray in = "<s yusheng=\"tx_101003\" speed=\"4\" volume=\"7\">"
+                              "<screen fontSize=\"44\" titleBGColor=\"蓝\" titleColor=\"白\" priceBgColor=\"黑\""
+                              " priceColor=\"黄\" pageTime=\"20秒\"/>"
+                              "<m musicVol=\"70\" musicPlayType=\"2\" musicStartType=\"1\" smallWhenPlaying=\"1\">"
+                              "<x name=\"/music/a b.mp3\"/><x/><x name=\"/music/&amp;.mp3\"/></m></s>";
+        auto settings = Fresh(&in);
+        QCOMPARE(g_settings.musicList, QStringList({"/music/a b.mp3", "/music/&.mp3"}));
+        QCOMPARE(settings->findChild<QComboBox *>("comboBox_yusheng")->currentIndex(), 5);
+        WriteFile(AppPaths::SpeechCacheDir() + "/a.wav", "x");
+        MessageAnswerer answers;
+        settings->Save();
+        const QByteArray expected = "<settings yusheng=\"tx_101003\" speed=\"4\" volume=\"7\">\n"
+                                    "    <priceScreen fontSize=\"44\" titleBGColor=\"蓝\" titleColor=\"白\" "
+                                    "priceBgColor=\"黑\" priceColor=\"黄\" pageTime=\"15秒\" />\n"
+                                    "    <musicConfig musicVol=\"70\" musicPlayType=\"2\" musicStartType=\"1\" "
+                                    "smallWhenPlaying=\"1\">\n"
+                                    "        <music name=\"/music/a b.mp3\" />\n"
+                                    "        <music name=\"/music/&amp;.mp3\" />\n"
+                                    "    </musicConfig>\n"
+                                    "</settings>\n";
+        QCOMPARE(ReadFile(m_file), expected);
+        QVERIFY(answers.seen.value(0).startsWith(QStringLiteral("配置保存成功！\r\n注意")));
+        QCOMPARE(CacheFiles(), 1); // nothing changed: the cache stays
+
+        settings->findChild<QSlider *>("horizontalSlider_vol")->setValue(3);
+        settings->Save();
+        QCOMPARE(CacheFiles(), 1); // the volume alone keeps it
+        settings->findChild<QSlider *>("horizontalSlider_spd")->setValue(9);
+        settings->Save();
+        QCOMPARE(CacheFiles(), 0);
+        WriteFile(AppPaths::SpeechCacheDir() + "/b.wav", "x");
+        settings->findChild<QComboBox *>("comboBox_yusheng")->setCurrentIndex(1);
+        settings->Save();
+        QCOMPARE(CacheFiles(), 0);
+        QCOMPARE(answers.seen.last(), QStringLiteral("配置保存成功！"));
+
+        // An unknown voice shows as the first and is stored as it.
+        const QByteArray unknown = "<settings yusheng=\"tx_nobody\" speed=\"99\" volume=\"-1\"/>";
+        settings = Fresh(&unknown);
+        QCOMPARE(g_settings.speed.load(), 10); // clamped on reading
+        QCOMPARE(g_settings.volume.load(), 0);
+        settings->Save();
+        QVERIFY(ReadFile(m_file).startsWith("<settings yusheng=\"xf_xiaoyan\" speed=\"10\" volume=\"0\">"));
+    }
+
+    // The manager edits a copy; only "保存并关闭" writes g_settings.
+    void musicManager()
+    {
+        ResetSettings();
+        g_settings.musicList = {"/a.mp3", "/b.mp3", "/c.mp3"};
+        {
+            MusicManager dialog;
+            auto *list = dialog.findChild<QListWidget *>("listWidget");
+            list->setCurrentRow(0);
+            dialog.MusicUp(); // the first row stays
+            dialog.MusicDown();
+            QCOMPARE(list->item(1)->text(), QStringLiteral("/a.mp3"));
+            list->setCurrentRow(2);
+            dialog.MusicDown(); // the last row stays
+            dialog.DelMusic();
+            dialog.AppendMusic({"/d.mp3", "/d.mp3"});
+            QCOMPARE(list->currentRow(), 0);
+            dialog.reject();
+        }
+        QCOMPARE(g_settings.musicList, QStringList({"/a.mp3", "/b.mp3", "/c.mp3"}));
+        MusicManager dialog;
+        dialog.findChild<QListWidget *>("listWidget")->setCurrentRow(0);
+        dialog.MusicDown();
+        dialog.findChild<QComboBox *>("comboBox_playType")->setCurrentIndex(1);
+        dialog.SaveConfig();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(g_settings.musicList, QStringList({"/b.mp3", "/a.mp3", "/c.mp3"}));
+        QCOMPARE(g_settings.musicPlayType, 1);
+    }
+
+    // Backup asks once when copies exist; restore is all or nothing, and
+    // after it the closing program does not write over the restored lists.
+    void backupAndRestore()
+    {
+        const QString dir = AppPaths::DataDir();
+        const QStringList names = {"/price.xml", "/SimpleMode.xml", "/timer.xml"};
+        for (const QString &name : names)
+            WriteFile(dir + name, "<current" + name.toUtf8() + "/>");
+        auto settings = Fresh(nullptr);
+        MessageAnswerer answers;
+        settings->Backup();
+        QCOMPARE(answers.seen, QStringList{QStringLiteral(" 数据备份成功!")});
+        for (const QString &name : names)
+            QCOMPARE(ReadFile(dir + name + ".bak"), ReadFile(dir + name));
+        answers.answerNo = true;
+        WriteFile(dir + "/price.xml", "<changed/>");
+        settings->Backup();
+        QCOMPARE(answers.seen.last(), QStringLiteral("数据备份文件已存在，是否覆盖？"));
+        QCOMPARE(ReadFile(dir + "/price.xml.bak"), QByteArray("<current/price.xml/>"));
+        answers.answerNo = false;
+
+        // A copy that fails (a full disk for the second list) changes nothing.
+        WriteFile(dir + "/SimpleMode.xml.bak", "<big>" + QByteArray(100000, 'x') + "</big>");
+        {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit old{};
+            getrlimit(RLIMIT_FSIZE, &old);
+            rlimit full = old;
+            full.rlim_cur = 50000;
+            setrlimit(RLIMIT_FSIZE, &full);
+            settings->Restore();
+            setrlimit(RLIMIT_FSIZE, &old);
+        }
+        QCOMPARE(answers.seen.last(), QStringLiteral("数据还原失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
+        QCOMPARE(ReadFile(dir + "/price.xml"), QByteArray("<changed/>"));
+        QCOMPARE(ReadFile(dir + "/SimpleMode.xml"), QByteArray("<current/SimpleMode.xml/>"));
+        QVERIFY(!g_restorePending && !Settings::RestartRequested());
+        QCOMPARE(QDir(dir).entryList({"*.restoring"}, QDir::Files), QStringList());
+
+        // Missing a backup: told, nothing changes.
+        QFile::rename(dir + "/timer.xml.bak", dir + "/timer.xml.bak.away");
+        settings->Restore();
+        QCOMPARE(answers.seen.last(), QStringLiteral("数据备份不存在！"));
+        QFile::rename(dir + "/timer.xml.bak.away", dir + "/timer.xml.bak");
+
+        // A good restore; the word list still open does not save over it.
+        WriteFile(dir + "/SimpleMode.xml.bak", "<records><record>还原的</record></records>");
+        auto word = std::make_unique<SimplePlay>(0);
+        word->AddRecord(QStringLiteral("关闭时不该写入"));
+        settings->Restore();
+        QCOMPARE(answers.seen.last(), QStringLiteral(" 数据还原成功，请软件将自动重启!"));
+        QVERIFY(g_restorePending && Settings::RestartRequested());
+        word.reset();
+        for (const QString &name : names)
+            QCOMPARE(ReadFile(dir + name), ReadFile(dir + name + ".bak"));
+        g_restorePending = false;
+    }
+
+    void cleaningCountsFiles()
+    {
+        auto settings = Fresh(nullptr);
+        QDir(AppPaths::SpeechCacheDir()).removeRecursively();
+        MessageAnswerer answers;
+        settings->ProcessClean();
+        QCOMPARE(answers.seen.last(), QStringLiteral(" 共删除0个文件!"));
+        QVERIFY(AppPaths::EnsureSpeechCacheDir());
+        WriteFile(AppPaths::SpeechCacheDir() + "/1.wav", "1");
+        WriteFile(AppPaths::SpeechCacheDir() + "/2.wav", "2");
+        settings->ProcessClean();
+        QCOMPARE(answers.seen.last(), QStringLiteral(" 共删除2个文件!"));
+        QCOMPARE(CacheFiles(), 0);
+    }
+};
+
+QTEST_MAIN(TestSettings)
+#include "tst_settings.moc"
