@@ -269,6 +269,22 @@ void Settings::Save()
     if (!knownPage)
         g_settings.pageTime = QStringLiteral("15秒");
 
+    if (!Store()) {
+        PLOG(LOG_ERROR, "write config file(%s) failed", qPrintable(m_file->Path()));
+        Critical(QStringLiteral("设置失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
+        return;
+    }
+    if (g_settings.yusheng.Get() != oldVoice || g_settings.speed != oldSpeed) {
+        qDebug("clean cache files");
+        CleanCacheFiles();
+    }
+    Information(index == 0 || index == 1
+                    ? QStringLiteral("配置保存成功！")
+                    : QStringLiteral("配置保存成功！\r\n注意，当前选择的发音人在第一次播放时（若网速较慢）可能会存在迟顿或播放不完整的情况，重新播放一次即可！"));
+}
+
+bool Settings::Store()
+{
     TiXmlDocument doc;
     auto *root = new TiXmlElement("settings"); // owned by the document once linked
     doc.LinkEndChild(root);
@@ -295,18 +311,7 @@ void Settings::Save()
         music->LinkEndChild(entry);
     }
 
-    if (m_file->Save(doc) != StoredFile::SaveResult::Saved) {
-        PLOG(LOG_ERROR, "write config file(%s) failed", qPrintable(m_file->Path()));
-        Critical(QStringLiteral("设置失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
-        return;
-    }
-    if (g_settings.yusheng.Get() != oldVoice || g_settings.speed != oldSpeed) {
-        qDebug("clean cache files");
-        CleanCacheFiles();
-    }
-    Information(index == 0 || index == 1
-                    ? QStringLiteral("配置保存成功！")
-                    : QStringLiteral("配置保存成功！\r\n注意，当前选择的发音人在第一次播放时（若网速较慢）可能会存在迟顿或播放不完整的情况，重新播放一次即可！"));
+    return m_file->Save(doc) == StoredFile::SaveResult::Saved;
 }
 
 void Settings::ShowMusicManager()

@@ -32,6 +32,8 @@ public:
     static QString VoiceLabel(int index);
     // Empties the speech cache directory; the number of files listed.
     static int CleanCacheFiles();
+    // Writes g_settings to settings.xml as it stands; false when that failed.
+    bool Store();
     // Set when a restore asked for the program to start anew once it has closed.
     static bool RestartRequested();
 
