@@ -13,6 +13,7 @@
 #include "TTS.h"
 #include "SimplePlay.h"
 #include "WavFile.h"
+#include "ExportFigures.h"
 #include "MusicFigures.h"
 #include "TimerFigures.h"
 #include "WindowFigures.h"
@@ -347,6 +348,11 @@ int main(int argc, char **argv)
     PrintFigure("timer_step_us", TimerFigures::TimerStepUs(), "us", 2);
     PrintFigure("simulated_day_ms", TimerFigures::SimulatedDayMs(), "ms", 1);
     PrintFigure("load_unusable_file_ms", WindowFigures::UnusableLoadMs(SimplePlay::FilePath()), "ms", 1);
+    for (const bool music : {false, true}) {
+        const ExportFigures::Export exported = ExportFigures::TenRows(sandbox.FilePath(QString()), music);
+        PrintFigure(music ? "export_10_rows_music_ms" : "export_10_rows_ms", exported.ms, "ms", 1);
+        PrintFigure(music ? "export_10_rows_music_ratio" : "export_10_rows_ratio", exported.ratio, "ratio", 4);
+    }
     PrintFigure("settings_save_ms", MusicFigures::SettingsSaveMs(sandbox.FilePath(QString())), "ms", 2);
     PrintFigure("music_idle_cpu_percent", MusicFigures::MusicIdleCpuPercent(sandbox.FilePath(QString())), "%", 2);
     PrintFigure("duck_latency_ms", MusicFigures::DuckLatencyMs(sandbox.FilePath(QString())), "ms", 1);

@@ -7,18 +7,27 @@
 #include "ModeHelpers.h"
 #include "MyMessageBox.h"
 #include "PendingSaves.h"
+#include "ExportJob.h"
 #include "SaveTimer.h"
 #include "SelectWaitTimeDialog.h"
 #include "SettingsValues.h"
+#include "SpeechCache.h"
 #include "StoredFile.h"
+#include "WavFile.h"
 #include "XmlFile.h"
 
 #include <QDir>
+#include <QCoreApplication>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
 
 #include <tinyxml.h>
 
 #include <optional>
+
+#include <cstdio>
 
 namespace {
 
@@ -288,11 +297,206 @@ void SimplePlay::DelAll()
 
 void SimplePlay::ExportToFile()
 {
-    if (ui->listWidget_Record->selectedItems().isEmpty()) {
+    const QList<QListWidgetItem *> selected = ui->listWidget_Record->selectedItems();
+    if (selected.isEmpty())
         MyMessageBox::ShowNotice(QStringLiteral("温馨提示"), QStringLiteral("请选中需要导出的行！"));
+    else if (selected.size() == 1)
+        ExportOneItem();
+    else
+        ExportMultiItems(selected);
+}
+
+namespace {
+
+const QString kErrorTitle = QStringLiteral("错误提示");
+
+// The cache file of a row: the WAV of the text word mode sends for it.
+QString RowCacheFile(const QListWidgetItem *item)
+{
+    return SpeechCache::PathFor(item->text().trimmed() + QStringLiteral(", ."));
+}
+
+QString CacheDir()
+{
+    return QDir(AppPaths::SpeechCacheDir()).absolutePath();
+}
+
+qint64 WavDurationMs(const QString &path)
+{
+    WavFile::Info info;
+    return WavFile::ReadInfo(path, &info) ? info.DurationMs() : 0;
+}
+
+} // namespace
+
+bool SimplePlay::WriteSleepWav(const QString &path, qint64 ms)
+{
+    if (ms > kMaxSleepMs) {
+        PLOG(LOG_WARNING, "a wait of %lld ms is cut to %lld ms, the most one WAV file holds", ms, kMaxSleepMs);
+        ms = kMaxSleepMs;
+    }
+    const qint64 dataBytes = qMax<qint64>(0, ms) * 32;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        PLOG(LOG_ERROR, "open file(%s) for write failed", qPrintable(path));
+        return false;
+    }
+    bool written = file.write(WavFile::Header(quint32(dataBytes))) == WavFile::kHeaderSize;
+    const QByteArray zeros(1 << 20, '\0');
+    for (qint64 left = dataBytes; written && left > 0; left -= zeros.size())
+        written = file.write(zeros.constData(), qMin<qint64>(left, zeros.size())) == qMin<qint64>(left, zeros.size());
+    if (!written || !file.commit()) {
+        file.cancelWriting();
+        PLOG(LOG_ERROR, "open file(%s) for write failed", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
+QString SimplePlay::ChooseExportFile(const QString &text)
+{
+    const QString name = text.trimmed().left(10).simplified();
+    const QString proposed =
+        QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QLatin1Char('/') + name;
+    if (m_chooseExportFile)
+        return m_chooseExportFile(proposed);
+    return QFileDialog::getSaveFileName(this, QStringLiteral("保存到文件"), proposed, QStringLiteral("audio (*.mp3)"));
+}
+
+void SimplePlay::ExportOneItem()
+{
+    QListWidgetItem *item = ui->listWidget_Record->currentItem();
+    if (!item)
+        return;
+    const QString target = ChooseExportFile(item->text());
+    if (target.isEmpty())
+        return;
+    const QString input = RowCacheFile(item);
+    if (!QFile::exists(input)) {
+        MyMessageBox::ShowNotice(kErrorTitle, QStringLiteral("文件不存在，请先播放当前行以产生音频文件！"));
         return;
     }
-    MyMessageBox::ShowNotice(QStringLiteral("温馨提示"), QStringLiteral("导出功能将在后续版本中提供。"));
+    FinalConversion(input, target);
+}
+
+void SimplePlay::ExportMultiItems(const QList<QListWidgetItem *> &items)
+{
+    qDebug("select items: %d", int(items.size()));
+    const QString target = ChooseExportFile(items.first()->text());
+    if (target.isEmpty())
+        return;
+    const QString dir = CacheDir();
+    const QString concatWav = dir + QStringLiteral("/concat.wav");
+    const QString interval = dir + QStringLiteral("/interval.wav");
+    qDebug("concat: %s", qPrintable(concatWav));
+    QFile::remove(concatWav);
+    QDir().mkpath(dir);
+    QFile list(dir + QStringLiteral("/concat.txt"));
+    if (!list.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        PLOG(LOG_DEBUG, "%s", "creat concat txt file failed");
+        return;
+    }
+    const QByteArray gap = "file 'interval.wav'\r\n";
+    auto ensureInterval = [&interval] {
+        if (!QFile::exists(interval))
+            SimplePlay::WriteSleepWav(interval, 1000);
+    };
+    int missing = 0;
+    for (int i = 0; i < items.size() && missing == 0; ++i) {
+        const QString file = RowCacheFile(items[i]);
+        int waitMs = 0;
+        if (!QFile::exists(file)) {
+            if (!ParseWaitText(items[i]->text().trimmed(), &waitMs)) {
+                missing = i + 1;
+                break;
+            }
+            qDebug("write sleep file, sleep = %d", waitMs);
+            WriteSleepWav(file, waitMs);
+        }
+        ensureInterval();
+        list.write(gap);
+        list.write("file '" + QFileInfo(file).completeBaseName().toLocal8Bit() + ".wav'\r\n");
+    }
+    if (missing == 0) {
+        ensureInterval();
+        for (int i = 0; i < 5; ++i)
+            list.write(gap);
+    }
+    list.close();
+    if (missing > 0) {
+        MyMessageBox::ShowNotice(kErrorTitle, QStringLiteral("选中的第") + QString::number(missing)
+                                                  + QStringLiteral("项文件不存在，请先播放一遍再导出！"));
+        return;
+    }
+    if (ExportJob::FfmpegPath().isEmpty()) {
+        FinalConversion(concatWav, target); // tells what to install
+        return;
+    }
+    qint64 totalMs = 0;
+    for (QListWidgetItem *item : items)
+        totalMs += WavDurationMs(RowCacheFile(item)) + 1000;
+    ExportJob join(this);
+    const QStringList args = {QStringLiteral("-f"), QStringLiteral("concat"), QStringLiteral("-i"),
+                              list.fileName(),      QStringLiteral("-c"),     QStringLiteral("copy"),
+                              concatWav,            QStringLiteral("-y")};
+    qDebug("concat cmd: %s", qPrintable(args.join(QLatin1Char(' '))));
+    switch (join.Run(args, dir, concatWav, totalMs + 4000)) {
+    case ExportJob::Result::Done:
+        FinalConversion(concatWav, target);
+        return;
+    case ExportJob::Result::Cancelled:
+        PLOG(LOG_INFO, "%s", "export cancelled");
+        return;
+    case ExportJob::Result::Failed:
+        PLOG(LOG_ERROR, "joining failed: %s", qPrintable(join.ErrorTail()));
+        MyMessageBox::ShowNotice(kErrorTitle, QStringLiteral("导出文件失败,可能是没有操作权限！"));
+        return;
+    }
+}
+
+void SimplePlay::FinalConversion(const QString &input, const QString &target)
+{
+    if (ExportJob::FfmpegPath().isEmpty()) {
+        PLOG(LOG_ERROR, "%s", "no ffmpeg beside the program or on PATH");
+        MyMessageBox::ShowNotice(kErrorTitle, QStringLiteral("未找到FFmpeg，无法导出。请安装FFmpeg（Debian：sudo apt-get "
+                                                             "install ffmpeg），或把ffmpeg放在本程序所在的文件夹中。"));
+        return;
+    }
+    // Written beside the target and renamed over it only when whole, so a
+    // failed or cancelled export never destroys a file of that name.
+    const QFileInfo chosen(target);
+    const QString temporary = chosen.absolutePath() + QStringLiteral("/.") + chosen.fileName()
+                              + QStringLiteral(".exporting-%1.mp3").arg(QCoreApplication::applicationPid());
+    QStringList args = {QStringLiteral("-i"), input};
+    qint64 expectedMs = WavDurationMs(input);
+    if (!g_settings.musicList.isEmpty()) {
+        const QString music = g_settings.musicList.first();
+        PLOG(LOG_DEBUG, "bgMusic: %s", qPrintable(music));
+        const QString graph = QStringLiteral("[0:a]aformat=sample_fmts=fltp:channel_layouts=stereo,volume=1.0,"
+                                             "adelay=6000|6000[a0];[1:a]aformat=sample_fmts=fltp:channel_layouts="
+                                             "stereo,volume=")
+                              + QString::number(g_settings.musicVol / 150.0, 'g', 6)
+                              + QStringLiteral(",adelay=100|100[a1];[a0][a1]amix=inputs=2:duration=first[aout]");
+        args += {QStringLiteral("-i"), music, QStringLiteral("-filter_complex"), graph, QStringLiteral("-map"),
+                 QStringLiteral("[aout]"), QStringLiteral("-ac"), QStringLiteral("2")};
+        expectedMs += 6000;
+    }
+    args += {temporary, QStringLiteral("-y")};
+    PLOG(LOG_DEBUG, "cmdline = %s", qPrintable(args.join(QLatin1Char(' '))));
+    ExportJob convert(this);
+    const ExportJob::Result result = convert.Run(args, CacheDir(), temporary, expectedMs);
+    if (result == ExportJob::Result::Cancelled) {
+        PLOG(LOG_INFO, "%s", "export cancelled");
+        return;
+    }
+    if (result == ExportJob::Result::Done
+        && ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) == 0) {
+        MyMessageBox::ShowNotice(QStringLiteral("提示"), QStringLiteral("导出文件成功！"));
+        return;
+    }
+    QFile::remove(temporary);
+    PLOG(LOG_ERROR, "export to %s failed: %s", qPrintable(target), qPrintable(convert.ErrorTail()));
+    MyMessageBox::ShowNotice(kErrorTitle, QStringLiteral("导出文件失败,可能是没有操作权限！"));
 }
 
 void SimplePlay::DblClickRecord(QListWidgetItem *current)

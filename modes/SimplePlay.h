@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QListWidgetItem;
@@ -30,6 +31,15 @@ public:
     int PlayState() const { return m_playState; }
     // The last save of the list failed: the changes are only in the window.
     bool SaveFailed() const;
+
+    // Writes a WAV of ms milliseconds of silence in the speech cache's
+    // format; false when the file cannot be written. One file holds at
+    // most kMaxSleepMs; a longer wait is cut to it.
+    static bool WriteSleepWav(const QString &path, qint64 ms);
+    static constexpr qint64 kMaxSleepMs = 134217726;
+    // Asks where to export (the save dialog by default); tests answer it.
+    using FileChooser = std::function<QString(const QString &proposedPath)>;
+    void SetExportFileChooser(FileChooser chooser) { m_chooseExportFile = std::move(chooser); }
 
 signals:
     void OutAudio(int index, int type, QString content, bool needFinisheReport);
@@ -60,6 +70,12 @@ private:
     void SendRow(QListWidgetItem *item);
     void PlayFromRow(int row);
     void RemoveRow(int row);
+    void ExportOneItem();
+    void ExportMultiItems(const QList<QListWidgetItem *> &items);
+    // The output file for an export whose first row is text; empty on cancel.
+    QString ChooseExportFile(const QString &text);
+    // Converts the joined or single WAV to the chosen MP3 and reports.
+    void FinalConversion(const QString &input, const QString &target);
 
     std::unique_ptr<Ui::SimplePlayClass> ui;
     int m_recordIndex;
@@ -67,4 +83,5 @@ private:
     bool m_readyForNext = true;
     SaveTimer *m_saveTimer;
     std::unique_ptr<StoredFile> m_file;
+    FileChooser m_chooseExportFile;
 };
