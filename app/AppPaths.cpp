@@ -20,6 +20,11 @@ QString AppPaths::SpeechCacheDir()
            + QStringLiteral("/Parlivo/");
 }
 
+void AppPaths::EnsureDataDir()
+{
+    QDir().mkpath(DataDir()); // the data location with it
+}
+
 bool AppPaths::EnsureSpeechCacheDir()
 {
     const QString dir = SpeechCacheDir();

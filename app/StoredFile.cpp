@@ -82,6 +82,14 @@ XmlFile::ReadResult StoredFile::Load(TiXmlDocument *doc)
     return result;
 }
 
+XmlFile::ReadResult StoredFile::LoadFrom(const QString &path, TiXmlDocument *doc)
+{
+    if (path == m_path)
+        return Load(doc);
+    StoredFile other(path, m_listName);
+    return other.Load(doc);
+}
+
 StoredFile::SaveResult StoredFile::Save(const TiXmlDocument &doc)
 {
     if (g_restorePending)

@@ -28,6 +28,9 @@ public:
     // Ok: doc holds the file. Missing: defaults are fine. Unusable: the
     // file was kept (or protected) and the operator told; start empty.
     XmlFile::ReadResult Load(TiXmlDocument *doc);
+    // Load() of this file when path is its own; another file is read the
+    // same way under this list's name, and this file's state is untouched.
+    XmlFile::ReadResult LoadFrom(const QString &path, TiXmlDocument *doc);
     enum class SaveResult { Saved, Skipped, DirFailed, WriteFailed };
     // Writes the document (creating its folder) unless a restore is pending
     // or an unusable file could not be moved aside (Skipped). The caller

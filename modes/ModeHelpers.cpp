@@ -1,5 +1,7 @@
 #include "ModeHelpers.h"
 
+#include "SettingsValues.h"
+
 #include <QAction>
 #include <QListWidget>
 #include <QShortcut>
@@ -89,4 +91,14 @@ void AddWindowShortcut(QWidget *owner, const QKeySequence &keys, std::function<v
 {
     auto *shortcut = new QShortcut(keys, owner, nullptr, nullptr, Qt::WindowShortcut);
     QObject::connect(shortcut, &QShortcut::activated, owner, std::move(run));
+}
+
+bool MusicFollowsBroadcasts()
+{
+    return g_settings.musicStartType == 0;
+}
+
+bool MusicTurnedDown()
+{
+    return g_settings.smallWhenPlaying > 0;
 }

@@ -21,7 +21,6 @@
 
 #include <tinyxml.h>
 
-#include <optional>
 
 namespace {
 
@@ -30,16 +29,6 @@ const QString kListName = QStringLiteral("报价列表");
 constexpr int kHoldSaveMs = 1000000;
 const char kPriceExpression[] = "9999999|([0-9]{0,7}[.][0-9]{1,2})";
 const char *const kUnits[] = {"", "一斤", "一两", "一个", "一打", "半打", "三斤", "三个"};
-
-bool MusicFollowsBroadcasts()
-{
-    return g_settings.musicStartType == 0;
-}
-
-bool MusicTurnedDown()
-{
-    return g_settings.smallWhenPlaying > 0;
-}
 
 QString CellText(const QTableWidget *table, int row, int col)
 {
@@ -79,9 +68,7 @@ PriceMode::PriceMode(int firstRequestIndex, QWidget *parent)
     SetButtonColor(ui->pushButton_pause, kColorPlain);
     table->setRowCount(0);
 
-    if (!QDir(AppPaths::DataLocation()).exists())
-        QDir().mkpath(AppPaths::DataLocation());
-    QDir().mkpath(AppPaths::DataDir());
+    AppPaths::EnsureDataDir();
     m_file = std::make_unique<StoredFile>(FilePath(), kListName);
     PendingSaves::Add(this, [this] {
         if (m_saveTimer->isActive())
@@ -543,12 +530,8 @@ void PriceMode::LoadFile(const QString &path)
     PLOG(LOG_INFO, "load price mode from file(%s)", qPrintable(path));
     for (int row = ui->tableWidget->rowCount() - 1; row >= 0; --row)
         ui->tableWidget->removeRow(row);
-    std::optional<StoredFile> other;
-    StoredFile *source = m_file.get();
-    if (path != m_file->Path())
-        source = &other.emplace(path, kListName);
     TiXmlDocument doc;
-    switch (source->Load(&doc)) {
+    switch (m_file->LoadFrom(path, &doc)) {
     case XmlFile::ReadResult::Missing:
         PLOG(LOG_ERROR, "open file failed, filename is %s", qPrintable(path));
         AddTextRow(QStringLiteral("欢迎光临，本店周年庆特大优惠，优惠信息如下"));

@@ -25,7 +25,6 @@
 
 #include <tinyxml.h>
 
-#include <optional>
 
 #include <cstdio>
 
@@ -53,16 +52,6 @@ int RowId(const QListWidgetItem *item)
     bool ok = false;
     const int id = item->data(Qt::UserRole).toInt(&ok);
     return ok ? id : 0;
-}
-
-bool MusicFollowsBroadcasts()
-{
-    return g_settings.musicStartType == 0;
-}
-
-bool MusicTurnedDown()
-{
-    return g_settings.smallWhenPlaying > 0;
 }
 
 } // namespace
@@ -548,14 +537,8 @@ void SimplePlay::LoadFile(const QString &path)
 {
     ui->listWidget_Record->clear();
     PLOG(LOG_INFO, "load word plan from file(%s)", qPrintable(path));
-    // The list's own file is read through m_file, so that an unusable one
-    // is protected from the next save; any other file is only read.
-    std::optional<StoredFile> other;
-    StoredFile *source = m_file.get();
-    if (path != m_file->Path())
-        source = &other.emplace(path, kListName);
     TiXmlDocument doc;
-    switch (source->Load(&doc)) {
+    switch (m_file->LoadFrom(path, &doc)) {
     case XmlFile::ReadResult::Missing:
         for (const char *row : kDefaultRows)
             AddRecord(QString::fromUtf8(row));

@@ -19,7 +19,6 @@
 
 #include <tinyxml.h>
 
-#include <optional>
 
 namespace {
 
@@ -49,16 +48,6 @@ const DefaultTask kDefaultTasks[] = {
      "我们依然为您提供满意的服务，祝您购物愉快，谢谢",
      "2s"},
 };
-
-bool MusicFollowsBroadcasts()
-{
-    return g_settings.musicStartType == 0;
-}
-
-bool MusicTurnedDown()
-{
-    return g_settings.smallWhenPlaying > 0;
-}
 
 QTime Now()
 {
@@ -122,9 +111,7 @@ TimerMode::TimerMode(int firstRequestIndex, QWidget *parent)
     SetButtonColor(ui->pushButton_pause, kColorPlain);
     table->setRowCount(0);
 
-    if (!QDir(AppPaths::DataLocation()).exists())
-        QDir().mkpath(AppPaths::DataLocation());
-    QDir().mkpath(AppPaths::DataDir());
+    AppPaths::EnsureDataDir();
     m_file = std::make_unique<StoredFile>(FilePath(), kListName);
     PendingSaves::Add(this, [this] {
         if (m_saveTimer->isActive())
@@ -522,12 +509,8 @@ void TimerMode::LoadFile(const QString &fileName)
 {
     QTableWidget *table = ui->tableWidget;
     table->setRowCount(0);
-    std::optional<StoredFile> other;
-    StoredFile *source = m_file.get();
-    if (fileName != m_file->Path())
-        source = &other.emplace(fileName, kListName);
     TiXmlDocument doc;
-    const XmlFile::ReadResult result = source->Load(&doc);
+    const XmlFile::ReadResult result = m_file->LoadFrom(fileName, &doc);
     if (result == XmlFile::ReadResult::Unusable) {
         PLOG(LOG_ERROR, "%s", "parse timer.xml file failed");
         return;

@@ -4,7 +4,12 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <cstdlib>
 
 // Points the per-user data and cache locations into a fresh temporary
 // directory (the log too), so a test never reads or writes the user's real files.
@@ -18,4 +23,39 @@ inline QTemporaryDir &IsolateUserDirs()
     QCoreApplication::setApplicationName(QStringLiteral("Parlivo"));
     LogFile::SetPath((root.path() + "/parlivo.log").toLocal8Bit());
     return root;
+}
+
+inline QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes a whole file, creating its folder. False when it could not be written.
+inline bool WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// The highest absolute sample of 16-bit PCM.
+inline int PeakOf(const QByteArray &pcm)
+{
+    const auto *s = reinterpret_cast<const qint16 *>(pcm.constData());
+    int peak = 0;
+    for (qsizetype i = 0; i < pcm.size() / 2; ++i)
+        peak = qMax(peak, std::abs(int(s[i])));
+    return peak;
+}
+
+// SDL's disk driver writes 44.1 kHz stereo 16-bit: bytes per millisecond.
+constexpr qint64 kDiskBytesPerMs = 44100 * 4 / 1000;
+
+// The peak of the disk driver's output between two points in milliseconds.
+inline int DiskPeak(const QByteArray &out, qint64 fromMs, qint64 toMs)
+{
+    const qint64 from = qBound<qint64>(0, fromMs * kDiskBytesPerMs, out.size()) & ~3;
+    const qint64 to = qBound<qint64>(0, toMs * kDiskBytesPerMs, out.size()) & ~3;
+    return PeakOf(out.mid(from, to - from));
 }

@@ -19,12 +19,6 @@
 
 namespace {
 
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // What ffprobe says of a stream: "duration" or "channels".
 QString Probe(const QString &path, const QString &entry)
 {
@@ -62,12 +56,7 @@ int DecodedPeak(const QString &path, double fromS, double toS)
     decode.start(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-ac", "1", "-ar", "16000", "-f", "s16le", "-"});
     decode.waitForFinished(30000);
     const QByteArray pcm = decode.readAllStandardOutput();
-    const auto *s = reinterpret_cast<const qint16 *>(pcm.constData());
-    const int from = int(fromS * 16000), to = qMin(int(toS * 16000), int(pcm.size() / 2));
-    int peak = 0;
-    for (int i = from; i < to; ++i)
-        peak = qMax(peak, std::abs(int(s[i])));
-    return peak;
+    return PeakOf(pcm.mid(qint64(fromS * 16000) * 2, qint64((toS - fromS) * 16000) * 2));
 }
 
 } // namespace

@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr qint64 kBytesPerMs = 44100 * 4 / 1000; // the disk driver's output
 
 // An MP3 of a sine tone at three quarters of full scale, made with FFmpeg.
 QString MakeMp3(const QString &dir, int frequency, int seconds)
@@ -41,15 +40,10 @@ int RecentPeak(const QString &file, qint64 spanMs, qint64 beforeEndMs = 0)
     QFile out(file);
     if (!out.open(QIODevice::ReadOnly))
         return -1;
-    const qint64 end = qMax<qint64>(0, out.size() - beforeEndMs * kBytesPerMs) & ~3;
-    const qint64 start = qMax<qint64>(0, end - spanMs * kBytesPerMs) & ~3;
+    const qint64 end = qMax<qint64>(0, out.size() - beforeEndMs * kDiskBytesPerMs) & ~3;
+    const qint64 start = qMax<qint64>(0, end - spanMs * kDiskBytesPerMs) & ~3;
     out.seek(start);
-    const QByteArray bytes = out.read(end - start);
-    const auto *s = reinterpret_cast<const qint16 *>(bytes.constData());
-    int peak = 0;
-    for (int i = 0; i < bytes.size() / 2; ++i)
-        peak = qMax(peak, std::abs(int(s[i])));
-    return peak;
+    return PeakOf(out.read(end - start));
 }
 
 } // namespace

@@ -34,20 +34,6 @@ QList<Request> Requests(const QSignalSpy &spy)
     return out;
 }
 
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
 } // namespace
 
 class TestPriceMode : public QObject
@@ -67,7 +53,7 @@ private:
         g_restorePending = false;
         QFile::remove(PriceMode::FilePath());
         if (contents)
-            WriteFile(PriceMode::FilePath(), *contents);
+            QVERIFY(WriteFile(PriceMode::FilePath(), *contents));
         m_mode = std::make_unique<PriceMode>(0x1000000);
     }
     // A table of price rows ("name|price|unit") and text rows (plain text).
@@ -305,11 +291,7 @@ private slots:
         worker.wait();
         AudioOutput::CloseIfIdle();
         const QByteArray out = ReadFile(heard);
-        const auto *s = reinterpret_cast<const qint16 *>(out.constData());
-        int peak = 0;
-        for (int i = 0; i < out.size() / 2; ++i)
-            peak = qMax(peak, std::abs(int(s[i])));
-        QVERIFY2(peak > 3000, "the price sentence was not heard");
+        QVERIFY2(PeakOf(out) > 3000, "the price sentence was not heard");
     }
 };
 

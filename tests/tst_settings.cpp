@@ -20,20 +20,6 @@
 
 namespace {
 
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
 void ResetSettings()
 {
     g_settings.yusheng = QStringLiteral("xf_xiaoyan");
@@ -120,7 +106,7 @@ private slots:
         auto settings = Fresh(&in);
         QCOMPARE(g_settings.musicList, QStringList({"/music/a b.mp3", "/music/&.mp3"}));
         QCOMPARE(settings->findChild<QComboBox *>("comboBox_yusheng")->currentIndex(), 5);
-        WriteFile(AppPaths::SpeechCacheDir() + "/a.wav", "x");
+        QVERIFY(WriteFile(AppPaths::SpeechCacheDir() + "/a.wav", "x"));
         MessageAnswerer answers;
         settings->Save();
         const QByteArray expected = "<settings yusheng=\"tx_101003\" speed=\"4\" volume=\"7\">\n"
@@ -142,7 +128,7 @@ private slots:
         settings->findChild<QSlider *>("horizontalSlider_spd")->setValue(9);
         settings->Save();
         QCOMPARE(CacheFiles(), 0);
-        WriteFile(AppPaths::SpeechCacheDir() + "/b.wav", "x");
+        QVERIFY(WriteFile(AppPaths::SpeechCacheDir() + "/b.wav", "x"));
         settings->findChild<QComboBox *>("comboBox_yusheng")->setCurrentIndex(1);
         settings->Save();
         QCOMPARE(CacheFiles(), 0);
@@ -194,7 +180,7 @@ private slots:
         const QString dir = AppPaths::DataDir();
         const QStringList names = {"/price.xml", "/SimpleMode.xml", "/timer.xml"};
         for (const QString &name : names)
-            WriteFile(dir + name, "<current" + name.toUtf8() + "/>");
+            QVERIFY(WriteFile(dir + name, "<current" + name.toUtf8() + "/>"));
         auto settings = Fresh(nullptr);
         MessageAnswerer answers;
         settings->Backup();
@@ -202,14 +188,14 @@ private slots:
         for (const QString &name : names)
             QCOMPARE(ReadFile(dir + name + ".bak"), ReadFile(dir + name));
         answers.answerNo = true;
-        WriteFile(dir + "/price.xml", "<changed/>");
+        QVERIFY(WriteFile(dir + "/price.xml", "<changed/>"));
         settings->Backup();
         QCOMPARE(answers.seen.last(), QStringLiteral("数据备份文件已存在，是否覆盖？"));
         QCOMPARE(ReadFile(dir + "/price.xml.bak"), QByteArray("<current/price.xml/>"));
         answers.answerNo = false;
 
         // A copy that fails (a full disk for the second list) changes nothing.
-        WriteFile(dir + "/SimpleMode.xml.bak", "<big>" + QByteArray(100000, 'x') + "</big>");
+        QVERIFY(WriteFile(dir + "/SimpleMode.xml.bak", "<big>" + QByteArray(100000, 'x') + "</big>"));
         {
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit old{};
@@ -233,7 +219,7 @@ private slots:
         QFile::rename(dir + "/timer.xml.bak.away", dir + "/timer.xml.bak");
 
         // A good restore; the word list still open does not save over it.
-        WriteFile(dir + "/SimpleMode.xml.bak", "<records><record>还原的</record></records>");
+        QVERIFY(WriteFile(dir + "/SimpleMode.xml.bak", "<records><record>还原的</record></records>"));
         auto word = std::make_unique<SimplePlay>(0);
         word->AddRecord(QStringLiteral("关闭时不该写入"));
         settings->Restore();
@@ -253,8 +239,8 @@ private slots:
         settings->ProcessClean();
         QCOMPARE(answers.seen.last(), QStringLiteral(" 共删除0个文件!"));
         QVERIFY(AppPaths::EnsureSpeechCacheDir());
-        WriteFile(AppPaths::SpeechCacheDir() + "/1.wav", "1");
-        WriteFile(AppPaths::SpeechCacheDir() + "/2.wav", "2");
+        QVERIFY(WriteFile(AppPaths::SpeechCacheDir() + "/1.wav", "1"));
+        QVERIFY(WriteFile(AppPaths::SpeechCacheDir() + "/2.wav", "2"));
         settings->ProcessClean();
         QCOMPARE(answers.seen.last(), QStringLiteral(" 共删除2个文件!"));
         QCOMPARE(CacheFiles(), 0);

@@ -25,19 +25,6 @@
 
 namespace {
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
 quint32 LE32(const QByteArray &bytes, int offset)
 {
     return qFromLittleEndian<quint32>(bytes.constData() + offset);
@@ -121,17 +108,17 @@ private slots:
         worker.start();
         const QString text = QStringLiteral("已缓存的广播");
         const QByteArray marker = WavFile::Header(3200) + QByteArray(3200, '\x11');
-        WriteFile(SpeechCache::PathFor(text), marker);
+        QVERIFY(WriteFile(SpeechCache::PathFor(text), marker));
         worker.SpeakAudio(1, 0, text, true);
         QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 20000);
-        QCOMPARE(ReadAll(SpeechCache::PathFor(text)), marker);
+        QCOMPARE(ReadFile(SpeechCache::PathFor(text)), marker);
     }
 
     void localSynthesisWritesHeaderAudioAndSilence()
     {
         const QString path = SpeechCache::PathFor(QStringLiteral("西瓜1块9毛8一斤"));
         QCOMPARE(TTS::TextToSpeech("西瓜1块9毛8一斤", "xiaoyan", path.toLocal8Bit()), 0);
-        const QByteArray wav = ReadAll(path);
+        const QByteArray wav = ReadFile(path);
         QVERIFY(wav.size() > 44 + WavFile::kSilenceBytes + 16000); // more than half a second of speech
         QCOMPARE(LE32(wav, 40), quint32(wav.size() - 44));
         QCOMPARE(LE32(wav, 4), quint32(wav.size() - 8));
@@ -147,7 +134,7 @@ private slots:
             g_settings.volume = volume;
             const QString path = m_work + QString("/v%1_%2.wav").arg(speed).arg(volume);
             [&] { QCOMPARE(TTS::TextToSpeech(text, "xiaoyu", path.toLocal8Bit()), 0); }();
-            const QByteArray wav = ReadAll(path);
+            const QByteArray wav = ReadFile(path);
             return wav.mid(44, wav.size() - 44 - WavFile::kSilenceBytes);
         };
         const QByteArray silent = synth(5, 0), quiet = synth(5, 3), loud = synth(5, 10);
@@ -159,7 +146,7 @@ private slots:
     void noAudioLeavesNoFile()
     {
         const QString path = m_work + "/empty.wav";
-        WriteFile(path, "stale");
+        QVERIFY(WriteFile(path, "stale"));
         QCOMPARE(TTS::TextToSpeech("", "xiaoyan", path.toLocal8Bit()), -1);
         QVERIFY(!QFile::exists(path));
         QVERIFY(TTS::TextToSpeech("你好", "nosuchvoice", path.toLocal8Bit()) > 0);
@@ -170,7 +157,7 @@ private slots:
     void sessionParameters()
     {
         QCOMPARE(TTS::SessionParams("xiaoyan", 5, 5), QByteArray("vcn=xiaoyan, spd = 5, vol = 5"));
-        WriteFile(m_work + "/param.txt", "pit = 8\n" + QByteArray(200, 'z'));
+        QVERIFY(WriteFile(m_work + "/param.txt", "pit = 8\n" + QByteArray(200, 'z')));
         const QByteArray params = TTS::SessionParams("xiaoyan", 5, 5);
         QCOMPARE(params, "vcn=xiaoyan, spd = 5, vol = 5,pit = 8\n" + QByteArray(120, 'z'));
         TtsVoice voice;
@@ -198,13 +185,13 @@ private slots:
         const time_t base = time(nullptr) - 100000;
         for (int i = 0; i < SpeechCache::kTrimAbove; ++i) {
             const QString path = dir + QString::number(i) + ".wav";
-            WriteFile(path, "x");
+            QVERIFY(WriteFile(path, "x"));
             const utimbuf times{base + i, base + i};
             utime(path.toLocal8Bit().constData(), &times);
         }
         SpeechCache::Trim(dir);
         QCOMPARE(QDir(dir).count() - 2, uint(SpeechCache::kTrimAbove)); // at the limit: kept
-        WriteFile(dir + "newest.wav", "x");
+        QVERIFY(WriteFile(dir + "newest.wav", "x"));
         SpeechCache::Trim(dir);
         QCOMPARE(QDir(dir).count() - 2, uint(SpeechCache::kTrimAbove + 1 - SpeechCache::kTrimCount));
         for (int i = 0; i < 5; ++i)
@@ -263,8 +250,8 @@ private slots:
             // A quote and a semicolon in the path stay part of the file name.
             const QString path = m_work + "/cloud \"" + voice + "\";.wav";
             SpeechEngines::SynthesizeToFile(QStringLiteral("今天特价"), path);
-            QCOMPARE(ReadAll(m_work + "/tmp.txt"), QStringLiteral("今天特价").toLocal8Bit());
-            const QByteArray wav = ReadAll(path);
+            QCOMPARE(ReadFile(m_work + "/tmp.txt"), QStringLiteral("今天特价").toLocal8Bit());
+            const QByteArray wav = ReadFile(path);
             QVERIFY2(wav.size() > 44 + 16000, qPrintable(path));
             QCOMPARE(LE32(wav, 28), 32000u);
             QCOMPARE(LE32(wav, 40), quint32(wav.size() - 44));
@@ -303,7 +290,7 @@ private slots:
     void playerTiming()
     {
         const QString path = m_work + "/second.wav";
-        WriteFile(path, WavFile::Header(32000) + QByteArray(32000, '\0'));
+        QVERIFY(WriteFile(path, WavFile::Header(32000) + QByteArray(32000, '\0')));
         QElapsedTimer clock;
         clock.start();
         QVERIFY(WavPlayer::PlayWav(path));
@@ -311,7 +298,7 @@ private slots:
 
         // A minute of audio, cut at once by the flag.
         const QString minute = m_work + "/minute.wav";
-        WriteFile(minute, WavFile::Header(60 * 32000) + QByteArray(60 * 32000, '\0'));
+        QVERIFY(WriteFile(minute, WavFile::Header(60 * 32000) + QByteArray(60 * 32000, '\0')));
         g_speechInterrupt = true;
         clock.restart();
         QVERIFY(WavPlayer::PlayWav(minute));
@@ -326,7 +313,7 @@ private slots:
         QSignalSpy spy(&worker, &Speake::ActionFinished);
         worker.start();
         const QString text = QStringLiteral("设备");
-        WriteFile(SpeechCache::PathFor(text), WavFile::Header(3200) + QByteArray(3200, '\0'));
+        QVERIFY(WriteFile(SpeechCache::PathFor(text), WavFile::Header(3200) + QByteArray(3200, '\0')));
         worker.SpeakAudio(1, 0, text, true);
         QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 20000);
         QVERIFY(AudioOutput::IsOpen());
@@ -347,9 +334,9 @@ private slots:
         const QString zeroRate = m_work + "/zero.wav";
         QByteArray header = WavFile::Header(60 * 32000);
         qToLittleEndian<quint32>(0, header.data() + 28);
-        WriteFile(zeroRate, header + QByteArray(60 * 32000, '\0'));
+        QVERIFY(WriteFile(zeroRate, header + QByteArray(60 * 32000, '\0')));
         QVERIFY(WavPlayer::PlayWav(zeroRate)); // a minute of data, no length: nothing plays
-        WriteFile(m_work + "/short.wav", "RIFF");
+        QVERIFY(WriteFile(m_work + "/short.wav", "RIFF"));
         QVERIFY(WavPlayer::PlayWav(m_work + "/short.wav"));
         QVERIFY(clock.elapsed() < 30000);
     }

@@ -21,20 +21,6 @@
 
 namespace {
 
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 QStringList KeptCopies(const QString &path)
 {
     const QFileInfo info(path);
@@ -115,7 +101,7 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         const QString path = SimplePlay::FilePath();
-        WriteFile(path, bytes);
+        QVERIFY(WriteFile(path, bytes));
         QElapsedTimer clock;
         clock.start();
         auto mode = std::make_unique<SimplePlay>(0);
@@ -136,7 +122,7 @@ private slots:
     {
         const QString path = AppPaths::DataDir() + "/list.xml";
         for (int i = 0; i < 3; ++i) {
-            WriteFile(path, "<broken" + QByteArray::number(i));
+            QVERIFY(WriteFile(path, "<broken" + QByteArray::number(i)));
             StoredFile file(path, QStringLiteral("列表"));
             TiXmlDocument doc;
             QCOMPARE(file.Load(&doc), XmlFile::ReadResult::Unusable);
@@ -151,7 +137,7 @@ private slots:
     {
         // A name so long that the kept name would not fit.
         const QString path = AppPaths::DataDir() + "/" + QString(240, QLatin1Char('n')) + ".xml";
-        WriteFile(path, "<records><record>");
+        QVERIFY(WriteFile(path, "<records><record>"));
         StoredFile file(path, QStringLiteral("列表"));
         TiXmlDocument doc;
         QCOMPARE(file.Load(&doc), XmlFile::ReadResult::Unusable);
@@ -175,7 +161,7 @@ private slots:
     void failedSaveIsToldOnce()
     {
         const QByteArray old = "<records recycle=\"false\">\n    <record>旧</record>\n</records>\n";
-        WriteFile(SimplePlay::FilePath(), old);
+        QVERIFY(WriteFile(SimplePlay::FilePath(), old));
         auto mode = std::make_unique<SimplePlay>(0);
         for (int i = 0; i < 20; ++i)
             mode->AddRecord(QStringLiteral("新的一行"));

@@ -28,20 +28,6 @@
 
 namespace {
 
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
 } // namespace
 
 class TestTimerMode : public QObject
@@ -302,11 +288,7 @@ private slots:
         AudioOutput::CloseIfIdle();
         QVERIFY(QFile::exists(SpeechCache::PathFor(QStringLiteral("请注意"))));
         const QByteArray out = ReadFile(heard);
-        const auto *s = reinterpret_cast<const qint16 *>(out.constData());
-        int peak = 0;
-        for (int i = 0; i < out.size() / 2; ++i)
-            peak = qMax(peak, std::abs(int(s[i])));
-        QVERIFY2(peak > 3000, "the task's text was not heard");
+        QVERIFY2(PeakOf(out) > 3000, "the task's text was not heard");
     }
 };
 

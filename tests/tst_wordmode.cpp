@@ -39,20 +39,6 @@ QList<Request> Requests(const QSignalSpy &spy)
     return out;
 }
 
-void WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestWordMode : public QObject
@@ -83,7 +69,7 @@ private:
         g_restorePending = false;
         QFile::remove(SimplePlay::FilePath());
         if (contents)
-            WriteFile(SimplePlay::FilePath(), *contents);
+            QVERIFY(WriteFile(SimplePlay::FilePath(), *contents));
         m_mode = std::make_unique<SimplePlay>(0);
     }
     void LoadRows(const QStringList &rows, bool loop)

@@ -35,19 +35,6 @@ QList<int> Indexes(const QSignalSpy &spy)
     return out;
 }
 
-// The disk driver's output: 44.1 kHz stereo 16-bit. Peak level of a window.
-int Peak(const QByteArray &out, qint64 fromMs, qint64 toMs)
-{
-    const qint64 bytesPerMs = 44100 * 4 / 1000;
-    const qint64 from = qBound<qint64>(0, fromMs * bytesPerMs, out.size()) & ~3;
-    const qint64 to = qBound<qint64>(0, toMs * bytesPerMs, out.size()) & ~3;
-    const auto *s = reinterpret_cast<const qint16 *>(out.constData());
-    int peak = 0;
-    for (qint64 i = from / 2; i < to / 2; ++i)
-        peak = qMax(peak, std::abs(int(s[i])));
-    return peak;
-}
-
 } // namespace
 
 class TestWorker : public QObject
@@ -192,7 +179,7 @@ private slots:
         QSignalSpy spy(m_worker.get(), &Speake::ActionFinished);
         const QString text = QStringLiteral("欢迎光临，今天西瓜1块9毛8一斤。, .");
         QTest::qWait(100);
-        const qint64 startMs = DiskOutput().size() / (44100 * 4 / 1000);
+        const qint64 startMs = DiskOutput().size() / kDiskBytesPerMs;
         QElapsedTimer clock;
         clock.start();
         m_worker->SpeakAudio(10, 0, text, true);
@@ -208,21 +195,21 @@ private slots:
         const QByteArray out = DiskOutput();
         const qint64 synthMs = clock.elapsed() - info.DurationMs() - 800;
         const qint64 heardFrom = startMs + synthMs;
-        QVERIFY2(Peak(out, heardFrom, heardFrom + speechMs / 3) > 3000, "no speech at the start");
-        QVERIFY2(Peak(out, heardFrom + speechMs * 2 / 3, heardFrom + speechMs) > 3000, "no speech at the end");
-        QCOMPARE(Peak(out, heardFrom + info.DurationMs() + 150, heardFrom + info.DurationMs() + 600), 0);
+        QVERIFY2(DiskPeak(out, heardFrom, heardFrom + speechMs / 3) > 3000, "no speech at the start");
+        QVERIFY2(DiskPeak(out, heardFrom + speechMs * 2 / 3, heardFrom + speechMs) > 3000, "no speech at the end");
+        QCOMPARE(DiskPeak(out, heardFrom + info.DurationMs() + 150, heardFrom + info.DurationMs() + 600), 0);
 
         // Cached now: the same text is cut 300 ms in by the flag.
         m_worker->SpeakAudio(11, 0, text, true);
         QTest::qWait(300);
         QCOMPARE(spy.size(), 1);
         g_speechInterrupt = true;
-        const qint64 cutMs = DiskOutput().size() / (44100 * 4 / 1000);
+        const qint64 cutMs = DiskOutput().size() / kDiskBytesPerMs;
         QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 2, 2000);
         QTest::qWait(400);
         const QByteArray after = DiskOutput();
-        QVERIFY(Peak(after, cutMs - 250, cutMs) > 3000);
-        QCOMPARE(Peak(after, cutMs + 100, cutMs + 400), 0);
+        QVERIFY(DiskPeak(after, cutMs - 250, cutMs) > 3000);
+        QCOMPARE(DiskPeak(after, cutMs + 100, cutMs + 400), 0);
         g_speechInterrupt = false;
     }
 };
