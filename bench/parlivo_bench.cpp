@@ -11,8 +11,10 @@
 #include "Speake.h"
 #include "SpeechCache.h"
 #include "TTS.h"
+#include "TextNormalizer.h"
 #include "SimplePlay.h"
 #include "WavFile.h"
+#include "WavPlayer.h"
 #include "ExportFigures.h"
 #include "MusicFigures.h"
 #include "TimerFigures.h"
@@ -220,7 +222,7 @@ std::optional<double> InterruptLatencySample(Worker &worker, const QString &text
         QThread::usleep(5000 + QRandomGenerator::global()->bounded(145000));
         const bool stillPlaying = SpeechPlaying();
         const Clock::time_point set = Clock::now();
-        g_speechInterrupt = true;
+        WavPlayer::InterruptNow(); // as a mode's pause does
         const std::optional<Clock::time_point> stopped = SpinUntilPlaying(false);
         if (stillPlaying && stopped)
             latency = Milliseconds(*stopped - set);
@@ -268,6 +270,21 @@ double SynthesisRealTimeFactor(const Sandbox &sandbox)
         audioSeconds += double(info.dataSize) / double(info.byteRate);
     }
     return audioSeconds > 0 ? synthSeconds / audioSeconds : NAN;
+}
+
+// The normaliser over 1,000 shop sentences, per sentence.
+double NormalizeMicroseconds()
+{
+    std::vector<QString> sentences;
+    for (int round = 0; round < 50; ++round)
+        for (const char *sentence : kShopSentences)
+            sentences.push_back(QString::fromUtf8(sentence));
+    const Clock::time_point begin = Clock::now();
+    qsizetype keep = 0;
+    for (const QString &sentence : sentences)
+        keep += TextNormalizer::Normalize(sentence).size();
+    const double us = Milliseconds(Clock::now() - begin) * 1000.0 / double(sentences.size());
+    return keep > 0 ? us : NAN;
 }
 
 // Process CPU over a quiet stretch with the worker asleep, in percent of one core.
@@ -331,6 +348,7 @@ int main(int argc, char **argv)
     PrintPercentiles("start_latency_p50", "start_latency_p99", Latencies(StartLatencySample, worker, announcement));
     PrintPercentiles("interrupt_latency_p50", "interrupt_latency_p99", Latencies(InterruptLatencySample, worker, announcement));
     PrintFigure("synth_rtf", SynthesisRealTimeFactor(sandbox), "ratio", 4);
+    PrintFigure("normalize_us_per_sentence", NormalizeMicroseconds(), "us", 1);
     PrintFigure("idle_cpu_percent", IdleCpuPercent(), "%", 3);
     PrintFigure("cloud_engine_ms", CloudEngineMs(sandbox), "ms", 1);
     PrintFigure("long_text_play_rss_mb", LongTextFigures::PlayRssMb(), "MB", 1);

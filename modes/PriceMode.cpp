@@ -10,6 +10,7 @@
 #include "SelectWaitTimeDialog.h"
 #include "SettingsValues.h"
 #include "StoredFile.h"
+#include "WavPlayer.h"
 #include "XmlFile.h"
 
 #include <QCheckBox>
@@ -278,7 +279,7 @@ bool PriceMode::Pause()
         qDebug("PriceMode::Pause send PauseMusic signal");
         emit PauseMusic();
     }
-    g_speechInterrupt = true;
+    WavPlayer::InterruptNow();
     PLOG(LOG_DEBUG, "%s", "pause");
     if (m_playState != Playing) {
         PLOG(LOG_WARNING, "%s", "is not playing, no need to pause");
@@ -292,7 +293,7 @@ bool PriceMode::Pause()
 
 void PriceMode::PauseUnderTimerMode()
 {
-    g_speechInterrupt = true;
+    WavPlayer::InterruptNow();
     PLOG(LOG_DEBUG, "%s", "pause");
     if (m_playState != Playing) {
         PLOG(LOG_WARNING, "%s", "is not playing, no need to pause");

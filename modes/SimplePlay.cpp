@@ -14,6 +14,7 @@
 #include "SpeechCache.h"
 #include "StoredFile.h"
 #include "WavFile.h"
+#include "WavPlayer.h"
 #include "XmlFile.h"
 
 #include <QDir>
@@ -187,7 +188,7 @@ bool SimplePlay::Pause()
 {
     if (MusicFollowsBroadcasts())
         emit PauseMusic();
-    g_speechInterrupt = true;
+    WavPlayer::InterruptNow();
     PLOG(LOG_DEBUG, "%s", "pause");
     if (m_playState != Playing) {
         PLOG(LOG_WARNING, "%s", "is not playing, no need to pause");

@@ -10,6 +10,7 @@
 #include "SaveTimer.h"
 #include "SettingsValues.h"
 #include "StoredFile.h"
+#include "WavPlayer.h"
 #include "XmlFile.h"
 
 #include <QCheckBox>
@@ -314,7 +315,7 @@ bool TimerMode::Play()
 bool TimerMode::Pause()
 {
     qDebug("TimerMode::Pause");
-    g_speechInterrupt = true;
+    WavPlayer::InterruptNow();
     m_tickTimer->stop();
     SetButtonColor(ui->pushButton_pause, kColorLit);
     SetButtonColor(ui->pushButton_play, kColorPlain);

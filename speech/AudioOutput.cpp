@@ -96,6 +96,13 @@ void AudioOutput::SetMusicLoaded(bool loaded)
     g_musicLoaded = loaded;
 }
 
+void AudioOutput::HaltSpeech()
+{
+    QMutexLocker lock(&g_mutex);
+    if (g_open)
+        Mix_HaltChannel(AudioOutput::kSpeechChannel);
+}
+
 void AudioOutput::Shutdown()
 {
     QMutexLocker lock(&g_mutex);

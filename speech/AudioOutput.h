@@ -25,6 +25,8 @@ void CloseIfIdle();
 bool WithDevice(const std::function<void()> &op);
 // While music is loaded the device stays open.
 void SetMusicLoaded(bool loaded);
+// Stops the speech channel at once (from any thread); nothing when closed.
+void HaltSpeech();
 // Closes the device whatever plays (before the program starts anew).
 void Shutdown();
 bool IsOpen();

@@ -1,6 +1,7 @@
 #include "CloudEngine.h"
 
 #include "Log.h"
+#include "WavFile.h"
 #include "SettingsValues.h"
 
 #include <QCoreApplication>
@@ -11,10 +12,13 @@
 #include <QProcess>
 #include <QThread>
 #include <QtDebug>
+#include <QtEndian>
 
 #include <csignal>
 
 namespace {
+
+constexpr int kQuickLookMs = 10;
 
 struct Started
 {
@@ -58,25 +62,51 @@ void WriteTextFile(const QString &text)
     PLOG(LOG_DEBUG, "ready to tts: %s, ret = %lld", bytes.constData(), written);
 }
 
+// A canonical WAV whose header's data length accounts for the whole file
+// has been written completely.
+bool HeaderSaysComplete(const QString &path, qint64 size)
+{
+    QFile file(path);
+    if (size <= WavFile::kHeaderSize || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray header = file.read(WavFile::kHeaderSize);
+    return header.size() == WavFile::kHeaderSize && header.startsWith("RIFF") && header.mid(36, 4) == "data"
+           && qint64(qFromLittleEndian<quint32>(header.constData() + 40)) + WavFile::kHeaderSize == size;
+}
+
 } // namespace
 
-// Counts readings that repeat a non-zero size; four equal ones in a row end it.
-void CloudEngine::WaitUntilStable(const QString &path, const std::atomic<bool> *abort)
+// Counts readings that repeat a non-zero size; four equal ones in a row end
+// it. A file whose header gives its full length ends it at once, and a
+// program that has ended without writing anything ends it too.
+void CloudEngine::WaitUntilStable(const QString &path, const std::atomic<bool> *abort,
+                                  const std::function<bool()> &programRunning)
 {
     qint64 previous = -1;
     int stable = 0;
     for (int check = 0; check < CloudEngine::kWatchChecks; ++check) {
         if (abort && abort->load())
             return;
+        const bool running = !programRunning || programRunning();
         const qint64 size = QFileInfo(path).exists() ? QFileInfo(path).size() : 0;
         qDebug("%s, size = %lld", qPrintable(path), size);
+        if (HeaderSaysComplete(path, size))
+            return;
         if (size > 0) {
             stable = size == previous ? stable + 1 : 0;
             previous = size;
+        } else if (!running) {
+            PLOG(LOG_WARNING, "%s ended without writing %s", qPrintable(ProgramPath()), qPrintable(path));
+            return;
         }
         if (stable > 2)
             return;
-        QThread::msleep(CloudEngine::kWatchIntervalMs);
+        // Between the readings, look often for a file that says it is whole.
+        for (int ms = 0; ms < CloudEngine::kWatchIntervalMs; ms += kQuickLookMs) {
+            QThread::msleep(kQuickLookMs);
+            if ((abort && abort->load()) || HeaderSaysComplete(path, QFileInfo(path).size()))
+                break;
+        }
     }
 }
 
@@ -104,17 +134,20 @@ void CloudEngine::Synthesize(const QString &text, const QString &voiceNumber, co
     WriteTextFile(text);
     const QString program = ProgramPath();
     const QStringList args = Arguments(wavPath, voiceNumber, g_settings.speed, g_settings.volume);
+    qDebug("cmd: %s \"%s\"", qPrintable(program), qPrintable(args.join(QStringLiteral("\" \""))));
+    QFile::remove(wavPath); // only what this run writes counts
     qint64 pid = 0;
     // An argument list, never a shell: no text or path is read as a command.
-    if (QProcess::startDetached(program, args, QDir::currentPath(), &pid)) {
-        const QByteArray startTime = StartTimeOf(pid);
-        QMutexLocker lock(&g_processesMutex);
-        g_processes.append(Started{pid, startTime});
-    } else {
+    if (!QProcess::startDetached(program, args, QDir::currentPath(), &pid)) {
         PLOG(LOG_ERROR, "start %s failed", qPrintable(program));
+        return; // nothing will come: no watch
     }
-    WaitUntilStable(wavPath, abort);
-    qDebug("cmd: %s \"%s\"", qPrintable(program), qPrintable(args.join(QStringLiteral("\" \""))));
+    const Started started{pid, StartTimeOf(pid)};
+    {
+        QMutexLocker lock(&g_processesMutex);
+        g_processes.append(started);
+    }
+    WaitUntilStable(wavPath, abort, [started] { return IsOurRunningProgram(started); });
 }
 
 QList<qint64> CloudEngine::StartedProcesses()

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
 // The cloud engine: a separate program per text, started with the text in
 // "tmp.txt" in the current directory and the arguments
@@ -18,10 +19,12 @@ QString SpeedValue(int speed);
 // The companion program beside the running executable.
 QString ProgramPath();
 QStringList Arguments(const QString &wavPath, const QString &voiceNumber, int speed, int volume);
-// Watches the file every kWatchIntervalMs until four readings in a row show
-// the same non-zero size (the program finished writing), at most
-// kWatchChecks readings, or until abort is set.
-void WaitUntilStable(const QString &path, const std::atomic<bool> *abort);
+// Watches the file every kWatchIntervalMs until its header says it is
+// complete, four readings in a row show the same non-zero size, the
+// program (when programRunning is given) has ended without writing, at
+// most kWatchChecks readings, or until abort is set.
+void WaitUntilStable(const QString &path, const std::atomic<bool> *abort,
+                     const std::function<bool()> &programRunning = {});
 // Writes tmp.txt, starts the program and watches the file; returns when
 // the file is stable, after about 12 seconds, or when abort is set.
 void Synthesize(const QString &text, const QString &voiceNumber, const QString &wavPath,

@@ -75,6 +75,7 @@ bool SpeechStream::Start(const QString &path, const WavFile::Info &info)
     // The channel starts at once; the mixer plays silence until the first
     // piece is converted, a fraction of one device buffer later.
     m_carrier = Mix_QuickLoad_RAW(CarrierBytes(), kCarrierBytes);
+    Mix_UnregisterAllEffects(AudioOutput::kSpeechChannel); // none left by a halt from outside
     if (!m_carrier || Mix_PlayChannel(AudioOutput::kSpeechChannel, m_carrier, -1) < 0
         || !Mix_RegisterEffect(AudioOutput::kSpeechChannel, &SpeechStream::Effect, nullptr, this)) {
         PLOG(LOG_WARNING, "play %s: %s", qPrintable(path), Mix_GetError());
@@ -132,7 +133,9 @@ void SpeechStream::Stop()
         // Halting removes the effect under the mixer's lock: after this the
         // mixer's thread no longer touches this object.
         Mix_HaltChannel(AudioOutput::kSpeechChannel);
-        Mix_UnregisterEffect(AudioOutput::kSpeechChannel, &SpeechStream::Effect);
+        // The channel may have been halted from another thread already
+        // (WavPlayer::InterruptNow), leaving the effect registered.
+        Mix_UnregisterAllEffects(AudioOutput::kSpeechChannel);
         Mix_FreeChunk(m_carrier);
         m_carrier = nullptr;
     }

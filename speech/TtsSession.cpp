@@ -1,6 +1,9 @@
 #include "TtsSession.h"
 
 #include <QList>
+#include <QRegularExpression>
+
+#include "TextNormalizer.h"
 #include <QMutex>
 
 #include <espeak-ng/speak_lib.h>
@@ -9,6 +12,9 @@
 namespace {
 
 constexpr int kBlockBytes = 6400; // 200 ms of 16 kHz 16-bit audio
+constexpr int kShortPauseMs = 250; // at ，、；
+constexpr int kLongPauseMs = 400;  // at 。！？
+constexpr int kPeakLimit = 29000;  // about 0.9 of full scale
 
 QMutex g_synthMutex; // the synthesizer is one global state
 int g_espeakRate = 0; // sample rate eSpeak NG produces; 0 until logged in
@@ -71,6 +77,71 @@ QByteArray Resample(const QByteArray &pcm, int fromRate)
         return QByteArray();
     out.truncate(int(done * sizeof(short)));
     return out;
+}
+
+// A piece of text and the pause that follows it.
+struct Segment
+{
+    QString text;
+    int pauseMs;
+};
+
+QList<Segment> SplitAtPauses(const QString &text)
+{
+    static const QString shortPause = QStringLiteral("，、；,;：:");
+    static const QString longPause = QStringLiteral("。！？!?");
+    QList<Segment> segments;
+    QString current;
+    for (const QChar c : text) {
+        const int pause = shortPause.contains(c) ? kShortPauseMs : longPause.contains(c) ? kLongPauseMs : 0;
+        if (pause == 0) {
+            current += c;
+            continue;
+        }
+        if (!current.trimmed().isEmpty())
+            segments.append({current, pause});
+        else if (!segments.isEmpty()) // a run of marks: the longest pause counts
+            segments.last().pauseMs = qMax(segments.last().pauseMs, pause);
+        current.clear();
+    }
+    if (!current.trimmed().isEmpty())
+        segments.append({current, 0});
+    return segments;
+}
+
+// The synthesizer's markup for a piece: Latin words (letters without tone
+// digits) are read by the English voice, the rest by the Mandarin one.
+QByteArray ToSsml(const QString &text)
+{
+    if (text.trimmed().isEmpty())
+        return QByteArray();
+    static const QRegularExpression latin(QStringLiteral("(?<![A-Za-z0-9])[A-Za-z]+(?![A-Za-z0-9])"));
+    QString out;
+    qsizetype last = 0;
+    auto escape = [](const QString &plain) { return plain.toHtmlEscaped(); };
+    auto it = latin.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        out += escape(text.mid(last, m.capturedStart() - last));
+        out += QStringLiteral("<voice name=\"en\">") + m.captured() + QStringLiteral("</voice>");
+        last = m.capturedEnd();
+    }
+    out += escape(text.mid(last));
+    return (QStringLiteral("<speak>") + out + QStringLiteral("</speak>")).toUtf8();
+}
+
+// Keeps the loudest sample below full scale: loud voices would clip.
+void LimitPeak(QByteArray *pcm)
+{
+    auto *s = reinterpret_cast<qint16 *>(pcm->data());
+    const qsizetype n = pcm->size() / 2;
+    int peak = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        peak = qMax(peak, std::abs(int(s[i])));
+    if (peak <= kPeakLimit)
+        return;
+    for (qsizetype i = 0; i < n; ++i)
+        s[i] = qint16(int(s[i]) * kPeakLimit / peak);
 }
 
 } // namespace
@@ -148,6 +219,9 @@ int TtsSession::TextPut(const QByteArray &utf8Text, const std::function<bool()> 
     m_readPos = 0;
     if (utf8Text.trimmed().isEmpty())
         return Ok; // nothing to say: the session delivers no audio
+    const bool mandarin = m_voice.espeakVoice.startsWith("cmn");
+    const QString text = QString::fromUtf8(utf8Text);
+    const QString read = mandarin ? TextNormalizer::Normalize(text) : TextNormalizer::NormalizeNumbers(text);
     SynthSink sink;
     sink.cancelled = &cancelled;
     int fromRate = 0;
@@ -159,17 +233,29 @@ int TtsSession::TextPut(const QByteArray &utf8Text, const std::function<bool()> 
         espeak_SetParameter(espeakVOLUME, qBound(0, m_voice.amplitude, 200), 0);
         espeak_SetParameter(espeakPITCH, qBound(0, m_voice.pitch, 100), 0);
         espeak_SetParameter(espeakRANGE, qBound(0, m_voice.pitchRange, 100), 0);
-        const espeak_ERROR error = espeak_Synth(utf8Text.constData(), size_t(utf8Text.size()) + 1, 0,
-                                                POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, &sink);
-        if (sink.wasCancelled)
-            return ErrorCancelled;
-        if (error != EE_OK)
-            return ErrorSynthesis;
         fromRate = g_espeakRate;
+        // Each piece between punctuation marks is spoken on its own, the
+        // pause after it added as silence: the synthesizer's own pauses at
+        // commas are too short to hear.
+        const QList<Segment> segments = SplitAtPauses(read);
+        for (int i = 0; i < segments.size(); ++i) {
+            const QByteArray ssml = ToSsml(segments[i].text);
+            if (!ssml.isEmpty()) {
+                const espeak_ERROR error = espeak_Synth(ssml.constData(), size_t(ssml.size()) + 1, 0, POS_CHARACTER, 0,
+                                                        espeakCHARS_UTF8 | espeakSSML, nullptr, &sink);
+                if (sink.wasCancelled)
+                    return ErrorCancelled;
+                if (error != EE_OK)
+                    return ErrorSynthesis;
+            }
+            if (i + 1 < segments.size() && !sink.pcm.isEmpty())
+                sink.pcm.append(QByteArray(int(qint64(fromRate) * segments[i].pauseMs / 1000) * 2, '\0'));
+        }
     }
     m_pcm = Resample(sink.pcm, fromRate);
     if (m_pcm.isEmpty() && !sink.pcm.isEmpty())
         return ErrorSynthesis;
+    LimitPeak(&m_pcm);
     return Ok;
 }
 

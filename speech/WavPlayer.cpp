@@ -37,6 +37,12 @@ bool WavPlayer::WaitUnlessInterrupted(qint64 ms, const std::atomic<bool> *abort,
     return true;
 }
 
+void WavPlayer::InterruptNow()
+{
+    g_speechInterrupt = true;
+    AudioOutput::HaltSpeech();
+}
+
 bool WavPlayer::PlayWav(const QString &path, const std::atomic<bool> *abort)
 {
     if (!QFile::exists(path))

@@ -14,6 +14,10 @@ constexpr int kTailMs = 800;
 bool WaitUnlessInterrupted(qint64 ms, const std::atomic<bool> *abort = nullptr,
                            const std::function<void()> &onTick = {});
 
+// Sets the speech interrupt flag and silences the speech channel at once,
+// without waiting for the worker to see the flag; the worker still does.
+void InterruptNow();
+
 // Plays a WAV on the speech channel and returns after its length plus
 // 800 ms, or at once when the speech interrupt flag (or abort) is seen,
 // halting the sound. False only when the file cannot be opened. A header

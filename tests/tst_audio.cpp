@@ -6,7 +6,12 @@
 
 #include <QFile>
 #include <QtEndian>
+#include <QThread>
 #include <QtTest>
+
+#include <SDL_mixer.h>
+
+#include <memory>
 
 #include <cmath>
 
@@ -110,6 +115,24 @@ private slots:
         QCOMPARE(AudioOutput::DriverName(), QByteArray("disk"));
         AudioOutput::CloseIfIdle();
         QVERIFY(FirstSoundMs(ReadAll(heard)) >= 0);
+    }
+
+    // A pause silences the speech channel in the call itself, before the
+    // player's thread has seen the flag; the player then ends as usual.
+    void interruptHaltsAtOnce()
+    {
+        UseDiskDriver(QStringLiteral("interrupt"));
+        const QString tone = m_dir + "/minute.wav";
+        WriteTone(tone, 16000, 1, 16, 60000);
+        std::unique_ptr<QThread> player(QThread::create([tone] { WavPlayer::PlayWav(tone); }));
+        player->start();
+        // The mixer may only be asked once the player has opened the device.
+        QTRY_VERIFY_WITH_TIMEOUT(AudioOutput::IsOpen() && Mix_Playing(AudioOutput::kSpeechChannel) != 0, 20000);
+        WavPlayer::InterruptNow();
+        QCOMPARE(Mix_Playing(AudioOutput::kSpeechChannel), 0);
+        QVERIFY(player->wait(30000));
+        g_speechInterrupt = false;
+        AudioOutput::CloseIfIdle();
     }
 
     // Files are streamed in pieces: every format the engines may write is

@@ -23,16 +23,17 @@ struct CloudVoice
     int rateDelta; // added to the rate the speed value gives
 };
 
-// One distinct voice per voice number: male or female variant, pitch and pace.
+// One voice of its own per voice number: its own eSpeak NG variant (male
+// variants for the male voices), pitch and pace.
 const CloudVoice kCloudVoices[] = {
-    {101000, "cmn-latn-pinyin+m1", 45, 0},   {101001, "cmn-latn-pinyin+f1", 55, 0},
-    {101002, "cmn-latn-pinyin+f2", 60, 10},  {101003, "cmn-latn-pinyin+f3", 65, -10},
-    {101004, "cmn-latn-pinyin+m2", 40, 10},  {101005, "cmn-latn-pinyin+f4", 50, 0},
-    {101006, "cmn-latn-pinyin+f5", 70, 5},   {101007, "cmn-latn-pinyin+f1", 75, -5},
-    {101008, "cmn-latn-pinyin+f2", 45, -15}, {101009, "cmn-latn-pinyin+f3", 55, 15},
-    {101010, "cmn-latn-pinyin+m4", 50, -5},  {102000, "cmn-latn-pinyin+f4", 65, 20},
-    {102001, "cmn-latn-pinyin+f5", 40, -20}, {102002, "yue+f2", 60, 0},
-    {102003, "cmn-latn-pinyin+f1", 50, 25},
+    {101000, "cmn-latn-pinyin+m1", 45, 0},       {101001, "cmn-latn-pinyin+f1", 55, 0},
+    {101002, "cmn-latn-pinyin+f2", 60, 10},      {101003, "cmn-latn-pinyin+f3", 65, -10},
+    {101004, "cmn-latn-pinyin+m3", 40, 10},      {101005, "cmn-latn-pinyin+f4", 50, 0},
+    {101006, "cmn-latn-pinyin+f5", 70, 5},       {101007, "cmn-latn-pinyin+Annie", 75, -5},
+    {101008, "cmn-latn-pinyin+belinda", 45, -15}, {101009, "cmn-latn-pinyin+linda", 55, 15},
+    {101010, "cmn-latn-pinyin+m7", 50, -5},      {102000, "cmn-latn-pinyin+shelby", 65, 20},
+    {102001, "cmn-latn-pinyin+steph", 40, -20},  {102002, "yue+f2", 60, 0},
+    {102003, "cmn-latn-pinyin+Andrea", 50, 25},
 };
 
 int Fail(const char *message)

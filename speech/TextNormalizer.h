@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Rewrites a shop text the way an announcer reads it, before synthesis:
+// whole numbers with 万/亿, 零 and 两; decimals with 点; clock times;
+// years, phone numbers and codes digit by digit; discounts and
+// percentages; common words the synthesizer misreads, as pinyin with tone
+// digits; capital abbreviations letter by letter in Mandarin. Other Latin
+// words stay, lower-cased, to be read as words.
+namespace TextNormalizer {
+QString Normalize(const QString &text);
+// Only the numbers (for voices that are not Mandarin: the characters are
+// read in their own language).
+QString NormalizeNumbers(const QString &text);
+
+// The operator's own readings: "word=reading" lines (reading in characters
+// or pinyin with tone digits), kept in the data directory. They take
+// precedence over the built-in table. Malformed lines are logged and
+// skipped. Reloaded when the file changes.
+QString OperatorFilePath();
+void UseOperatorFile(const QString &path); // tests; empty restores the default
+
+// Whole-number reading: 105 → 一百零五, 20000 → 两万 (when leadingTwo).
+QString ReadInteger(qint64 n, bool leadingTwo = true);
+}
