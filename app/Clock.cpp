@@ -15,6 +15,11 @@ QTime Clock::TimeOfDay() const
     return QTime::currentTime();
 }
 
+QDate Clock::Today() const
+{
+    return QDate::currentDate();
+}
+
 quint32 Clock::TickMs() const
 {
     // steady_clock is CLOCK_MONOTONIC: time since boot, never set back.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QTime>
 
 // Where the scheduler reads the time: the time of day and a millisecond
@@ -10,6 +11,7 @@ class Clock
 public:
     virtual ~Clock() = default;
     virtual QTime TimeOfDay() const;
+    virtual QDate Today() const;
     // Milliseconds since the machine started, as an unsigned 32-bit count.
     virtual quint32 TickMs() const;
 

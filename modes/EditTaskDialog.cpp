@@ -4,6 +4,7 @@
 #include "ModeHelpers.h"
 
 #include <QFontMetrics>
+#include <QCheckBox>
 #include <QMessageBox>
 #include <QStyle>
 #include <QRegularExpressionValidator>
@@ -165,6 +166,29 @@ void EditTaskDialog::DisableAfterLastTask()
     ui->radioButton_afterLastTask->setEnabled(false);
 }
 
+QList<QCheckBox *> EditTaskDialog::DayBoxes() const
+{
+    return {ui->checkBox_day1, ui->checkBox_day2, ui->checkBox_day3, ui->checkBox_day4,
+            ui->checkBox_day5, ui->checkBox_day6, ui->checkBox_day7};
+}
+
+int EditTaskDialog::GetWeekdays() const
+{
+    int mask = 0;
+    const QList<QCheckBox *> boxes = DayBoxes();
+    for (int day = 0; day < boxes.size(); ++day)
+        if (boxes[day]->isChecked())
+            mask |= 1 << day;
+    return mask;
+}
+
+void EditTaskDialog::SetWeekdays(int mask)
+{
+    const QList<QCheckBox *> boxes = DayBoxes();
+    for (int day = 0; day < boxes.size(); ++day)
+        boxes[day]->setChecked(mask & (1 << day));
+}
+
 void EditTaskDialog::StartConditionChanged(bool)
 {
     const bool atTime = ui->radioButton_startTime->isChecked();
@@ -216,6 +240,10 @@ void EditTaskDialog::SaveTask()
     }
     if (ui->radioButton_playPrice->isChecked() && !ui->radioButton_endTime->isChecked()) {
         Refuse(QStringLiteral("播报价格时必须设置结束时间！"));
+        return;
+    }
+    if (GetWeekdays() == 0) {
+        Refuse(QStringLiteral("请至少选择一个执行日！"));
         return;
     }
     accept();

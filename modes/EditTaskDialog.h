@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
 #include <QTime>
+
+class QCheckBox;
 
 #include <memory>
 
@@ -28,6 +31,8 @@ public:
     // False for a price task (title "PriceReport"), true for a text task.
     bool GetTitle(QString *title) const;
     QString GetText() const;
+    // The ticked days: bit 0 Monday … bit 6 Sunday.
+    int GetWeekdays() const;
 
     void SetStartTime(QTime time);
     void SetTimeAfterLastTask(int seconds);
@@ -37,6 +42,7 @@ public:
     void SetEndTime(QTime time);
     void SetLastTaskExecTimes(int times);
     void DisableAfterLastTask();
+    void SetWeekdays(int mask);
 
 public slots:
     void SaveTask();
@@ -51,6 +57,8 @@ private:
     void FillTitlePresets();
     // Refuses the task with a critical message; the dialog stays open.
     void Refuse(const QString &text);
+
+    QList<QCheckBox *> DayBoxes() const;
 
     std::unique_ptr<Ui::EditTaskDialog> ui;
 };

@@ -85,6 +85,19 @@ int ClampCount(int value, const char *what)
 
 } // namespace
 
+QString TimerMode::WeekdayText(int mask)
+{
+    mask &= TimerTask::kEveryDay;
+    if (mask == TimerTask::kEveryDay)
+        return QString();
+    const QString names = QStringLiteral("一二三四五六日");
+    QString text;
+    for (int day = 0; day < 7; ++day)
+        if (mask & (1 << day))
+            text += names.at(day);
+    return text;
+}
+
 TimerMode::TimerMode(int firstRequestIndex, QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::TimerMode>()), m_requestIndex(firstRequestIndex),
       m_tickTimer(new QTimer(this)), m_saveTimer(new SaveTimer(this))
@@ -108,6 +121,7 @@ TimerMode::TimerMode(int firstRequestIndex, QWidget *parent)
     m_tickTimer->setInterval(kTickMs);
     connect(m_tickTimer, &QTimer::timeout, this, &TimerMode::TimerOut);
     connect(m_saveTimer, &QTimer::timeout, this, &TimerMode::SaveFile);
+    connect(ui->checkBox_dailyRestart, &QCheckBox::clicked, m_saveTimer, &SaveTimer::Restart);
     SetButtonColor(ui->pushButton_play, kColorPlain);
     SetButtonColor(ui->pushButton_pause, kColorPlain);
     table->setRowCount(0);
@@ -184,8 +198,12 @@ void TimerMode::SetTaskRow(int row, const TimerTask &task)
     start->setData(Qt::UserRole, delay);
 
     QTableWidgetItem *content = table->item(row, ColumnContent);
-    content->setText(task.playPrice ? QStringLiteral("播报价格") : task.title);
+    const QString days = WeekdayText(task.weekdays);
+    const QString shown = task.playPrice ? QStringLiteral("播报价格") : task.title;
+    content->setText(days.isEmpty() ? shown : shown + QStringLiteral("（") + days + QStringLiteral("）"));
     content->setData(Qt::UserRole, task.playPrice ? kPriceReport : LimitTextLength(task.text));
+    content->setData(kTitleRole, task.playPrice ? QString() : task.title);
+    content->setData(kWeekdaysRole, task.weekdays & TimerTask::kEveryDay);
 
     QTableWidgetItem *end = table->item(row, ColumnEnd);
     const int total = task.endAtTime ? 0 : ClampCount(task.lastTaskExecTimes, "repetition count");
@@ -206,9 +224,10 @@ TimerTask TimerMode::TaskOfRow(int row) const
     const QString content = table->item(row, ColumnContent)->data(Qt::UserRole).toString();
     task.playPrice = content == kPriceReport;
     if (!task.playPrice) {
-        task.title = table->item(row, ColumnContent)->text();
+        task.title = table->item(row, ColumnContent)->data(kTitleRole).toString();
         task.text = content;
     }
+    task.weekdays = table->item(row, ColumnContent)->data(kWeekdaysRole).toInt();
     const int total = ItemInt(row, ColumnEnd) / kCountFactor;
     task.endAtTime = total == 0;
     if (task.endAtTime)
@@ -238,6 +257,7 @@ bool TimerMode::EditTask(TimerTask *task, bool fill)
             dialog.SetEndTime(task->endTime);
         else
             dialog.SetLastTaskExecTimes(task->lastTaskExecTimes);
+        dialog.SetWeekdays(task->weekdays);
     }
     if (dialog.exec() != QDialog::Accepted)
         return false;
@@ -250,6 +270,7 @@ bool TimerMode::EditTask(TimerTask *task, bool fill)
         task->text = dialog.GetText();
     }
     task->endAtTime = dialog.GetEndCondition(&task->endTime, &task->lastTaskExecTimes);
+    task->weekdays = dialog.GetWeekdays();
     return true;
 }
 
@@ -308,6 +329,7 @@ bool TimerMode::Play()
     SetButtonColor(ui->pushButton_pause, kColorPlain);
     g_speechInterrupt = false;
     m_taskIndex = 0;
+    m_lastStartDay = qMax(m_lastStartDay, Clock::Current().Today());
     m_tickTimer->start(kTickMs);
     return true;
 }
@@ -341,7 +363,33 @@ void TimerMode::TimerOut()
     if (MusicFollowsBroadcasts() && now - m_lastPlayTime > quint32(kMusicIdleMs) && !m_playPrice
         && !m_currentTaskRunning)
         emit PauseMusic();
+    StartNewDayIfDue();
     RunSchedule();
+}
+
+// Once per day, on the first tick of a later date than any started before
+// (a clock set back starts nothing again): ended tasks are ticked again,
+// counts reset, the price run stopped, and the schedule starts from row 0.
+void TimerMode::StartNewDayIfDue()
+{
+    const QDate today = Clock::Current().Today();
+    if (!ui->checkBox_dailyRestart->isChecked() || !m_lastStartDay.isValid() || today <= m_lastStartDay)
+        return;
+    m_lastStartDay = today;
+    PLOG(LOG_INFO, "a new day (%s): every task starts again", qPrintable(today.toString(Qt::ISODate)));
+    QTableWidget *table = ui->tableWidget;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        SetRowEnabled(row, true);
+        if (QTableWidgetItem *end = table->item(row, ColumnEnd))
+            end->setData(Qt::UserRole, end->data(Qt::UserRole).toInt() / kCountFactor * kCountFactor);
+    }
+    if (m_playPrice) {
+        m_playPrice = false;
+        emit StopPriceMode();
+        m_lastPlayTime = Tick();
+    }
+    m_taskIndex = 0;
+    m_currentTaskRunning = false;
 }
 
 void TimerMode::EndTask(int row)
@@ -376,6 +424,17 @@ void TimerMode::RunSchedule()
     const QString content = contentItem->data(Qt::UserRole).toString();
     const int value = endItem->data(Qt::UserRole).toInt();
     const int total = value / kCountFactor;
+    const int today = 1 << (Clock::Current().Today().dayOfWeek() - 1);
+    if (!(contentItem->data(kWeekdaysRole).toInt() & today)) {
+        qDebug("task %d does not run today, next task is %d, now = %u", row, row + 1, now);
+        if (content == kPriceReport && m_playPrice) {
+            m_playPrice = false;
+            emit StopPriceMode();
+            m_lastPlayTime = now;
+        }
+        EndTask(row);
+        return;
+    }
 
     if (total != 0) {
         const int done = value - total * kCountFactor;
@@ -479,6 +538,8 @@ void TimerMode::SaveFile()
     TiXmlDocument doc;
     auto *root = new TiXmlElement("TimerRecords"); // owned by the document once linked
     doc.LinkEndChild(root);
+    if (ui->checkBox_dailyRestart->isChecked()) // absent: off, as in files without the option
+        root->SetAttribute("dailyRestart", "true");
     const QTableWidget *table = ui->tableWidget;
     for (int row = 0; row < table->rowCount(); ++row) {
         const QTableWidgetItem *start = table->item(row, ColumnStart);
@@ -489,7 +550,8 @@ void TimerMode::SaveFile()
         auto *record = new TiXmlElement("record");
         const QString text = content->data(Qt::UserRole).toString();
         const bool price = text == kPriceReport;
-        record->SetAttribute("title", (price ? kPriceReport : content->text()).toLocal8Bit().constData());
+        record->SetAttribute("title",
+                             (price ? kPriceReport : content->data(kTitleRole).toString()).toLocal8Bit().constData());
         if (!price)
             record->LinkEndChild(new TiXmlText(text.toLocal8Bit().constData()));
         const int delay = start->data(Qt::UserRole).toInt();
@@ -500,6 +562,14 @@ void TimerMode::SaveFile()
         record->SetAttribute("end", (total ? QString::number(total) + QLatin1Char('s') : end->text())
                                         .toLocal8Bit()
                                         .constData());
+        const int days = content->data(kWeekdaysRole).toInt();
+        if (days != TimerTask::kEveryDay) { // absent: every day
+            QString digits;
+            for (int day = 0; day < 7; ++day)
+                if (days & (1 << day))
+                    digits += QString::number(day + 1);
+            record->SetAttribute("days", digits.toLatin1().constData());
+        }
         root->LinkEndChild(record);
     }
     qDebug("save file %s", XmlFile::Print(doc).constData());
@@ -531,6 +601,8 @@ void TimerMode::LoadFile(const QString &fileName)
         defaults.InsertEndChild(record);
     }
     const TiXmlElement *root = result == XmlFile::ReadResult::Ok ? doc.FirstChildElement() : &defaults;
+    const char *daily = root->Attribute("dailyRestart");
+    ui->checkBox_dailyRestart->setChecked(daily && QByteArray(daily).compare("true", Qt::CaseInsensitive) == 0);
     int row = 0;
     for (const TiXmlElement *e = root->FirstChildElement(); e; e = e->NextSiblingElement(), ++row) {
         auto attribute = [e](const char *name) {
@@ -546,6 +618,16 @@ void TimerMode::LoadFile(const QString &fileName)
         if (!task.playPrice) {
             task.title = title;
             task.text = XmlFile::ElementText(e);
+        }
+        if (const char *days = e->Attribute("days")) {
+            task.weekdays = 0;
+            for (const char *c = days; *c; ++c)
+                if (*c >= '1' && *c <= '7')
+                    task.weekdays |= 1 << (*c - '1');
+            if (task.weekdays == 0) {
+                PLOG(LOG_WARNING, "days \"%s\" of task %s names no weekday: every day", days, qPrintable(title));
+                task.weekdays = TimerTask::kEveryDay;
+            }
         }
         qDebug("load file, tile is %s", qPrintable(title));
         table->insertRow(row);

@@ -26,6 +26,9 @@ public:
     enum Column { ColumnCheck = 0, ColumnStart = 1, ColumnContent = 2, ColumnEnd = 3 };
     static constexpr int kCountFactor = 10000; // column 3: total × 10000 + done
     static constexpr int kLeadInMs = 900;
+    // Column 2 keeps the title and the weekdays beside the content.
+    static constexpr int kTitleRole = Qt::UserRole + 1;
+    static constexpr int kWeekdaysRole = Qt::UserRole + 2;
 
     explicit TimerMode(int firstRequestIndex, QWidget *parent = nullptr);
     ~TimerMode() override;
@@ -38,6 +41,8 @@ public:
     void RunSchedule();
     int PlayState() const { return m_playState; }
     bool SaveFailed() const;
+    // "一二三四五" for Monday to Friday; empty for every day.
+    static QString WeekdayText(int mask);
 
 signals:
     void OutAudio(int index, int type, QString content, bool needFinisheReport);
@@ -73,6 +78,8 @@ private:
     // Runs the editor; true (and *task) when it was accepted.
     bool EditTask(TimerTask *task, bool fill);
     void EndTask(int row);
+    // A new day with the daily restart on: every task again from the top.
+    void StartNewDayIfDue();
     void PlayTaskText(const QString &text);
     void ConnectDoubleClick(bool on);
 
@@ -83,6 +90,7 @@ private:
     bool m_currentTaskRunning = false;
     bool m_playPrice = false;
     quint32 m_lastPlayTime = 0;
+    QDate m_lastStartDay; // the latest day the tasks were started for
     int m_playState = 0; // 1 playing, 2 stopped, 0 never started
     QTimer *m_tickTimer;
     SaveTimer *m_saveTimer;

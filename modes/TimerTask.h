@@ -16,4 +16,7 @@ struct TimerTask
     bool playPrice = false;      // runs price mode; title and text unused
     QString title;
     QString text;
+    // Days of the week the task runs on: bit 0 Monday … bit 6 Sunday.
+    static constexpr int kEveryDay = 0x7F;
+    int weekdays = kEveryDay;
 };

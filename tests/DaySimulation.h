@@ -16,13 +16,15 @@
 
 #include <deque>
 
-// A clock the test sets: milliseconds since the simulated midnight, on a
-// machine that has been running for ten hours.
+// A clock the test sets: milliseconds since midnight of the first
+// simulated day (Monday 7 December 2026), on a machine that has been
+// running for ten hours.
 class SimulatedClock : public Clock
 {
 public:
     qint64 ms = 0;
     QTime TimeOfDay() const override { return QTime(0, 0).addMSecs(int(ms % 86400000)); }
+    QDate Today() const override { return QDate(2026, 12, 7).addDays(ms / 86400000); }
     quint32 TickMs() const override { return quint32(36000000 + ms); }
 };
 

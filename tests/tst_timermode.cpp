@@ -252,6 +252,86 @@ private slots:
         QCOMPARE(Table(*timer)->item(2, 3)->data(Qt::UserRole).toInt(), 3 * TimerMode::kCountFactor);
     }
 
+    // A week that runs itself: the daily restart, weekday sets, a date
+    // change in the middle of a task, the PC asleep from 06:00 to 09:00 on
+    // Wednesday, and the clock set back.
+    void simulatedWeek()
+    {
+        const QByteArray plan =
+            "<TimerRecords dailyRestart=\"true\">"
+            "<record title=\"早班\" start=\"06:30\" end=\"06:30\">早班</record>"
+            "<record title=\"开门\" start=\"07:55\" end=\"1s\">开门</record>"
+            "<record title=\"工作日\" start=\"08:00\" end=\"1s\" days=\"12345\">工作日</record>"
+            "<record title=\"周末\" start=\"09:00\" end=\"1s\" days=\"67\">周末</record>"
+            "<record title=\"跨夜\" start=\"23:59\" end=\"10s\">跨夜</record>"
+            "</TimerRecords>";
+        QFile::remove(PriceMode::FilePath());
+        PriceMode price(0x1000000);
+        auto timer = Fresh(&plan);
+        SimulatedClock clock;
+        Clock::Set(&clock);
+        SimulatedWorker worker(clock, *timer, price);
+        timer->Play();
+        constexpr qint64 kDay = 86400;
+        for (qint64 second = 1; second <= 7 * kDay; ++second) {
+            const qint64 inDay = second % kDay;
+            if (second / kDay == 2 && inDay > 6 * 3600 && inDay < 9 * 3600)
+                continue; // Wednesday morning asleep: no ticks, the clock jumps
+            worker.RunUntil(second * 1000);
+            timer->TimerOut();
+        }
+        // Per day: how often each text was heard, and when first.
+        QMap<QPair<int, QString>, int> count;
+        QMap<QPair<int, QString>, qint64> first;
+        for (const SimulatedWorker::Heard &h : worker.heard) {
+            const QPair<int, QString> key(int(h.at / (kDay * 1000)), h.text);
+            if (!count.contains(key))
+                first[key] = h.at % (kDay * 1000);
+            ++count[key];
+        }
+        for (int day = 0; day < 7; ++day) {
+            const bool weekend = day >= 5, wednesday = day == 2;
+            QVERIFY2((count.value({day, "早班"}) > 0) == !wednesday, qPrintable(QString::number(day)));
+            QCOMPARE(count.value({day, "开门"}), 1);
+            QCOMPARE(At(first.value({day, "开门"})), wednesday ? At(first.value({day, "开门"})) : QString("07:55:00.900"));
+            QVERIFY(!wednesday || first.value({day, "开门"}) < 9 * 3600000 + 60000); // at once on waking
+            QCOMPARE(count.value({day, "工作日"}), weekend ? 0 : 1);
+            QCOMPARE(count.value({day, "周末"}), weekend ? 1 : 0);
+            // Ten wanted from 23:59, one every nine seconds: the seventh is
+            // still speaking at midnight, and the new day starts after it.
+            QCOMPARE(count.value({day, "跨夜"}), 7);
+        }
+
+        // The clock set back over midnight, then forward again: the day
+        // that has already started is not started a second time.
+        auto run = [&](qint64 seconds) {
+            for (qint64 second = 0; second < seconds; ++second) {
+                worker.RunUntil(clock.ms + 1000);
+                timer->TimerOut();
+            }
+        };
+        run(60); // Monday 00:01 of the next week, the night's last text done
+        const qsizetype before = worker.heard.size();
+        clock.ms -= 6 * 3600 * 1000 + 60000; // Sunday 18:00
+        run(3600);
+        clock.ms += 13 * 3600 * 1000 - 10 * 60000; // Monday 07:50
+        run(3600);
+        QStringList after;
+        for (qsizetype i = before; i < worker.heard.size(); ++i)
+            after << worker.heard[i].text;
+        // Started tasks run by their own rules (passed start times start at
+        // once, Sunday skips 工作日); nothing is heard twice.
+        QCOMPARE(after, QStringList({"开门", "周末"}));
+
+        // The options are written back; a table without them writes none.
+        timer->SaveFile();
+        const QByteArray saved = ReadFile(TimerMode::FilePath());
+        QVERIFY(saved.startsWith("<TimerRecords dailyRestart=\"true\">"));
+        QVERIFY(saved.contains("<record title=\"工作日\" start=\"08:00\" end=\"1s\" days=\"12345\">"));
+        QVERIFY(saved.contains("<record title=\"开门\" start=\"07:55\" end=\"1s\">"));
+        QCOMPARE(Table(*timer)->item(2, 2)->text(), QStringLiteral("工作日（一二三四五）"));
+    }
+
     // Reports for a row that is gone (deleted while it spoke) are harmless.
     void reportForADeletedRow()
     {
