@@ -25,6 +25,8 @@ struct SettingsValues
     int musicStartType = 0;
     int smallWhenPlaying = 0;
     QStringList musicList;
+    // The sound before announcements: "" none, "builtin", or a file path.
+    SharedText chime;
 };
 
 extern SettingsValues g_settings;

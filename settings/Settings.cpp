@@ -2,6 +2,7 @@
 #include "ui_Settings.h"
 
 #include "AppPaths.h"
+#include "Chime.h"
 #include "CloudEngine.h"
 #include "Log.h"
 #include "ModeHelpers.h"
@@ -12,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSaveFile>
@@ -127,6 +129,7 @@ Settings::Settings(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::S
     connect(ui->pushButton_backup, &QPushButton::clicked, this, &Settings::Backup);
     connect(ui->pushButton_restore, &QPushButton::clicked, this, &Settings::Restore);
     connect(ui->pushButton_bgMusic, &QPushButton::clicked, this, &Settings::ShowMusicManager);
+    connect(ui->comboBox_chime, &QComboBox::activated, this, &Settings::ChimeChosen);
     m_file = std::make_unique<StoredFile>(FilePath(), QStringLiteral("设置文件"), false);
     Load();
     ConfigToForm();
@@ -209,6 +212,8 @@ void Settings::Load()
     QString value;
     if (text(root, "yusheng", &value) && !value.isEmpty())
         g_settings.yusheng = value;
+    if (text(root, "chime", &value))
+        g_settings.chime = value;
     int n = 0;
     if (text(root, "speed", &value) && !value.isEmpty())
         g_settings.speed = ClampLogged(value.toInt(), 0, 10, "speed");
@@ -243,6 +248,23 @@ void Settings::ConfigToForm()
     ui->comboBox_yusheng->setCurrentIndex(SpeakerTransform(g_settings.yusheng.Get()));
     ui->horizontalSlider_spd->setValue(g_settings.speed);
     ui->horizontalSlider_vol->setValue(g_settings.volume);
+    const QString chime = g_settings.chime.Get();
+    if (!chime.isEmpty() && chime != Chime::kBuiltIn)
+        m_chimeFile = chime;
+    ui->comboBox_chime->setCurrentIndex(chime.isEmpty() ? 0 : chime == Chime::kBuiltIn ? 1 : 2);
+}
+
+void Settings::ChimeChosen(int index)
+{
+    if (index != 2)
+        return;
+    const QString file = QFileDialog::getOpenFileName(
+        this, QStringLiteral("选择提示音"), QStandardPaths::writableLocation(QStandardPaths::MusicLocation),
+        QStringLiteral("提示音 (*.wav *.mp3 *.ogg *.flac)"));
+    if (!file.isEmpty())
+        m_chimeFile = file;
+    else if (m_chimeFile.isEmpty())
+        ui->comboBox_chime->setCurrentIndex(0);
 }
 
 void Settings::ShowSpeed()
@@ -263,6 +285,8 @@ void Settings::Save()
     g_settings.yusheng = SpeakerTransform(index);
     g_settings.speed = ui->horizontalSlider_spd->value();
     g_settings.volume = ui->horizontalSlider_vol->value();
+    const int chime = ui->comboBox_chime->currentIndex();
+    g_settings.chime = chime == 1 ? Chime::kBuiltIn : chime == 2 ? m_chimeFile : QString();
     bool knownPage = false;
     for (const char *page : kPageTimes)
         knownPage = knownPage || g_settings.pageTime == QString::fromUtf8(page);
@@ -291,6 +315,8 @@ bool Settings::Store()
     root->SetAttribute("yusheng", g_settings.yusheng.Get().toLocal8Bit().constData());
     root->SetAttribute("speed", g_settings.speed);
     root->SetAttribute("volume", g_settings.volume);
+    if (!g_settings.chime.Get().isEmpty()) // absent: no chime, as in files without the option
+        root->SetAttribute("chime", g_settings.chime.Get().toLocal8Bit().constData());
     auto *screen = new TiXmlElement("priceScreen");
     root->LinkEndChild(screen);
     screen->SetAttribute("fontSize", QByteArray::number(g_settings.fontSize).constData());

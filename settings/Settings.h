@@ -50,9 +50,12 @@ public slots:
 
 private:
     void InitLists();
+    // Asks for the chime file when "自选文件…" is chosen.
+    void ChimeChosen(int index);
     void Load();
     void ConfigToForm();
 
     std::unique_ptr<Ui::SettingsClass> ui;
     std::unique_ptr<StoredFile> m_file;
+    QString m_chimeFile; // the operator's chime, when one was chosen
 };

@@ -2,6 +2,7 @@
 
 #include "AppPaths.h"
 #include "AudioOutput.h"
+#include "Chime.h"
 #include "Log.h"
 #include "SettingsValues.h"
 #include "SpeechCache.h"
@@ -124,7 +125,12 @@ void Speake::Speak(const SpeechRequest &request)
     PLOG(LOG_DEBUG, "file: %s", path.toLocal8Bit().constData());
     if (!QFile(path).open(QIODevice::ReadOnly))
         SpeechEngines::SynthesizeToFile(request.content, path, &m_stopRequested);
+    // After a quiet stretch the chime comes first; a looping list, with
+    // its rows close together, does not chime before every row.
+    if (!m_lastSound.isValid() || m_lastSound.elapsed() >= Chime::kQuietMs)
+        Chime::Play(g_settings.chime.Get(), &m_stopRequested);
     WavPlayer::PlayWav(path, &m_stopRequested);
+    m_lastSound.start();
     if (request.needFinisheReport)
         emit ActionFinished(request.index);
 }

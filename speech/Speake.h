@@ -2,6 +2,7 @@
 
 #include "SpeechRequest.h"
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QThread>
 #include <QWaitCondition>
@@ -52,4 +53,5 @@ private:
     std::atomic<bool> m_running{true};
     std::atomic<bool> m_stopRequested{false};
     std::atomic<int> m_deviceReleaseMs{1000};
+    QElapsedTimer m_lastSound; // when the last spoken text ended (worker thread only)
 };

@@ -43,7 +43,7 @@ void WavPlayer::InterruptNow()
     AudioOutput::HaltSpeech();
 }
 
-bool WavPlayer::PlayWav(const QString &path, const std::atomic<bool> *abort)
+bool WavPlayer::PlayWav(const QString &path, const std::atomic<bool> *abort, qint64 tailMs)
 {
     if (!QFile::exists(path))
         return false;
@@ -59,7 +59,7 @@ bool WavPlayer::PlayWav(const QString &path, const std::atomic<bool> *abort)
     stream.Start(path, info);
     // The announcement keeps its length even when the sound could not start,
     // so the modes' timing is the same with or without a device.
-    WaitUnlessInterrupted(info.DurationMs() + kTailMs, abort, [&stream] { stream.Feed(); });
+    WaitUnlessInterrupted(info.DurationMs() + tailMs, abort, [&stream] { stream.Feed(); });
     stream.Stop();
     return true;
 }

@@ -23,5 +23,6 @@ void InterruptNow();
 // halting the sound. False only when the file cannot be opened. A header
 // with byte rate 0 or a file shorter than a header plays nothing. The file
 // is streamed, so its length does not matter.
-bool PlayWav(const QString &path, const std::atomic<bool> *abort = nullptr);
+// tailMs is the quiet waited after the sound (800 ms for speech).
+bool PlayWav(const QString &path, const std::atomic<bool> *abort = nullptr, qint64 tailMs = kTailMs);
 }

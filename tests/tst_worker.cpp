@@ -1,4 +1,6 @@
 #include "AppPaths.h"
+#include "Chime.h"
+#include "WavPlayer.h"
 #include "SettingsValues.h"
 #include "Speake.h"
 #include "SpeechCache.h"
@@ -161,6 +163,46 @@ private slots:
         worker.Stop();
         QVERIFY(worker.wait(50000));
         QVERIFY(!QFile::exists(SpeechCache::PathFor(text)));
+    }
+
+    // The chime sounds before a text after quiet, not between the rows of a
+    // loop, and a pause cuts it like speech.
+    void chimeAfterQuiet()
+    {
+        const QString silent = QStringLiteral("静音");
+        QFile file(SpeechCache::PathFor(silent));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(WavFile::Header(32000) + QByteArray(32000, '\0'));
+        file.close();
+        g_settings.chime = QStringLiteral("builtin");
+        Speake worker;
+        worker.SetDeviceReleaseMs(-1);
+        QSignalSpy spy(&worker, &Speake::ActionFinished);
+        worker.start();
+        QTest::qWait(100);
+        const qint64 firstMs = DiskOutput().size() / kDiskBytesPerMs;
+        worker.SpeakAudio(1, 0, silent, true);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 20000);
+        const qint64 secondMs = DiskOutput().size() / kDiskBytesPerMs;
+        worker.SpeakAudio(2, 0, silent, true); // right after: no chime
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 2, 20000);
+        QTest::qWait(200);
+        const QByteArray out = DiskOutput();
+        QVERIFY2(DiskPeak(out, firstMs, secondMs) > 3000, "no chime before the first text");
+        QCOMPARE(DiskPeak(out, secondMs + 50, out.size() / kDiskBytesPerMs), 0);
+
+        // An operator's long chime file, cut by a pause.
+        CacheTone("chime file", 60000);
+        g_settings.chime = SpeechCache::PathFor("chime file");
+        worker.SpeakAudio(3, 0, silent, true); // not after quiet: no chime yet
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 3, 20000);
+        QTest::qWait(int(Chime::kQuietMs) + 200);
+        worker.SpeakAudio(4, 0, silent, true);
+        QTest::qWait(500);
+        WavPlayer::InterruptNow();
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 4, 30000); // far less than the minute-long chime
+        g_speechInterrupt = false;
+        g_settings.chime = QString();
     }
 
     void failedSynthesisIsStillReported()
