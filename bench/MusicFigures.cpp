@@ -97,7 +97,8 @@ double MusicFigures::DuckLatencyMs(const QString &workDir)
                 while (pending.size() >= kWindowMs * kBytesPerMs) {
                     const QByteArray window = pending.left(kWindowMs * kBytesPerMs);
                     pending.remove(0, window.size());
-                    if (normal > 0 && Peak(window) < normal / 4) {
+                    // The level glides down over 300 ms: the figure is when the fall begins.
+                    if (normal > 0 && Peak(window) < normal * 9 / 10) {
                         latency = clock.nsecsElapsed() / 1e6;
                         break;
                     }

@@ -6,6 +6,23 @@
 
 #include <SDL_mixer.h>
 
+#include <cmath>
+
+namespace {
+
+// Where ramps from or to silence begin and end, on the 0–100 scale: four
+// steps of the mixer's 0–128 music volume, about 30 dB below full. Below
+// it the mixer's whole-number steps are several decibels each.
+constexpr double kFloor = 4 * 100.0 / MIX_MAX_VOLUME;
+
+} // namespace
+
+MusicPlayer::MusicPlayer()
+{
+    m_ramp.setInterval(kRampStepMs);
+    connect(&m_ramp, &QTimer::timeout, this, &MusicPlayer::Step);
+}
+
 MusicPlayer::~MusicPlayer()
 {
     Close();
@@ -21,6 +38,10 @@ MusicPlayer::Status MusicPlayer::GetStatus() const
         status.paused = loadedAndRunning && Mix_PausedMusic() != 0;
         status.playing = loadedAndRunning && !status.paused;
     });
+    if (m_pausing && status.playing) {
+        status.playing = false;
+        status.paused = true;
+    }
     return status;
 }
 
@@ -57,30 +78,76 @@ qint64 MusicPlayer::PositionMs() const
 
 void MusicPlayer::SetVolume(int volume)
 {
-    AudioOutput::WithDevice([volume] { Mix_VolumeMusic(qBound(0, volume, 100) * MIX_MAX_VOLUME / 100); });
+    m_volume = qBound(0, volume, 100);
+    if (!m_pausing)
+        StartRamp(m_volume);
 }
 
 void MusicPlayer::Play()
 {
-    AudioOutput::WithDevice([this] {
-        if (Mix_PlayingMusic() && Mix_PausedMusic())
-            Mix_ResumeMusic();
-        else if (m_music)
-            Mix_PlayMusic(m_music, 0);
-    });
+    const bool resumed = m_pausing;
+    m_pausing = false;
+    if (!resumed) {
+        Apply(0);
+        AudioOutput::WithDevice([this] {
+            if (Mix_PlayingMusic() && Mix_PausedMusic())
+                Mix_ResumeMusic();
+            else if (m_music)
+                Mix_PlayMusic(m_music, 0);
+        });
+    }
+    StartRamp(m_volume);
 }
 
 void MusicPlayer::Pause()
 {
-    AudioOutput::WithDevice([] { Mix_PauseMusic(); });
+    if (!GetStatus().playing)
+        return;
+    m_pausing = true;
+    StartRamp(0);
 }
 
 void MusicPlayer::Close()
 {
+    m_ramp.stop();
+    m_pausing = false;
     if (!m_music)
         return;
     AudioOutput::WithDevice([] { Mix_HaltMusic(); });
     Mix_FreeMusic(m_music);
     m_music = nullptr;
     AudioOutput::SetMusicLoaded(false);
+}
+
+void MusicPlayer::StartRamp(double to)
+{
+    m_from = m_level;
+    m_to = to;
+    m_stepsTotal = m_stepsLeft = kRampMs / kRampStepMs;
+    m_ramp.start();
+}
+
+// Equal ratios per step (a straight line in decibels), through the floor
+// when the ramp starts or ends in silence.
+void MusicPlayer::Step()
+{
+    const int done = m_stepsTotal - --m_stepsLeft;
+    if (m_stepsLeft <= 0) {
+        m_ramp.stop();
+        Apply(m_to);
+        if (m_pausing) {
+            m_pausing = false;
+            AudioOutput::WithDevice([] { Mix_PauseMusic(); });
+        }
+        return;
+    }
+    const double from = qMax(m_from, kFloor), to = qMax(m_to, kFloor);
+    Apply(from * std::pow(to / from, double(done) / m_stepsTotal));
+}
+
+void MusicPlayer::Apply(double level)
+{
+    m_level = level;
+    const int mixerVolume = level <= 0 ? 0 : qMax(1, int(std::lround(level * MIX_MAX_VOLUME / 100.0)));
+    AudioOutput::WithDevice([mixerVolume] { Mix_VolumeMusic(mixerVolume); });
 }

@@ -17,6 +17,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -156,6 +157,48 @@ private slots:
         QVERIFY(m_window->Player().GetStatus().playing);
         QVERIFY2(m_window->Player().PositionMs() >= at && m_window->Player().PositionMs() < at + 1000,
                  qPrintable(QString::number(m_window->Player().PositionMs())));
+    }
+
+    // Turning down and up, pausing and playing glide: in the captured
+    // output no 10 ms step exceeds 3 dB (windows near silence aside), and
+    // the levels end where they belong.
+    void rampsAreSmooth()
+    {
+        Open({MakeMp3(m_dir, 440, 30)}, 0);
+        m_window->PlayMusic();
+        QTest::qWait(800);
+        const int normal = RecentPeak(m_heard, 200);
+        m_window->MusicSmaller();
+        QTest::qWait(600);
+        const int ducked = RecentPeak(m_heard, 200);
+        m_window->MusicNormal();
+        QTest::qWait(600);
+        m_window->PauseMusic();
+        QTest::qWait(600);
+        m_window->PlayMusic();
+        QTest::qWait(800);
+        QVERIFY(qAbs(ducked * 10 - normal) < normal / 5); // speech volume 10 / 2 of music volume 50
+        QVERIFY(RecentPeak(m_heard, 200) > normal * 9 / 10);
+
+        QFile out(m_heard);
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        const QByteArray pcm = out.readAll();
+        const qint64 window = 10 * kDiskBytesPerMs;
+        double previous = 0;
+        bool havePrevious = false;
+        double worst = 0;
+        for (qint64 at = 0; at + window <= pcm.size(); at += window) {
+            const auto *s = reinterpret_cast<const qint16 *>(pcm.constData() + at);
+            double sum = 0;
+            for (qint64 i = 0; i < window / 2; ++i)
+                sum += double(s[i]) * s[i];
+            const double db = 10 * std::log10(sum / (window / 2) / (32768.0 * 32768.0) + 1e-12);
+            if (db > -45 && havePrevious && previous > -45)
+                worst = qMax(worst, std::abs(db - previous));
+            previous = db;
+            havePrevious = true;
+        }
+        QVERIFY2(worst <= 3.0, qPrintable(QString::number(worst)));
     }
 
     // While a text is spoken the music is at speech volume / 2 (5 of 100
