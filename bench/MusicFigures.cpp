@@ -5,6 +5,7 @@
 #include "Settings.h"
 #include "SettingsValues.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -46,6 +47,16 @@ int Peak(const QByteArray &bytes)
     return peak;
 }
 
+void WaitProcessingEvents(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
 } // namespace
 
 double MusicFigures::MusicIdleCpuPercent(const QString &workDir)
@@ -58,7 +69,7 @@ double MusicFigures::MusicIdleCpuPercent(const QString &workDir)
         return NAN;
     player.SetVolume(50);
     player.Play();
-    QThread::msleep(500);
+    WaitProcessingEvents(500);
     const double cpuBefore = CpuSeconds();
     QElapsedTimer wall;
     wall.start();
@@ -83,7 +94,7 @@ double MusicFigures::DuckLatencyMs(const QString &workDir)
         if (player.OpenFile(track)) {
             player.SetVolume(50);
             player.Play();
-            QThread::msleep(1000);
+            WaitProcessingEvents(1000); // the player's level glides by timer
             QFile out(heard);
             out.open(QIODevice::ReadOnly);
             out.seek(qMax<qint64>(0, out.size() - 200 * kBytesPerMs) & ~3);
@@ -103,6 +114,7 @@ double MusicFigures::DuckLatencyMs(const QString &workDir)
                         break;
                     }
                 }
+                QCoreApplication::processEvents();
                 QThread::usleep(200);
             }
         }

@@ -125,6 +125,7 @@ void MusicPlayer::StartRamp(double to)
     m_to = to;
     m_stepsTotal = m_stepsLeft = kRampMs / kRampStepMs;
     m_ramp.start();
+    Step(); // the first step at once: the change is heard without delay
 }
 
 // Equal ratios per step (a straight line in decibels), through the floor
