@@ -3,6 +3,7 @@
 
 #include "Log.h"
 #include "MusicPlayer.h"
+#include "TrackLoudness.h"
 #include "SettingsValues.h"
 #include "Settings.h"
 #include "ModeHelpers.h"
@@ -178,8 +179,14 @@ void Parlivo::PlayMusic()
         return;
     if (m_musicIndex < 0 || m_musicIndex >= g_settings.musicList.size())
         return;
-    m_player->SetVolume(g_settings.musicVol);
     const QString path = g_settings.musicList.at(m_musicIndex);
+    m_trackGainDb = 0;
+    if (g_settings.musicLoudness) {
+        // Known tracks play at their gain; a new one is measured meanwhile.
+        m_trackGainDb = TrackLoudness::GainDb(path).value_or(0.0);
+        TrackLoudness::MeasureLater(path);
+    }
+    m_player->SetVolume(NormalMusicVolume());
     if (!m_player->OpenFile(path)) {
         qDebug("Error: %s\n", qPrintable(m_player->LastError()));
         PLOG(LOG_WARNING, "music %s cannot be played: %s", qPrintable(path), qPrintable(m_player->LastError()));
@@ -225,7 +232,12 @@ void Parlivo::MusicSmaller()
 
 void Parlivo::MusicNormal()
 {
-    m_player->SetVolume(g_settings.musicVol);
+    m_player->SetVolume(NormalMusicVolume());
+}
+
+int Parlivo::NormalMusicVolume() const
+{
+    return g_settings.musicLoudness ? TrackLoudness::Apply(g_settings.musicVol, m_trackGainDb) : g_settings.musicVol;
 }
 
 // Lists still waiting for their save are written now; when a list could

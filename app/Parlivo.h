@@ -74,6 +74,8 @@ private:
     void ConnectPriceMode();
     void ConnectTimerMode();
     void StartMusicAtStartup();
+    // The music volume, with the track's loudness gain when that is on.
+    int NormalMusicVolume() const;
 
     std::unique_ptr<Ui::ParlivoClass> ui;
     Speake *m_speake;
@@ -84,4 +86,5 @@ private:
     std::unique_ptr<MusicPlayer> m_player;
     QTimer *m_musicTimer = nullptr;
     int m_musicIndex = 0;
+    double m_trackGainDb = 0;
 };

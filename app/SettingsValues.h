@@ -25,6 +25,8 @@ struct SettingsValues
     int musicStartType = 0;
     int smallWhenPlaying = 0;
     QStringList musicList;
+    // 1: tracks of different loudness are brought to one level (off by default).
+    int musicLoudness = 0;
     // The sound before announcements: "" none, "builtin", or a file path.
     SharedText chime;
 };

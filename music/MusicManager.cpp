@@ -17,6 +17,7 @@ MusicManager::MusicManager(QWidget *parent) : QDialog(parent), ui(std::make_uniq
     ui->comboBox_playType->setCurrentIndex(g_settings.musicPlayType);
     ui->comboBox_startType->setCurrentIndex(g_settings.musicStartType);
     ui->checkBox_small->setChecked(g_settings.smallWhenPlaying == 1);
+    ui->checkBox_loudness->setChecked(g_settings.musicLoudness == 1);
     ui->horizontalSlider_vol->setValue(g_settings.musicVol);
     ui->listWidget->addItems(g_settings.musicList);
 }
@@ -69,6 +70,7 @@ void MusicManager::SaveConfig()
     g_settings.musicPlayType = ui->comboBox_playType->currentIndex();
     g_settings.musicStartType = ui->comboBox_startType->currentIndex();
     g_settings.smallWhenPlaying = ui->checkBox_small->isChecked() ? 1 : 0;
+    g_settings.musicLoudness = ui->checkBox_loudness->isChecked() ? 1 : 0;
     g_settings.musicList.clear();
     for (int row = 0; row < ui->listWidget->count(); ++row)
         g_settings.musicList.append(ui->listWidget->item(row)->text());

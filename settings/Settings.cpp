@@ -236,6 +236,8 @@ void Settings::Load()
             g_settings.musicStartType = n;
         if (number(e, "smallWhenPlaying", &n))
             g_settings.smallWhenPlaying = n;
+        if (number(e, "loudness", &n))
+            g_settings.musicLoudness = n == 1 ? 1 : 0;
         g_settings.musicList.clear();
         for (const TiXmlElement *music = e->FirstChildElement(); music; music = music->NextSiblingElement())
             if (const char *name = music->Attribute("name"))
@@ -331,6 +333,8 @@ bool Settings::Store()
     music->SetAttribute("musicPlayType", g_settings.musicPlayType);
     music->SetAttribute("musicStartType", g_settings.musicStartType);
     music->SetAttribute("smallWhenPlaying", g_settings.smallWhenPlaying);
+    if (g_settings.musicLoudness) // absent: off, as in files without the option
+        music->SetAttribute("loudness", 1);
     for (const QString &path : std::as_const(g_settings.musicList)) {
         auto *entry = new TiXmlElement("music");
         entry->SetAttribute("name", path.toLocal8Bit().constData());

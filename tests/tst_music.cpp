@@ -8,6 +8,7 @@
 #include "Speake.h"
 #include "SpeechCache.h"
 #include "TestEnvironment.h"
+#include "TrackLoudness.h"
 #include "WavFile.h"
 
 #include <QCheckBox>
@@ -23,15 +24,15 @@
 namespace {
 
 
-// An MP3 of a sine tone at three quarters of full scale, made with FFmpeg.
-QString MakeMp3(const QString &dir, int frequency, int seconds)
+// An MP3 of a sine tone, at three quarters of full scale by default, made with FFmpeg.
+QString MakeMp3(const QString &dir, int frequency, int seconds, int gain = 6)
 {
-    const QString path = QStringLiteral("%1/tone%2_%3.mp3").arg(dir).arg(frequency).arg(seconds);
+    const QString path = QStringLiteral("%1/tone%2_%3_%4.mp3").arg(dir).arg(frequency).arg(seconds).arg(gain);
     if (!QFile::exists(path))
         QProcess::execute(QStringLiteral("ffmpeg"),
                           {"-v", "error", "-y", "-f", "lavfi", "-i",
-                           QStringLiteral("sine=frequency=%1:duration=%2").arg(frequency).arg(seconds), "-af", "volume=6", "-c:a",
-                           "libmp3lame", "-b:a", "64k", path});
+                           QStringLiteral("sine=frequency=%1:duration=%2").arg(frequency).arg(seconds), "-af",
+                           QStringLiteral("volume=%1").arg(gain), "-c:a", "libmp3lame", "-b:a", "64k", path});
     return path;
 }
 
@@ -199,6 +200,26 @@ private slots:
             havePrevious = true;
         }
         QVERIFY2(worst <= 3.0, qPrintable(QString::number(worst)));
+    }
+
+    // With loudness levelling on, a loud and a quiet track play alike; off,
+    // they keep their difference (about 9.5 dB here).
+    void loudnessLevelling()
+    {
+        const QString loud = MakeMp3(m_dir, 440, 20, 6), quiet = MakeMp3(m_dir, 440, 20, 2);
+        QVERIFY(TrackLoudness::MeasureNow(loud) && TrackLoudness::MeasureNow(quiet));
+        auto level = [&](const QString &track, int levelling) {
+            Open({track}, 0);
+            g_settings.musicLoudness = levelling;
+            m_window->PlayMusic();
+            QTest::qWait(1000);
+            return RecentPeak(m_heard, 300);
+        };
+        auto db = [](int a, int b) { return 20 * std::log10(double(a) / double(b)); };
+        QVERIFY(std::abs(db(level(loud, 0), level(quiet, 0))) > 8);
+        QVERIFY2(std::abs(db(level(loud, 1), level(quiet, 1))) < 1.5,
+                 qPrintable(QString::number(db(level(loud, 1), level(quiet, 1)))));
+        g_settings.musicLoudness = 0;
     }
 
     // While a text is spoken the music is at speech volume / 2 (5 of 100
