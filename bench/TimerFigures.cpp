@@ -6,6 +6,7 @@
 #include "TimerMode.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -93,6 +94,16 @@ double TimerFigures::TimerStepUs()
 
 double TimerFigures::SimulatedDayMs()
 {
+    return SimulatedDaysMs(1, false);
+}
+
+double TimerFigures::SimulatedWeekMs()
+{
+    return SimulatedDaysMs(7, true);
+}
+
+double TimerFigures::SimulatedDaysMs(int days, bool dailyRestart)
+{
     QFile::remove(TimerMode::FilePath());
     QFile::remove(PriceMode::FilePath());
     const QuietDebug quiet;
@@ -103,10 +114,11 @@ double TimerFigures::SimulatedDayMs()
     {
         PriceMode price(0x1000000);
         TimerMode mode(0x2000000);
+        mode.findChild<QCheckBox *>(QStringLiteral("checkBox_dailyRestart"))->setChecked(dailyRestart);
         QObject::connect(&mode, &TimerMode::StartPriceMode, &price, &PriceMode::StartTimerModeControl);
         QObject::connect(&mode, &TimerMode::StopPriceMode, &price, &PriceMode::StopTimerModeControl);
         SimulatedWorker worker(clock, mode, price);
-        RunSimulatedSeconds(mode, worker, 24 * 3600);
+        RunSimulatedSeconds(mode, worker, qint64(days) * 24 * 3600);
         g_restorePending = true;
     }
     g_restorePending = false;

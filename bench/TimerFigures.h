@@ -12,4 +12,8 @@ PriceListMs PriceList10k();
 double TimerStepUs();
 // The 24-hour day of the default tasks, clock and worker simulated.
 double SimulatedDayMs();
+// Seven days of the default tasks restarting each day by themselves.
+double SimulatedWeekMs();
+// Days of the default tasks, with or without the daily restart.
+double SimulatedDaysMs(int days, bool dailyRestart);
 }

@@ -4,6 +4,7 @@
 
 #include "AppPaths.h"
 #include "AudioOutput.h"
+#include "Chime.h"
 #include "CloudEngine.h"
 #include "Log.h"
 #include "LongTextFigures.h"
@@ -287,6 +288,32 @@ double NormalizeMicroseconds()
     return keep > 0 ? us : NAN;
 }
 
+// With the chime on, the extra time from request to report beyond the
+// chime's own length (samples after quiet, each against one without).
+double ChimeOverheadMs(Worker &worker, const QString &text)
+{
+    WavFile::Info chime;
+    if (!CacheAnnouncement(text) || !Chime::WriteBuiltIn(Chime::BuiltInPath())
+        || !WavFile::ReadInfo(Chime::BuiltInPath(), &chime))
+        return NAN;
+    std::vector<double> overheads;
+    for (int sample = 0; sample < 3; ++sample) {
+        double ms[2] = {};
+        for (int on = 0; on < 2; ++on) {
+            g_settings.chime = on ? Chime::kBuiltIn : QString();
+            QThread::msleep(Chime::kQuietMs + 100);
+            const Clock::time_point begin = Clock::now();
+            worker.Speak(text);
+            if (!worker.AwaitReport())
+                return NAN;
+            ms[on] = Milliseconds(Clock::now() - begin);
+        }
+        overheads.push_back(ms[1] - ms[0] - double(chime.DurationMs()));
+    }
+    g_settings.chime = QString();
+    return Percentile(overheads, 50);
+}
+
 // Process CPU over a quiet stretch with the worker asleep, in percent of one core.
 double IdleCpuPercent()
 {
@@ -347,6 +374,7 @@ int main(int argc, char **argv)
     }
     PrintPercentiles("start_latency_p50", "start_latency_p99", Latencies(StartLatencySample, worker, announcement));
     PrintPercentiles("interrupt_latency_p50", "interrupt_latency_p99", Latencies(InterruptLatencySample, worker, announcement));
+    PrintFigure("chime_overhead_ms", ChimeOverheadMs(worker, QStringLiteral("好")), "ms", 2);
     PrintFigure("synth_rtf", SynthesisRealTimeFactor(sandbox), "ratio", 4);
     PrintFigure("normalize_us_per_sentence", NormalizeMicroseconds(), "us", 1);
     PrintFigure("idle_cpu_percent", IdleCpuPercent(), "%", 3);
@@ -365,6 +393,7 @@ int main(int argc, char **argv)
     PrintFigure("price_save_10k_ms", priceList.save, "ms", 1);
     PrintFigure("timer_step_us", TimerFigures::TimerStepUs(), "us", 2);
     PrintFigure("simulated_day_ms", TimerFigures::SimulatedDayMs(), "ms", 1);
+    PrintFigure("simulated_week_ms", TimerFigures::SimulatedWeekMs(), "ms", 1);
     PrintFigure("load_unusable_file_ms", WindowFigures::UnusableLoadMs(SimplePlay::FilePath()), "ms", 1);
     for (const bool music : {false, true}) {
         const ExportFigures::Export exported = ExportFigures::TenRows(sandbox.FilePath(QString()), music);
