@@ -66,8 +66,20 @@ int RotateIfNeeded(int fd, const QByteArray &path)
 QByteArray LogFile::Path()
 {
     QMutexLocker lock(&g_pathMutex);
-    if (g_path.isEmpty())
+    if (g_path.isEmpty()) {
         g_path = ExecutablePath() + ".log";
+        // An installed program's folder is not the user's to write: the log
+        // then goes to the user's data folder.
+        const QByteArray dir = g_path.left(g_path.lastIndexOf('/') + 1);
+        if (access(dir.isEmpty() ? "." : dir.constData(), W_OK) != 0) {
+            const QByteArray home = qgetenv("HOME");
+            const QByteArray data = qEnvironmentVariableIsSet("XDG_DATA_HOME") ? qgetenv("XDG_DATA_HOME")
+                                                                                : home + "/.local/share";
+            mkdir(data.constData(), 0700);
+            mkdir((data + "/Parlivo").constData(), 0700);
+            g_path = data + "/Parlivo/parlivo.log";
+        }
+    }
     return g_path;
 }
 

@@ -120,7 +120,10 @@ QString CloudEngine::ProgramPath()
     const QString dir = QCoreApplication::instance()
                             ? QCoreApplication::applicationDirPath()
                             : QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget().section('/', 0, -2);
-    return dir + QStringLiteral("/tcloud_tts");
+    // Beside the program in a build, in the private libexec folder when installed.
+    const QString beside = dir + QStringLiteral("/tcloud_tts");
+    const QString installed = dir + QStringLiteral("/../libexec/parlivo/tcloud_tts");
+    return !QFileInfo::exists(beside) && QFileInfo::exists(installed) ? QFileInfo(installed).canonicalFilePath() : beside;
 }
 
 QStringList CloudEngine::Arguments(const QString &wavPath, const QString &voiceNumber, int speed, int volume)
