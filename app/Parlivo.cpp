@@ -11,6 +11,7 @@
 #include "StoredFile.h"
 #include "TimerMode.h"
 #include "PriceMode.h"
+#include "RemoteControl.h"
 #include "SimplePlay.h"
 #include "Speake.h"
 
@@ -56,6 +57,9 @@ Parlivo::Parlivo(QWidget *parent)
     connect(m_musicTimer, &QTimer::timeout, this, &Parlivo::CheckMusicStatus);
     m_player = std::make_unique<MusicPlayer>();
     StartMusicAtStartup();
+    m_remote = new RemoteControl(this);
+    connect(m_settings, &Settings::Saved, this, &Parlivo::ApplyRemoteSettings);
+    ApplyRemoteSettings();
 
     ui->tabWidget->setCurrentIndex(kPriceTab);
     setWindowTitle(WindowTitle());
@@ -134,6 +138,8 @@ void Parlivo::ActionFinished(int index)
         emit PriceModeActionFinished(index);
     else if (index < kRangeEnd)
         emit TimerModeActionFinished(index);
+    else if (index < RemoteControl::kIndexEnd)
+        m_remote->ActionFinished(index);
 }
 
 // Modes share the worker's queue, which speaks their requests in order.
@@ -148,6 +154,15 @@ void Parlivo::SomeTabStartPlay()
 void Parlivo::ShowAbout()
 {
     QMessageBox::about(this, tr("关于Parlivo"), AboutText());
+}
+
+void Parlivo::ApplyRemoteSettings()
+{
+    if (!g_settings.remoteEnabled) {
+        m_remote->Stop();
+        return;
+    }
+    m_remote->Start(quint16(g_settings.remotePort), g_settings.remoteShopNetwork, RemoteControl::Token());
 }
 
 int Parlivo::RandomTrack(int count)

@@ -11,6 +11,7 @@ class PriceMode;
 class TimerMode;
 class Settings;
 class MusicPlayer;
+class RemoteControl;
 namespace Ui {
 class ParlivoClass;
 }
@@ -44,6 +45,7 @@ public:
     Settings *SettingsPage() const { return m_settings; }
     int MusicIndex() const { return m_musicIndex; }
     const MusicPlayer &Player() const { return *m_player; }
+    RemoteControl *Remote() const { return m_remote; }
     // A track position by the never-seeded C random numbers.
     static int RandomTrack(int count);
 
@@ -63,6 +65,8 @@ public slots:
     void PauseMusic();
     void MusicSmaller();
     void MusicNormal();
+    // Starts, moves or stops the remote control interface as g_settings says.
+    void ApplyRemoteSettings();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -84,6 +88,7 @@ private:
     TimerMode *m_timerMode = nullptr;
     Settings *m_settings = nullptr;
     std::unique_ptr<MusicPlayer> m_player;
+    RemoteControl *m_remote = nullptr;
     QTimer *m_musicTimer = nullptr;
     int m_musicIndex = 0;
     double m_trackGainDb = 0;

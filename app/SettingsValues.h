@@ -29,6 +29,10 @@ struct SettingsValues
     int musicLoudness = 0;
     // The sound before announcements: "" none, "builtin", or a file path.
     SharedText chime;
+    // The remote control interface: off by default, this PC only.
+    bool remoteEnabled = false;
+    int remotePort = 8787;
+    bool remoteShopNetwork = false;
 };
 
 extern SettingsValues g_settings;

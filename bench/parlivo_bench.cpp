@@ -18,6 +18,7 @@
 #include "WavPlayer.h"
 #include "ExportFigures.h"
 #include "MusicFigures.h"
+#include "RemoteFigures.h"
 #include "TimerFigures.h"
 #include "WindowFigures.h"
 
@@ -400,6 +401,11 @@ int main(int argc, char **argv)
         PrintFigure(music ? "export_10_rows_music_ms" : "export_10_rows_ms", exported.ms, "ms", 1);
         PrintFigure(music ? "export_10_rows_music_ratio" : "export_10_rows_ratio", exported.ratio, "ratio", 4);
     }
+    const RemoteFigures::Remote remote = RemoteFigures::Measure();
+    g_restorePending = false;
+    g_speechInterrupt = false;
+    PrintFigure("http_say_p99_ms", remote.sayP99Ms, "ms", 2);
+    PrintFigure("http_idle_cpu_percent", remote.idleCpuPercent, "%", 3);
     PrintFigure("settings_save_ms", MusicFigures::SettingsSaveMs(sandbox.FilePath(QString())), "ms", 2);
     PrintFigure("music_idle_cpu_percent", MusicFigures::MusicIdleCpuPercent(sandbox.FilePath(QString())), "%", 2);
     PrintFigure("duck_latency_ms", MusicFigures::DuckLatencyMs(sandbox.FilePath(QString())), "ms", 1);

@@ -6,13 +6,16 @@
 #include "CloudEngine.h"
 #include "Log.h"
 #include "ModeHelpers.h"
+#include "RemoteControl.h"
 #include "MusicManager.h"
 #include "SettingsValues.h"
 #include "StoredFile.h"
 #include "XmlFile.h"
 
 #include <QCoreApplication>
+#include <QClipboard>
 #include <QDir>
+#include <QGuiApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -130,6 +133,14 @@ Settings::Settings(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::S
     connect(ui->pushButton_restore, &QPushButton::clicked, this, &Settings::Restore);
     connect(ui->pushButton_bgMusic, &QPushButton::clicked, this, &Settings::ShowMusicManager);
     connect(ui->comboBox_chime, &QComboBox::activated, this, &Settings::ChimeChosen);
+    connect(ui->pushButton_copyToken, &QPushButton::clicked, this, [this] {
+        QGuiApplication::clipboard()->setText(ui->lineEdit_token->text());
+    });
+    connect(ui->pushButton_newToken, &QPushButton::clicked, this, [this] {
+        ui->lineEdit_token->setText(QString::fromLatin1(RemoteControl::Token(true)));
+        emit Saved(); // the running interface takes the new token at once
+    });
+    connect(ui->checkBox_remote, &QCheckBox::toggled, this, &Settings::ShowToken);
     m_file = std::make_unique<StoredFile>(FilePath(), QStringLiteral("设置文件"), false);
     Load();
     ConfigToForm();
@@ -210,11 +221,17 @@ void Settings::Load()
         return value != nullptr;
     };
     QString value;
+    int n = 0;
     if (text(root, "yusheng", &value) && !value.isEmpty())
         g_settings.yusheng = value;
     if (text(root, "chime", &value))
         g_settings.chime = value;
-    int n = 0;
+    if (number(root, "remote", &n))
+        g_settings.remoteEnabled = n == 1;
+    if (number(root, "remotePort", &n))
+        g_settings.remotePort = ClampLogged(n, 1024, 65535, "remote port");
+    if (number(root, "remoteLan", &n))
+        g_settings.remoteShopNetwork = n == 1;
     if (text(root, "speed", &value) && !value.isEmpty())
         g_settings.speed = ClampLogged(value.toInt(), 0, 10, "speed");
     if (text(root, "volume", &value) && !value.isEmpty())
@@ -254,6 +271,19 @@ void Settings::ConfigToForm()
     if (!chime.isEmpty() && chime != Chime::kBuiltIn)
         m_chimeFile = chime;
     ui->comboBox_chime->setCurrentIndex(chime.isEmpty() ? 0 : chime == Chime::kBuiltIn ? 1 : 2);
+    ui->checkBox_remote->setChecked(g_settings.remoteEnabled);
+    ui->spinBox_port->setValue(g_settings.remotePort);
+    ui->comboBox_listen->setCurrentIndex(g_settings.remoteShopNetwork ? 1 : 0);
+    ShowToken();
+}
+
+// The token exists from the first time the interface is switched on.
+void Settings::ShowToken()
+{
+    const bool on = ui->checkBox_remote->isChecked();
+    ui->lineEdit_token->setText(on || QFile::exists(RemoteControl::TokenFilePath())
+                                    ? QString::fromLatin1(RemoteControl::Token())
+                                    : QString());
 }
 
 void Settings::ChimeChosen(int index)
@@ -287,6 +317,9 @@ void Settings::Save()
     g_settings.yusheng = SpeakerTransform(index);
     g_settings.speed = ui->horizontalSlider_spd->value();
     g_settings.volume = ui->horizontalSlider_vol->value();
+    g_settings.remoteEnabled = ui->checkBox_remote->isChecked();
+    g_settings.remotePort = ui->spinBox_port->value();
+    g_settings.remoteShopNetwork = ui->comboBox_listen->currentIndex() == 1;
     const int chime = ui->comboBox_chime->currentIndex();
     g_settings.chime = chime == 1 ? Chime::kBuiltIn : chime == 2 ? m_chimeFile : QString();
     bool knownPage = false;
@@ -295,7 +328,10 @@ void Settings::Save()
     if (!knownPage)
         g_settings.pageTime = QStringLiteral("15秒");
 
-    if (!Store()) {
+    const bool stored = Store();
+    if (stored)
+        emit Saved();
+    if (!stored) {
         PLOG(LOG_ERROR, "write config file(%s) failed", qPrintable(m_file->Path()));
         Critical(QStringLiteral("设置失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
         return;
@@ -319,6 +355,11 @@ bool Settings::Store()
     root->SetAttribute("volume", g_settings.volume);
     if (!g_settings.chime.Get().isEmpty()) // absent: no chime, as in files without the option
         root->SetAttribute("chime", g_settings.chime.Get().toLocal8Bit().constData());
+    if (g_settings.remoteEnabled) { // absent: the remote control is off
+        root->SetAttribute("remote", 1);
+        root->SetAttribute("remotePort", g_settings.remotePort);
+        root->SetAttribute("remoteLan", g_settings.remoteShopNetwork ? 1 : 0);
+    }
     auto *screen = new TiXmlElement("priceScreen");
     root->LinkEndChild(screen);
     screen->SetAttribute("fontSize", QByteArray::number(g_settings.fontSize).constData());

@@ -37,6 +37,10 @@ public:
     // Set when a restore asked for the program to start anew once it has closed.
     static bool RestartRequested();
 
+signals:
+    // settings.xml was written with the form's values.
+    void Saved();
+
 public slots:
     void Save();
     void ShowSpeed();
@@ -52,6 +56,7 @@ private:
     void InitLists();
     // Asks for the chime file when "自选文件…" is chosen.
     void ChimeChosen(int index);
+    void ShowToken();
     void Load();
     void ConfigToForm();
 

@@ -37,6 +37,12 @@ void Speake::SpeakAudio(int index, int type, QString content, bool needFinisheRe
     m_queued.wakeOne();
 }
 
+int Speake::QueueLength()
+{
+    QMutexLocker lock(&m_queueMutex);
+    return int(m_queue.size());
+}
+
 void Speake::DeleteRecord(int index)
 {
     QMutexLocker lock(&m_queueMutex);

@@ -27,6 +27,8 @@ public:
     // How long the worker sits idle before it lets the sound device go
     // (reopened for the next request); negative: never.
     void SetDeviceReleaseMs(int ms) { m_deviceReleaseMs = ms; }
+    // Requests waiting (the one in hand not counted).
+    int QueueLength();
 
 public slots:
     void SpeakAudio(int index, int type, QString content, bool needFinisheReport);

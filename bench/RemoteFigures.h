@@ -1,0 +1,11 @@
+#pragma once
+
+// Figures of the remote control interface; they need a QApplication.
+namespace RemoteFigures {
+struct Remote
+{
+    double sayP99Ms = -1;    // POST /api/say → 202 (queued), 99th percentile
+    double idleCpuPercent = -1; // interface on, no traffic
+};
+Remote Measure();
+}
