@@ -19,6 +19,7 @@
 #include "ExportFigures.h"
 #include "MusicFigures.h"
 #include "RemoteFigures.h"
+#include "Settings.h"
 #include "TimerFigures.h"
 #include "WindowFigures.h"
 
@@ -401,7 +402,9 @@ int main(int argc, char **argv)
         PrintFigure(music ? "export_10_rows_music_ms" : "export_10_rows_ms", exported.ms, "ms", 1);
         PrintFigure(music ? "export_10_rows_music_ratio" : "export_10_rows_ratio", exported.ratio, "ratio", 4);
     }
+    Settings::UseFilePath(sandbox.FilePath(QStringLiteral("settings.xml"))); // the token file goes there too
     const RemoteFigures::Remote remote = RemoteFigures::Measure();
+    Settings::UseFilePath(QString());
     g_restorePending = false;
     g_speechInterrupt = false;
     PrintFigure("http_say_p99_ms", remote.sayP99Ms, "ms", 2);
