@@ -93,27 +93,35 @@ void SpeechStream::Feed()
         ReadAhead(m_aheadBytes);
 }
 
+qint64 SpeechStream::ReadyBytes()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_ready.size() - m_readPos;
+}
+
+// Conversion happens on this thread without the lock; the mixer's thread
+// only ever waits for a copy into or out of m_ready.
 void SpeechStream::ReadAhead(qint64 wantedBytes)
 {
-    for (;;) {
-        {
-            QMutexLocker lock(&m_mutex);
-            if (SDL_AudioStreamAvailable(m_converter) >= wantedBytes || m_flushed)
-                return;
-            if (m_bytesLeft <= 0) {
-                SDL_AudioStreamFlush(m_converter); // the converter's last samples
-                m_flushed = true;
-                return;
-            }
+    while (!m_flushed && ReadyBytes() < wantedBytes) {
+        if (m_bytesLeft > 0) {
+            const QByteArray block = m_file.read(qMin(m_bytesLeft, m_readBlockBytes));
+            m_bytesLeft = block.isEmpty() ? 0 : m_bytesLeft - block.size();
+            if (!block.isEmpty())
+                SDL_AudioStreamPut(m_converter, block.constData(), int(block.size() - block.size() % m_frameBytes));
         }
-        const QByteArray block = m_file.read(qMin(m_bytesLeft, m_readBlockBytes));
-        if (block.isEmpty()) {
-            m_bytesLeft = 0;
-            continue;
+        if (m_bytesLeft <= 0) {
+            SDL_AudioStreamFlush(m_converter); // the converter's last samples
+            m_flushed = true;
         }
-        m_bytesLeft -= block.size();
+        QByteArray converted(SDL_AudioStreamAvailable(m_converter), Qt::Uninitialized);
+        converted.resize(qMax(0, SDL_AudioStreamGet(m_converter, converted.data(), int(converted.size()))));
         QMutexLocker lock(&m_mutex);
-        SDL_AudioStreamPut(m_converter, block.constData(), int(block.size() - block.size() % m_frameBytes));
+        if (m_readPos > 0 && m_readPos >= m_ready.size() / 2) { // drop what was played
+            m_ready.remove(0, m_readPos);
+            m_readPos = 0;
+        }
+        m_ready += converted;
     }
 }
 
@@ -122,9 +130,13 @@ void SpeechStream::Effect(int, void *stream, int length, void *self)
 {
     auto *me = static_cast<SpeechStream *>(self);
     QMutexLocker lock(&me->m_mutex);
-    const int got = me->m_converter ? SDL_AudioStreamGet(me->m_converter, stream, length) : 0;
+    const qint64 got = qMin<qint64>(length, me->m_ready.size() - me->m_readPos);
+    if (got > 0) {
+        std::memcpy(stream, me->m_ready.constData() + me->m_readPos, size_t(got));
+        me->m_readPos += got;
+    }
     if (got < length)
-        std::memset(static_cast<Uint8 *>(stream) + qMax(got, 0), 0, size_t(length - qMax(got, 0)));
+        std::memset(static_cast<Uint8 *>(stream) + qMax<qint64>(got, 0), 0, size_t(length - qMax<qint64>(got, 0)));
 }
 
 void SpeechStream::Stop()
@@ -141,9 +153,12 @@ void SpeechStream::Stop()
     }
     m_playing = false;
     if (m_converter) {
-        QMutexLocker lock(&m_mutex);
         SDL_FreeAudioStream(m_converter);
         m_converter = nullptr;
     }
+    QMutexLocker lock(&m_mutex);
+    m_ready.clear();
+    m_readPos = 0;
+    lock.unlock();
     m_file.close();
 }

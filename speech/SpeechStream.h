@@ -2,6 +2,7 @@
 
 #include "WavFile.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QMutex>
 
@@ -36,6 +37,7 @@ public:
 private:
     static void Effect(int channel, void *stream, int length, void *self);
     void ReadAhead(qint64 wantedBytes);
+    qint64 ReadyBytes();
 
     QFile m_file;
     qint64 m_bytesLeft = 0;   // file data not yet read
@@ -43,8 +45,10 @@ private:
     qint64 m_readBlockBytes = 0;
     qint64 m_aheadBytes = 0;  // kAheadMs of device-format audio
     bool m_flushed = false;
-    QMutex m_mutex;           // guards m_converter between this thread and the mixer's
-    _SDL_AudioStream *m_converter = nullptr;
+    _SDL_AudioStream *m_converter = nullptr; // this thread only
+    QMutex m_mutex;           // guards m_ready and m_readPos, shared with the mixer's thread
+    QByteArray m_ready;       // converted audio not yet played
+    qint64 m_readPos = 0;
     Mix_Chunk *m_carrier = nullptr;
     bool m_playing = false;
 };
