@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,6 +60,28 @@ int RotateIfNeeded(int fd, const QByteArray &path)
             qDebug("truncate failed for %s", path.constData());
     }
     return OpenForAppend(path);
+}
+
+// Control characters in logged text (a line break in a requested path, an
+// escape sequence) would forge lines or confuse a terminal: they are
+// written as \xNN, cut at maxText like the rest.
+void EscapeControls(char *line, int *used, int maxText)
+{
+    QByteArray escaped;
+    bool any = false;
+    for (int i = 0; i < *used; ++i) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        if (c < 0x20 || c == 0x7F) {
+            escaped += "\\x" + QByteArray::number(c, 16).rightJustified(2, '0');
+            any = true;
+        } else {
+            escaped += char(c);
+        }
+    }
+    if (!any)
+        return;
+    *used = int(qMin<qsizetype>(escaped.size(), maxText));
+    memcpy(line, escaped.constData(), size_t(*used));
 }
 
 } // namespace
@@ -125,6 +148,9 @@ void WriteLog(int flags, const char *format, ...)
     va_end(args);
     if (written > 0)
         used = qMin(used + written, maxText);
+    while (used > 0 && (line[used - 1] == '\n' || line[used - 1] == '\r'))
+        --used; // a format's own line end
+    EscapeControls(line, &used, maxText);
     line[used++] = '\r';
     line[used++] = '\n';
 

@@ -44,6 +44,9 @@ void QuitOnTerminateSignals(QApplication &app)
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    // Past a file size limit (ulimit -f) a write is short and the save
+    // reports it; the signal would end the program instead.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 // Qt ends the process with exit() when the display connection breaks; the

@@ -7,10 +7,21 @@
 
 #include <tinyxml.h>
 
+#include <vector>
+
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
+
+// The name at the start of a tag, up to a blank, '/' or '>'.
+QByteArrayView TagName(const char *from, const char *end)
+{
+    const char *p = from;
+    while (p < end && *p != ' ' && *p != '\t' && *p != '\n' && *p != '\r' && *p != '/' && *p != '>')
+        ++p;
+    return QByteArrayView(from, p - from);
+}
 
 // Walks the markup the way the parser will and measures nesting depth and
 // attributes per element; comments, CDATA, declarations and quoted values
@@ -19,7 +30,7 @@ QString CheckMarkup(const QByteArray &bytes)
 {
     const char *p = bytes.constData();
     const char *const end = p + bytes.size();
-    int depth = 0;
+    std::vector<QByteArrayView> open; // names of the elements open here
     auto skipPast = [&](const char *marker) {
         const QByteArrayView rest(p, end - p);
         const qsizetype at = rest.indexOf(marker);
@@ -38,8 +49,13 @@ QString CheckMarkup(const QByteArray &bytes)
         } else if (rest.startsWith("<?") || rest.startsWith("<!")) {
             skipPast(">");
         } else if (rest.startsWith("</")) {
-            --depth;
+            // Only a closing tag that matches the innermost open element
+            // ends it: stray closing tags never buy depth for later ones.
+            const char *name = p + 2;
             skipPast(">");
+            const QByteArrayView closing = TagName(name, p);
+            if (!open.empty() && open.back() == closing)
+                open.pop_back();
         } else {
             // A start tag: count the attributes up to its end.
             int attributes = 0;
@@ -60,8 +76,11 @@ QString CheckMarkup(const QByteArray &bytes)
             if (attributes > XmlFile::kMaxAttributes)
                 return QStringLiteral("an element with more than %1 attributes").arg(XmlFile::kMaxAttributes);
             const bool selfClosing = q < end && q > p && q[-1] == '/';
-            if (!selfClosing && ++depth > XmlFile::kMaxDepth)
-                return QStringLiteral("nested more than %1 levels deep").arg(XmlFile::kMaxDepth);
+            if (!selfClosing) {
+                open.push_back(TagName(p + 1, q));
+                if (int(open.size()) > XmlFile::kMaxDepth)
+                    return QStringLiteral("nested more than %1 levels deep").arg(XmlFile::kMaxDepth);
+            }
             p = q < end ? q + 1 : end;
         }
     }

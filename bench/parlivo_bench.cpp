@@ -17,6 +17,7 @@
 #include "WavFile.h"
 #include "WavPlayer.h"
 #include "ExportFigures.h"
+#include "HeardReading.h"
 #include "MusicFigures.h"
 #include "RemoteFigures.h"
 #include "Settings.h"
@@ -290,6 +291,22 @@ double NormalizeMicroseconds()
     return keep > 0 ? us : NAN;
 }
 
+// The share of the announcement corpus that the real synthesis path reads
+// as an announcer would, syllable and tone.
+double HeardRightPercent()
+{
+    const QList<Announcement> corpus = LoadAnnouncements(QStringLiteral(PARLIVO_TEST_DATA "/announcements.tsv"));
+    TtsVoice voice;
+    if (corpus.isEmpty() || TtsSession::ParseParams("vcn=xiaoyan", &voice) != TtsSession::Ok)
+        return NAN;
+    int right = 0;
+    for (const Announcement &a : corpus) {
+        qsizetype at = 0;
+        right += SameReading(HeardSyllables(a.text, voice), ExpectedSyllables(a.reading), &at) ? 1 : 0;
+    }
+    return 100.0 * right / double(corpus.size());
+}
+
 // With the chime on, the extra time from request to report beyond the
 // chime's own length (samples after quiet, each against one without).
 double ChimeOverheadMs(Worker &worker, const QString &text)
@@ -379,6 +396,7 @@ int main(int argc, char **argv)
     PrintFigure("chime_overhead_ms", ChimeOverheadMs(worker, QStringLiteral("好")), "ms", 2);
     PrintFigure("synth_rtf", SynthesisRealTimeFactor(sandbox), "ratio", 4);
     PrintFigure("normalize_us_per_sentence", NormalizeMicroseconds(), "us", 1);
+    PrintFigure("heard_right_percent", HeardRightPercent(), "%", 1);
     PrintFigure("idle_cpu_percent", IdleCpuPercent(), "%", 3);
     PrintFigure("cloud_engine_ms", CloudEngineMs(sandbox), "ms", 1);
     PrintFigure("long_text_play_rss_mb", LongTextFigures::PlayRssMb(), "MB", 1);

@@ -8,6 +8,7 @@
 #include "SpeechCache.h"
 #include "SpeechEngines.h"
 #include "TTS.h"
+#include "WavFile.h"
 #include "WavPlayer.h"
 
 #include <QFile>
@@ -125,18 +126,44 @@ void Speake::Wait(const SpeechRequest &request)
     g_speechInterrupt = false;
 }
 
+namespace {
+
+// A cached file that can really be played: a WAV with a format and sound.
+// A damaged one (cut short, overwritten) is synthesized again.
+bool Playable(const QString &path)
+{
+    WavFile::Info info;
+    return WavFile::ReadInfo(path, &info) && info.byteRate > 0 && info.dataSize > 0 && info.channels > 0
+           && info.bitsPerSample == 16;
+}
+
+} // namespace
+
 void Speake::Speak(const SpeechRequest &request)
 {
     const QString path = SpeechCache::PathFor(request.content);
     PLOG(LOG_DEBUG, "file: %s", path.toLocal8Bit().constData());
-    if (!QFile(path).open(QIODevice::ReadOnly))
+    if (!Playable(path)) {
+        if (QFile::exists(path)) {
+            PLOG(LOG_WARNING, "cached speech %s cannot be played: synthesized again", qPrintable(path));
+            QFile::remove(path);
+        }
+        // The folder may have been deleted or emptied while running.
+        if (!AppPaths::EnsureSpeechCacheDir())
+            PLOG(LOG_ERROR, "cannot create the speech cache folder %s", qPrintable(AppPaths::SpeechCacheDir()));
         SpeechEngines::SynthesizeToFile(request.content, path, &m_stopRequested);
+    }
+    const bool heard = Playable(path);
+    if (!heard)
+        PLOG(LOG_ERROR, "nothing to play for index %x: the text was not spoken", request.index);
     // After a quiet stretch the chime comes first; a looping list, with
     // its rows close together, does not chime before every row.
-    if (!m_lastSound.isValid() || m_lastSound.elapsed() >= Chime::kQuietMs)
+    if (heard && (!m_lastSound.isValid() || m_lastSound.elapsed() >= Chime::kQuietMs))
         Chime::Play(g_settings.chime.Get(), &m_stopRequested);
-    WavPlayer::PlayWav(path, &m_stopRequested);
+    if (heard)
+        WavPlayer::PlayWav(path, &m_stopRequested);
     m_lastSound.start();
+    emit Spoken(request.index, heard);
     if (request.needFinisheReport)
         emit ActionFinished(request.index);
 }

@@ -38,6 +38,9 @@ public slots:
 
 signals:
     void ActionFinished(int index);
+    // Before ActionFinished of a text: whether it was really played (false
+    // when no sound could be made of it).
+    void Spoken(int index, bool heard);
 
 protected:
     void run() override;

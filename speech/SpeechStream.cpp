@@ -54,7 +54,7 @@ bool SpeechStream::Start(const QString &path, const WavFile::Info &info)
         return false;
     }
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::ReadOnly) || !m_file.seek(WavFile::kHeaderSize)) {
+    if (!m_file.open(QIODevice::ReadOnly) || !m_file.seek(info.dataOffset)) {
         PLOG(LOG_WARNING, "open %s: %s", qPrintable(path), qPrintable(m_file.errorString()));
         return false;
     }
@@ -67,7 +67,7 @@ bool SpeechStream::Start(const QString &path, const WavFile::Info &info)
     }
     m_frameBytes = info.channels * (info.bitsPerSample / 8);
     m_readBlockBytes = qMax<qint64>(1, qint64(info.sampleRate) * kReadBlockMs / 1000) * m_frameBytes;
-    m_bytesLeft = qMin<qint64>(info.dataSize, m_file.size() - WavFile::kHeaderSize);
+    m_bytesLeft = qMin<qint64>(info.dataSize, m_file.size() - info.dataOffset);
     m_bytesLeft -= m_bytesLeft % m_frameBytes;
     m_aheadBytes = qint64(deviceRate) * deviceChannels * SDL_AUDIO_BITSIZE(deviceFormat) / 8 * kAheadMs / 1000;
     m_flushed = false;

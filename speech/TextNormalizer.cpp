@@ -1,24 +1,76 @@
-#include "TextNormalizer.h"
+#include "speech/TextNormalizer.h"
 
-#include "AppPaths.h"
-#include "Log.h"
+#include "app/AppPaths.h"
+#include "app/Log.h"
+#include "app/SmallFile.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QMutex>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace {
 
 const QString kDigits = QStringLiteral("零一二三四五六七八九");
 
-// Measure words after which 2 is read 两.
-const QString kMeasureWords = QStringLiteral("斤两个毛块元角位件盒瓶袋包箱台天年月周岁次条张把只双对份杯碗样家种名人层点本支根颗枚辆间遍倍");
+// Readings that later steps must leave alone are written in pinyin whose
+// tone digits are held as private-use characters until the end, so that
+// no number step reads them as digits; 一 written as yi1 keeps its tone.
+constexpr ushort kToneMark = 0xE000; // + tone 1..5
+
+QString Py(const char *pinyin)
+{
+    QString out(QLatin1Char(' '));
+    for (const char *p = pinyin; *p; ++p)
+        out += (*p >= '1' && *p <= '5') ? QChar(ushort(kToneMark + (*p - '0'))) : QChar::fromLatin1(*p);
+    return out + QLatin1Char(' ');
+}
+
+bool IsToneMark(QChar c)
+{
+    return c.unicode() > kToneMark && c.unicode() <= kToneMark + 5;
+}
+
+QString RestoreToneDigits(QString text)
+{
+    for (QChar &c : text)
+        if (IsToneMark(c))
+            c = QChar::fromLatin1(char('0' + (c.unicode() - kToneMark)));
+    return text;
+}
+
+const QString kYi1 = Py("yi1");
+
+// Measure words and units after which 2 is read 两 (两斤, 两个月, 两小时).
+const QStringList kMeasures = {
+    QStringLiteral("个月"), QStringLiteral("小时"), QStringLiteral("公斤"), QStringLiteral("公里"),
+    QStringLiteral("平方米"), QStringLiteral("千克"), QStringLiteral("分钟"), QStringLiteral("厘米"),
+    QStringLiteral("毫升"), QStringLiteral("毫米"), QStringLiteral("星期"), QStringLiteral("礼拜"),
+    QStringLiteral("斤"), QStringLiteral("个"), QStringLiteral("毛"), QStringLiteral("块"), QStringLiteral("元"),
+    QStringLiteral("角"), QStringLiteral("位"), QStringLiteral("件"), QStringLiteral("盒"), QStringLiteral("瓶"),
+    QStringLiteral("袋"), QStringLiteral("包"), QStringLiteral("箱"), QStringLiteral("台"), QStringLiteral("天"),
+    QStringLiteral("年"), QStringLiteral("周"), QStringLiteral("岁"), QStringLiteral("次"), QStringLiteral("条"),
+    QStringLiteral("张"), QStringLiteral("把"), QStringLiteral("只"), QStringLiteral("双"), QStringLiteral("对"),
+    QStringLiteral("份"), QStringLiteral("杯"), QStringLiteral("碗"), QStringLiteral("样"), QStringLiteral("家"),
+    QStringLiteral("种"), QStringLiteral("名"), QStringLiteral("人"), QStringLiteral("点"), QStringLiteral("本"),
+    QStringLiteral("支"), QStringLiteral("根"), QStringLiteral("颗"), QStringLiteral("枚"), QStringLiteral("辆"),
+    QStringLiteral("间"), QStringLiteral("遍"), QStringLiteral("倍"), QStringLiteral("米"), QStringLiteral("升"),
+    QStringLiteral("克"), QStringLiteral("吨"), QStringLiteral("寸"), QStringLiteral("罐"), QStringLiteral("束"),
+    QStringLiteral("套"), QStringLiteral("笼"), QStringLiteral("桶"), QStringLiteral("排"), QStringLiteral("粒"),
+};
+
+// Words after which a digit string is a code read digit by digit.
+const QString kCodeKeys = QStringLiteral(
+    "订单号|单号|取餐号|取件码|取货码|提货码|验证码|尾号|电话|号码|手机|热线|卡号|工号|账号|房间|房号|密码|编号|会员号|车牌号|车牌");
+
+// License plates begin with a province's one-character name.
+const QString kProvinces = QStringLiteral("京津沪渝冀豫云辽黑湘皖鲁新苏浙赣鄂桂甘晋蒙陕吉闽贵粤青藏川宁琼");
 
 // Words the synthesizer reads wrongly, with their reading. Longer words
 // are matched first; words that are right already (长城, 行走, 快乐) are
@@ -26,15 +78,24 @@ const QString kMeasureWords = QStringLiteral("斤两个毛块元角位件盒瓶�
 const std::pair<const char *, const char *> kBuiltInReadings[] = {
     {"银行", "yin2hang2"},     {"行长", "hang2zhang3"},   {"家长", "jia1zhang3"},   {"店长", "dian4zhang3"},
     {"组长", "zu3zhang3"},     {"班长", "ban1zhang3"},    {"校长", "xiao4zhang3"},  {"队长", "dui4zhang3"},
-    {"部长", "bu4zhang3"},     {"科长", "ke1zhang3"},     {"空调", "kong1tiao2"},   {"调整", "tiao2zheng3"},
-    {"调价", "tiao2jia4"},     {"音乐", "yin1yue4"},      {"乐器", "yue4qi4"},      {"了解", "liao3jie3"},
-    {"散装", "san3zhuang1"},   {"重新", "chong2xin1"},    {"重复", "chong2fu4"},    {"时间为", "shi2jian1wei2"},
-    {"营业时间为", "ying2ye4shi2jian1wei2"},              {"放假", "fang4jia4"},    {"假期", "jia4qi1"},
+    {"部长", "bu4zhang3"},     {"科长", "ke1zhang3"},     {"厨师长", "chu2shi1zhang3"}, {"空调", "kong1tiao2"},
+    {"调整", "tiao2zheng3"},   {"调价", "tiao2jia4"},     {"调高", "tiao2gao1"},    {"音乐", "yin1yue4"},
+    {"乐器", "yue4qi4"},       {"了解", "liao3jie3"},     {"散装", "san3zhuang1"},  {"重新", "chong2xin1"},
+    {"重复", "chong2fu4"},     {"重阳", "chong2yang2"},   {"放假", "fang4jia4"},    {"假期", "jia4qi1"},
     {"地面", "di4mian4"},      {"扒窃", "pa2qie4"},       {"扒手", "pa2shou3"},     {"欢迎", "huan1ying2"},
-    {"欢", "huan1"},           {"一只", "yi4zhi1"},       {"两只", "liang3zhi1"},   {"每只", "mei3zhi1"},
-    {"几只", "ji3zhi1"},       {"只要", "zhi3yao4"},      {"只有", "zhi3you3"},     {"称重", "cheng1zhong4"},
-    {"便宜", "pian2yi2"},      {"还有", "hai2you3"},      {"还没", "hai2mei2"},     {"处理", "chu3li3"},
+    {"欢", "huan1"},           {"只要", "zhi3yao4"},      {"只有", "zhi3you3"},     {"称重", "cheng1zhong4"},
+    {"便宜", "pian2yi5"},      {"还有", "hai2you3"},      {"还没", "hai2mei2"},     {"还在", "hai2zai4"},
+    {"还送", "hai2song4"},     {"还车", "huan2che1"},     {"归还", "gui1huan2"},    {"处理", "chu3li3"},
     {"结账", "jie2zhang4"},    {"收银台", "shou1yin2tai2"}, {"当天", "dang4tian1"}, {"打折", "da3zhe2"},
+    {"尽快", "jin3kuai4"},     {"打烊", "da3yang4"},      {"着急", "zhao2ji2"},     {"您得", "nin2dei3"},
+    {"为准", "wei2zhun3"},     {"为止", "wei2zhi3"},      {"买一送一", "mai3yi1song4yi1"},
+    {"早上", "zao3shang5"},    {"晚上", "wan3shang5"},    {"朋友", "peng2you5"},    {"谢谢", "xie4xie5"},
+    {"恭喜", "gong1xi3"},      {"服务", "fu2wu4"},        {"难得", "nan2de2"},      {"妈妈", "ma1ma5"},
+    {"爸爸", "ba4ba5"},        {"爷爷", "ye2ye5"},        {"衣服", "yi1fu5"},       {"葡萄", "pu2tao5"},
+    {"地板", "di4ban3"},       {"酬宾", "chou2bin1"},     {"堵塞", "du3se4"},       {"请看好", "qing3kan1hao3"},
+    {"会计", "kuai4ji4"},      {"调整为", "tiao2zheng3wei2"}, {"测量", "ce4liang2"},  {"下载", "xia4zai3"},
+    {"获得", "huo4de2"},       {"投诉", "tou2su4"},       {"地址", "di4zhi3"},      {"地铁", "di4tie3"},
+    {"地下", "di4xia4"},       {"中奖", "zhong4jiang3"},  {"财务", "cai2wu4"},  {"东西", "dong1xi5"},     {"意思", "yi4si5"},
 };
 
 // Letters as Mandarin speakers say them, so an abbreviation stays in the voice.
@@ -43,78 +104,26 @@ const char *const kLetters[26] = {"ei1",     "bi4",   "xi1",   "di4",    "yi4", 
                                   "ou1",     "pi1",   "kiu1",  "a4",     "ai2si1", "ti4",   "you1",
                                   "wei1",    "da2bu2liu1", "ai4ke4si1", "wai4", "zei4"};
 
-QString Digits(const QString &digits)
+// Characters the synthesizer reads in the fourth tone (一 and 不 change
+// before them).
+const QSet<QChar> &FourthTone()
 {
-    QString out;
-    for (const QChar c : digits)
-        out += c.isDigit() ? kDigits.at(c.digitValue()) : c;
-    return out;
+    static const QSet<QChar> set = [] {
+        QSet<QChar> chars;
+        const QString all = QString::fromUtf8(
+#include "speech/FourthTone.inc"
+        );
+        for (const QChar c : all)
+            chars.insert(c);
+        chars.insert(QChar(0x4E2A)); // 个: yí gè, though read light on its own
+        return chars;
+    }();
+    return set;
 }
 
-// Reads 0..9999 as a group inside a larger number: "零" where a gap is read.
-QString ReadGroup(int n, bool leading, bool leadingTwo)
+bool IsHan(QChar c)
 {
-    static const QString units[] = {QString(), QStringLiteral("十"), QStringLiteral("百"), QStringLiteral("千")};
-    QString out;
-    bool zero = false;
-    bool first = true;
-    for (int place = 3; place >= 0; --place) {
-        int divisor = 1;
-        for (int i = 0; i < place; ++i)
-            divisor *= 10;
-        const int digit = n / divisor % 10;
-        if (digit == 0) {
-            if (!first || !leading)
-                zero = true;
-            continue;
-        }
-        if (zero && (!out.isEmpty() || !leading))
-            out += QStringLiteral("零");
-        zero = false;
-        if (place == 1 && digit == 1 && first && leading)
-            out += units[1]; // 十, not 一十, at the start
-        else if (digit == 2 && first && leadingTwo && place >= 2)
-            out += QStringLiteral("两") + units[place];
-        else
-            out += kDigits.at(digit) + units[place];
-        first = false;
-    }
-    return out;
-}
-
-struct Rule
-{
-    QRegularExpression pattern;
-    QString (*replace)(const QRegularExpressionMatch &, const QString &text);
-};
-
-bool IsMeasureWord(const QString &text, qsizetype at)
-{
-    return at < text.size() && kMeasureWords.contains(text.at(at));
-}
-
-QString ReadNumberText(const QString &digits, const QString &text, qsizetype start, qsizetype end)
-{
-    if (digits.size() > 1 && digits.startsWith(QLatin1Char('0')))
-        return Digits(digits); // a code such as 012
-    if (digits.size() > 12)
-        return Digits(digits);
-    const qint64 n = digits.toLongLong();
-    const QChar before = start > 0 ? text.at(start - 1) : QChar();
-    const QChar after = end < text.size() ? text.at(end) : QChar();
-    if (n == 2) {
-        const bool ordinal = before == QChar(0x7B2C) /* 第 */ || after == QChar(0x53F7) /* 号 */;
-        const bool pricePart = before == QChar(0x6BDB) /* 毛 */ || before == QChar(0x5206) /* 分 */;
-        if (!ordinal && !pricePart && IsMeasureWord(text, end))
-            return QStringLiteral("两");
-        return QStringLiteral("二");
-    }
-    return TextNormalizer::ReadInteger(n, before != QChar(0x7B2C) && after != QChar(0x53F7));
-}
-
-QString ReadDecimal(const QString &whole, const QString &fraction)
-{
-    return TextNormalizer::ReadInteger(whole.toLongLong(), false) + QStringLiteral("点") + Digits(fraction);
+    return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF;
 }
 
 // Replaces every match of a pattern, left to right.
@@ -133,13 +142,20 @@ QString ReplaceAll(const QString &text, const QRegularExpression &pattern,
     return out + text.mid(last);
 }
 
+QRegularExpression Pattern(const QString &pattern)
+{
+    return QRegularExpression(pattern, QRegularExpression::UseUnicodePropertiesOption);
+}
+
 struct Reading
 {
     QString word;
     QString reading;
 };
 
-// The operator's readings, reloaded when the file changes.
+// The operator's readings, reloaded when the file changes. The word "1"
+// sets how 1 is read in codes and phone numbers (yao1 unless the file
+// says otherwise).
 class OperatorTable
 {
 public:
@@ -169,11 +185,12 @@ private:
     static std::vector<Reading> Load(const QString &path)
     {
         std::vector<Reading> readings;
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return readings;
+        QByteArray bytes;
+        const SmallFile::Result read = SmallFile::Read(path, TextNormalizer::kOperatorFileMaxBytes, &bytes);
+        if (read != SmallFile::Result::Ok && read != SmallFile::Result::Missing)
+            PLOG(LOG_WARNING, "%s: %s, no readings of the operator used", qPrintable(path), SmallFile::Describe(read));
         int number = 0;
-        for (const QByteArray &raw : file.readAll().split('\n')) {
+        for (const QByteArray &raw : bytes.split('\n')) {
             ++number;
             const QString line = QString::fromUtf8(raw).trimmed();
             if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
@@ -183,6 +200,11 @@ private:
             if (eq <= 0 || word.isEmpty() || reading.isEmpty() || reading.contains(QLatin1Char('='))) {
                 PLOG(LOG_WARNING, "%s line %d is not word=reading, skipped", qPrintable(path), number);
                 continue;
+            }
+            if (readings.size() >= size_t(TextNormalizer::kOperatorFileMaxLines)) {
+                PLOG(LOG_WARNING, "%s: only the first %d readings are used", qPrintable(path),
+                     TextNormalizer::kOperatorFileMaxLines);
+                break;
             }
             readings.push_back({word, reading});
         }
@@ -202,6 +224,266 @@ OperatorTable &Operator()
     return table;
 }
 
+// How the digits of one text are read: 1 in codes as yao1 unless the
+// operator's file says "1=…".
+struct DigitStyle
+{
+    QString codeOne = Py("yao1");
+};
+
+// Digit by digit, as in a year or a level (一 stays yī).
+QString Digits(const QString &digits)
+{
+    QString out;
+    for (const QChar c : digits) {
+        if (!c.isDigit())
+            out += c;
+        else if (c == QLatin1Char('1'))
+            out += kYi1;
+        else
+            out += kDigits.at(c.digitValue());
+    }
+    return out;
+}
+
+// Digit by digit, as in a phone number or an order number (1 is yāo).
+QString CodeDigits(const QString &code, const DigitStyle &style)
+{
+    QString out;
+    for (const QChar c : code) {
+        if (c == QLatin1Char('1'))
+            out += style.codeOne;
+        else if (c.isDigit())
+            out += kDigits.at(c.digitValue());
+        else if (c.isUpper() && c.unicode() < 128)
+            out += Py(kLetters[c.unicode() - 'A']);
+        else
+            out += c;
+    }
+    return out;
+}
+
+// Reads 0..9999 as a group inside a larger number: "零" where a gap is read.
+QString ReadGroup(int n, bool leading, bool leadingTwo)
+{
+    static const QString units[] = {QString(), QStringLiteral("十"), QStringLiteral("百"), QStringLiteral("千")};
+    QString out;
+    bool zero = false;
+    bool first = true;
+    for (int place = 3; place >= 0; --place) {
+        int divisor = 1;
+        for (int i = 0; i < place; ++i)
+            divisor *= 10;
+        const int digit = n / divisor % 10;
+        if (digit == 0) {
+            if (!first || !leading)
+                zero = true;
+            continue;
+        }
+        if (zero && (!out.isEmpty() || !leading))
+            out += QStringLiteral("零");
+        zero = false;
+        if (place == 1 && digit == 1 && first && leading)
+            out += units[1]; // 十, not 一十, at the start
+        else if (digit == 2 && first && leadingTwo && place >= 2)
+            out += QStringLiteral("两") + units[place];
+        else if (digit == 1 && place == 1)
+            out += kYi1 + units[1]; // 一百一十: yī before 十
+        else
+            out += kDigits.at(digit) + units[place];
+        first = false;
+    }
+    return out;
+}
+
+bool MeasureFollows(const QString &text, qsizetype at)
+{
+    return std::any_of(kMeasures.begin(), kMeasures.end(),
+                       [&](const QString &m) { return QStringView(text).mid(at).startsWith(m); });
+}
+
+// A whole number in its context: 2 before a measure word is 两, but 二 in
+// ordinals (第2, 2号), months and 二两; digit strings that are codes
+// (leading 0, or long and without a unit) digit by digit.
+QString ReadNumberInContext(const QString &digits, const QString &text, qsizetype start, qsizetype end,
+                            const DigitStyle &style)
+{
+    const QChar before = start > 0 ? text.at(start - 1) : QChar();
+    const QStringView after = QStringView(text).mid(end);
+    const bool measured = MeasureFollows(text, end) || after.startsWith(QStringLiteral("万"))
+                          || after.startsWith(QStringLiteral("亿"));
+    if (digits.size() > 1 && digits.startsWith(QLatin1Char('0')))
+        return CodeDigits(digits, style);
+    if (digits.size() > 12 || (digits.size() > 6 && !measured))
+        return CodeDigits(digits, style);
+    const qint64 n = digits.toLongLong();
+    const bool ordinal = before == QChar(0x7B2C) /* 第 */ || after.startsWith(QChar(0x53F7)) /* 号 */;
+    if (n == 2) {
+        const bool pricePart = before == QChar(0x6BDB) /* 毛 */ || before == QChar(0x5206) /* 分 */;
+        const bool weightTwo = after.startsWith(QChar(0x4E24)); // 二两
+        if (!ordinal && !pricePart && !weightTwo && measured)
+            return QStringLiteral("两");
+        return QStringLiteral("二");
+    }
+    return TextNormalizer::ReadInteger(n, !ordinal);
+}
+
+// A decimal: trailing zeros are not read (8.80元 八点八元), 1.5 is yī diǎn wǔ.
+QString ReadDecimal(const QString &whole, QString fraction)
+{
+    while (fraction.endsWith(QLatin1Char('0')))
+        fraction.chop(1);
+    const QString integer = whole == QLatin1String("1") ? kYi1 : TextNormalizer::ReadInteger(whole.toLongLong(), false);
+    return fraction.isEmpty() ? integer : integer + QStringLiteral("点") + Digits(fraction);
+}
+
+// H:MM as 八点整, 八点三十分; in a range the full hour drops its 整.
+QString ReadClock(int hour, int minute, bool inRange)
+{
+    const QString h = hour == 2 ? QStringLiteral("两") : TextNormalizer::ReadInteger(hour, false);
+    if (minute == 0)
+        return h + (inRange ? QStringLiteral("点") : QStringLiteral("点整"));
+    return h + QStringLiteral("点") + (minute < 10 ? QStringLiteral("零") : QString())
+           + TextNormalizer::ReadInteger(minute, false) + QStringLiteral("分");
+}
+
+// Full-width digits, letters and signs become their ASCII forms; thousands
+// separators go; the units after a number become words.
+QString Prepare(QString text)
+{
+    for (QChar &c : text) {
+        const ushort u = c.unicode();
+        if ((u >= 0xFF10 && u <= 0xFF19) || (u >= 0xFF21 && u <= 0xFF3A) || (u >= 0xFF41 && u <= 0xFF5A)
+            || u == 0xFF05 || u == 0xFF0E || u == 0xFF0B)
+            c = QChar(u - 0xFEE0);
+        else if (u == 0xFF5E || u == 0x301C)
+            c = QLatin1Char('~');
+        else if (u == 0xFFE5)
+            c = QChar(0xA5); // ¥
+    }
+    static const QRegularExpression thousands(QStringLiteral("(?<![\\d.])\\d{1,3}(?:,\\d{3})+(?![\\d,])"));
+    text = ReplaceAll(text, thousands, [](const QRegularExpressionMatch &m) { return m.captured().remove(QLatin1Char(',')); });
+    static const QRegularExpression yen(QStringLiteral("¥\\s*(\\d+(?:\\.\\d+)?)(元)?"));
+    text = ReplaceAll(text, yen, [](const QRegularExpressionMatch &m) { return m.captured(1) + QStringLiteral("元"); });
+    static const std::pair<QRegularExpression, QString> units[] = {
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:m²|m2|㎡)(?![A-Za-z])")), QStringLiteral("平方米")},
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:kg|KG|Kg|㎏)(?![A-Za-z])")), QStringLiteral("公斤")},
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:km|KM|Km|㎞)(?![A-Za-z])")), QStringLiteral("公里")},
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:cm|CM|㎝)(?![A-Za-z])")), QStringLiteral("厘米")},
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:mm|MM|㎜)(?![A-Za-z])")), QStringLiteral("毫米")},
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:ml|mL|ML|㎖)(?![A-Za-z])")), QStringLiteral("毫升")},
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:mg|MG)(?![A-Za-z])")), QStringLiteral("毫克")},
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:g|G)(?![A-Za-z])")), QStringLiteral("克")},
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:l|L)(?![A-Za-z])")), QStringLiteral("升")},
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:m|M)(?![A-Za-z])")), QStringLiteral("米")},
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:℃|°C|°c)")), QStringLiteral("摄氏度")},
+    };
+    for (const auto &[pattern, word] : units)
+        text.replace(pattern, word);
+    return text;
+}
+
+// Numbers that are codes: after a key word, on plates, with letters, or
+// joined by dashes (phone numbers).
+QString ReadCodes(QString text, const DigitStyle &style)
+{
+    static const QRegularExpression keyed(
+        QStringLiteral("(%1)(是|为|：|:)?\\s*([A-Z]*\\d[A-Z\\d]*)").arg(kCodeKeys));
+    text = ReplaceAll(text, keyed, [&style](const QRegularExpressionMatch &m) {
+        return m.captured(1) + m.captured(2) + CodeDigits(m.captured(3), style);
+    });
+    static const QRegularExpression plate(QStringLiteral("([%1])([A-Z])\\s*([A-Z\\d]{4,6})(?![A-Za-z\\d])").arg(kProvinces));
+    text = ReplaceAll(text, plate, [&style](const QRegularExpressionMatch &m) {
+        return m.captured(1) + CodeDigits(m.captured(2) + m.captured(3), style);
+    });
+    // A level or zone (B1层, B2区) keeps its number's own reading.
+    static const QRegularExpression level(QStringLiteral("(?<![A-Za-z\\d])([A-Z])(\\d{1,2})(?=[层楼区馆座栋号])"));
+    text = ReplaceAll(text, level, [](const QRegularExpressionMatch &m) {
+        return CodeDigits(m.captured(1), DigitStyle()) + Digits(m.captured(2));
+    });
+    static const QRegularExpression lettered(QStringLiteral("(?<![A-Za-z\\d])([A-Z]{1,3})(\\d{2,})(?![A-Za-z\\d])"));
+    text = ReplaceAll(text, lettered, [&style](const QRegularExpressionMatch &m) { return CodeDigits(m.captured(), style); });
+    static const QRegularExpression dashed(QStringLiteral("(?<![\\d.:：])\\d{3,}(?:-\\d{3,})+(?![\\d.:：])|(?<![\\d.:：])0\\d+-\\d+(?![\\d.:：])"));
+    text = ReplaceAll(text, dashed, [&style](const QRegularExpressionMatch &m) {
+        return CodeDigits(m.captured(), style).replace(QLatin1Char('-'), QStringLiteral("，"));
+    });
+    return text;
+}
+
+// Ranges (3-5元, 9:00-21:00), clock times and dates.
+QString ReadTimesAndRanges(QString text)
+{
+    static const QRegularExpression clockRange(
+        QStringLiteral("(\\d{1,2})[:：](\\d{2})\\s*(?:-|~|—|–|到|至)\\s*(\\d{1,2})[:：](\\d{2})"));
+    text = ReplaceAll(text, clockRange, [](const QRegularExpressionMatch &m) {
+        return ReadClock(m.captured(1).toInt(), m.captured(2).toInt(), true) + QStringLiteral("到")
+               + ReadClock(m.captured(3).toInt(), m.captured(4).toInt(), true);
+    });
+    // 12:00整 already says its 整.
+    static const QRegularExpression clock(QStringLiteral("(?<!\\d)(\\d{1,2})[:：](\\d{2})(?!\\d)(整)?"));
+    text = ReplaceAll(text, clock, [](const QRegularExpressionMatch &m) {
+        return ReadClock(m.captured(1).toInt(), m.captured(2).toInt(), false);
+    });
+    static const QRegularExpression range(QStringLiteral("(?<![\\d.\\-])(\\d{1,5}(?:\\.\\d+)?)\\s*(?:-|~|—|–)\\s*(\\d{1,5}(?:\\.\\d+)?)(?![\\d-])"));
+    const QString source = text;
+    text = ReplaceAll(source, range, [&source](const QRegularExpressionMatch &m) {
+        // 两到三元: the first number takes the unit's 两 too.
+        const bool two = m.captured(1) == QLatin1String("2") && MeasureFollows(source, m.capturedEnd());
+        return (two ? QStringLiteral("两") : m.captured(1)) + QStringLiteral("到") + m.captured(2);
+    });
+    static const QRegularExpression date(QStringLiteral("(?<!\\d)(\\d{1,2})月(?:(\\d{1,2})([日号]))?"));
+    text = ReplaceAll(text, date, [](const QRegularExpressionMatch &m) {
+        const int month = m.captured(1).toInt();
+        QString out = (month == 1 ? kYi1 : TextNormalizer::ReadInteger(month, false)) + QStringLiteral("月");
+        if (!m.captured(2).isEmpty()) {
+            const int day = m.captured(2).toInt();
+            out += (day == 1 ? kYi1 : TextNormalizer::ReadInteger(day, false)) + m.captured(3);
+        }
+        return out;
+    });
+    static const QRegularExpression year(QStringLiteral("(?<!\\d)(\\d{2,4})年(?!级)"));
+    text = ReplaceAll(text, year, [](const QRegularExpressionMatch &m) {
+        return m.captured(1).size() == 4 ? Digits(m.captured(1)) + QStringLiteral("年") : m.captured();
+    });
+    return text;
+}
+
+// Signs, fractions, percentages and discounts.
+QString ReadSigns(QString text)
+{
+    static const QRegularExpression below(QStringLiteral("(?<![\\dA-Za-z])[-−](\\d+(?:\\.\\d+)?)(?=摄氏度|度)"));
+    text = ReplaceAll(text, below, [](const QRegularExpressionMatch &m) { return QStringLiteral("零下") + m.captured(1); });
+    static const QRegularExpression negative(QStringLiteral("(?<![\\dA-Za-z])[-−](\\d+(?:\\.\\d+)?)"));
+    text = ReplaceAll(text, negative, [](const QRegularExpressionMatch &m) { return QStringLiteral("负") + m.captured(1); });
+    static const QRegularExpression fraction(QStringLiteral("(?<![\\d/])(\\d{1,4})/(\\d{1,4})(?![\\d/])"));
+    text = ReplaceAll(text, fraction, [](const QRegularExpressionMatch &m) {
+        return m.captured(2) + QStringLiteral("分之") + m.captured(1);
+    });
+    static const QRegularExpression percent(QStringLiteral("(\\d+(?:\\.\\d+)?)\\s*([%‰])"));
+    text = ReplaceAll(text, percent, [](const QRegularExpressionMatch &m) {
+        return (m.captured(2) == QLatin1String("%") ? QStringLiteral("百分之") : QStringLiteral("千分之")) + m.captured(1);
+    });
+    static const QRegularExpression discount(QStringLiteral("(?<![\\d.])(\\d)(?:\\.(\\d)|(\\d))?折"));
+    text = ReplaceAll(text, discount, [](const QRegularExpressionMatch &m) {
+        const QString first = m.captured(1) == QLatin1String("1") ? QStringLiteral("一") : Digits(m.captured(1));
+        if (!m.captured(2).isEmpty())
+            return first + QStringLiteral("点") + Digits(m.captured(2)) + QStringLiteral("折");
+        return first + Digits(m.captured(3)) + QStringLiteral("折");
+    });
+    return text;
+}
+
+QString ReadPlainNumbers(QString text, const DigitStyle &style)
+{
+    static const QRegularExpression decimal(QStringLiteral("(\\d+)\\.(\\d+)"));
+    text = ReplaceAll(text, decimal, [](const QRegularExpressionMatch &m) { return ReadDecimal(m.captured(1), m.captured(2)); });
+    static const QRegularExpression whole(QStringLiteral("\\d+"));
+    const QString source = text;
+    return ReplaceAll(source, whole, [&source, &style](const QRegularExpressionMatch &m) {
+        return ReadNumberInContext(m.captured(), source, m.capturedStart(), m.capturedEnd(), style);
+    });
+}
+
 // Replaces table words, longest first, never inside what was put in.
 QString ApplyReadings(const QString &text, std::vector<Reading> readings)
 {
@@ -212,12 +494,12 @@ QString ApplyReadings(const QString &text, std::vector<Reading> readings)
     while (i < text.size()) {
         const Reading *hit = nullptr;
         for (const Reading &r : readings)
-            if (text.mid(i, r.word.size()) == r.word) {
+            if (QStringView(text).mid(i).startsWith(r.word)) {
                 hit = &r;
                 break;
             }
         if (hit) {
-            out += hit->reading;
+            out += QLatin1Char(' ') + hit->reading + QLatin1Char(' ');
             i += hit->word.size();
         } else {
             out += text.at(i++);
@@ -228,17 +510,107 @@ QString ApplyReadings(const QString &text, std::vector<Reading> readings)
 
 QString LatinWords(const QString &text)
 {
-    static const QRegularExpression word(QStringLiteral("[A-Za-z]+"));
+    static const QRegularExpression word(QStringLiteral("(?<![A-Za-z0-9\\x{E001}-\\x{E005}])[A-Za-z]+(?![A-Za-z0-9\\x{E001}-\\x{E005}])"));
     return ReplaceAll(text, word, [](const QRegularExpressionMatch &m) {
         const QString w = m.captured();
         if (w == w.toUpper()) { // an abbreviation: letter by letter
             QStringList letters;
             for (const QChar c : w)
                 letters << QString::fromLatin1(kLetters[c.unicode() - 'A']);
-            return letters.join(QLatin1Char(' ')) + QLatin1Char(' ');
+            return QLatin1Char(' ') + letters.join(QLatin1Char(' ')) + QLatin1Char(' ');
         }
-        return w.toLower();
+        return QLatin1Char(' ') + w.toLower() + QLatin1Char(' ');
     });
+}
+
+// The tone of the syllable that starts at `at`: from a pinyin digit, from
+// the fourth-tone table for a character; 0 when no syllable follows.
+int NextTone(const QString &text, qsizetype at)
+{
+    while (at < text.size() && text.at(at) == QLatin1Char(' '))
+        ++at;
+    if (at >= text.size())
+        return 0;
+    const QChar c = text.at(at);
+    if (IsHan(c))
+        return FourthTone().contains(c) ? 4 : 1;
+    if (c.isLetter() && c.unicode() < 128) {
+        while (at < text.size() && text.at(at).isLetter())
+            ++at;
+        if (at < text.size() && IsToneMark(text.at(at)))
+            return text.at(at).unicode() - kToneMark;
+        return at < text.size() && text.at(at).isDigit() ? text.at(at).digitValue() : 0;
+    }
+    return 0;
+}
+
+// 一 and 不 as announcers say them: yí/bú before a fourth tone, yì before
+// the others; 一 keeps yī in ordinals, dates, floors and at a phrase's end.
+// 只 after a number is the measure word zhī; 为 after a change or a
+// quantity is wéi.
+QString ToneChanges(const QString &text)
+{
+    static const QString yiKeeps = QStringLiteral("第十初统唯之期周拜零");
+    static const QString yiBeforeKeeps = QStringLiteral("号楼月日层等一");
+    static const QString numerals = QStringLiteral("一二两三四五六七八九十百千万几每半这那哪");
+    static const QString weiAfter = QStringLiteral("整号码度成改定变分间率期称作视认选评");
+    QString out;
+    out.reserve(text.size() + 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const QChar prev = i > 0 ? text.at(i - 1) : QChar();
+        const QChar next = i + 1 < text.size() ? text.at(i + 1) : QChar();
+        if (c == QChar(0x4E00)) { // 一
+            const int tone = NextTone(text, i + 1);
+            if (yiKeeps.contains(prev) || yiBeforeKeeps.contains(next) || tone == 0)
+                out += kYi1;
+            else
+                out += tone == 4 ? QStringLiteral(" yi2 ") : QStringLiteral(" yi4 ");
+        } else if (c == QChar(0x4E0D) && NextTone(text, i + 1) == 4) { // 不
+            out += QStringLiteral(" bu2 ");
+        } else if (c == QChar(0x53EA) && numerals.contains(prev)) { // 只
+            out += QStringLiteral(" zhi1 ");
+        } else if (c == QChar(0x4E3A) && weiAfter.contains(prev)) { // 为
+            out += QStringLiteral(" wei2 ");
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::vector<Reading> AllReadings(const std::vector<Reading> &operatorReadings)
+{
+    std::vector<Reading> readings;
+    for (const Reading &r : operatorReadings)
+        if (r.word != QLatin1String("1"))
+            readings.push_back(r);
+    for (const auto &[word, reading] : kBuiltInReadings) {
+        const QString w = QString::fromUtf8(word);
+        const bool overridden =
+            std::any_of(readings.begin(), readings.end(), [&w](const Reading &r) { return r.word == w; });
+        if (!overridden)
+            readings.push_back({w, QString::fromUtf8(reading)});
+    }
+    return readings;
+}
+
+DigitStyle StyleOf(const std::vector<Reading> &operatorReadings)
+{
+    DigitStyle style;
+    for (const Reading &r : operatorReadings)
+        if (r.word == QLatin1String("1"))
+            style.codeOne = r.reading == QLatin1String("一") || r.reading == QLatin1String("yi1") ? kYi1 : Py("yao1");
+    return style;
+}
+
+QString ReadNumbers(const QString &input, const DigitStyle &style)
+{
+    QString text = Prepare(input);
+    text = ReadCodes(text, style);
+    text = ReadTimesAndRanges(text);
+    text = ReadSigns(text);
+    return ReadPlainNumbers(text, style);
 }
 
 } // namespace
@@ -278,68 +650,38 @@ QString TextNormalizer::ReadInteger(qint64 n, bool leadingTwo)
 
 QString TextNormalizer::NormalizeNumbers(const QString &input)
 {
-    QString text = input;
-    // Digit groups joined by dashes, and long digit strings: digit by digit.
-    static const QRegularExpression dashed(QStringLiteral("\\d+(?:-\\d+)+"));
-    text = ReplaceAll(text, dashed, [](const QRegularExpressionMatch &m) {
-        return Digits(m.captured()).replace(QLatin1Char('-'), QStringLiteral("，"));
-    });
-    static const QRegularExpression keyed(
-        QStringLiteral("(尾号|电话|号码|密码|编号|手机|热线|验证码|卡号|工号|账号|房间|房号)(是|为|：|:)?(\\d+)"));
-    text = ReplaceAll(text, keyed, [](const QRegularExpressionMatch &m) {
-        return m.captured(1) + m.captured(2) + Digits(m.captured(3));
-    });
-    static const QRegularExpression year(QStringLiteral("(\\d{4})年"));
-    text = ReplaceAll(text, year, [](const QRegularExpressionMatch &m) { return Digits(m.captured(1)) + QStringLiteral("年"); });
-    static const QRegularExpression longDigits(QStringLiteral("\\d{7,}"));
-    text = ReplaceAll(text, longDigits, [](const QRegularExpressionMatch &m) { return Digits(m.captured()); });
-    // Clock times.
-    static const QRegularExpression clock(QStringLiteral("(\\d{1,2})[:：](\\d{2})"));
-    text = ReplaceAll(text, clock, [](const QRegularExpressionMatch &m) {
-        const int hour = m.captured(1).toInt(), minute = m.captured(2).toInt();
-        const QString h = hour == 2 ? QStringLiteral("两") : ReadInteger(hour, false);
-        if (minute == 0)
-            return h + QStringLiteral("点整");
-        return h + QStringLiteral("点") + (minute < 10 ? QStringLiteral("零") : QString())
-               + ReadInteger(minute, false) + QStringLiteral("分");
-    });
-    // Percentages and discounts.
-    static const QRegularExpression percent(QStringLiteral("(\\d+)(?:\\.(\\d+))?[%％]"));
-    text = ReplaceAll(text, percent, [](const QRegularExpressionMatch &m) {
-        const QString whole = ReadInteger(m.captured(1).toLongLong(), false);
-        return QStringLiteral("百分之") + whole
-               + (m.captured(2).isEmpty() ? QString() : QStringLiteral("点") + Digits(m.captured(2)));
-    });
-    static const QRegularExpression discount(QStringLiteral("(\\d)(?:\\.(\\d+)|(\\d))?折"));
-    text = ReplaceAll(text, discount, [](const QRegularExpressionMatch &m) {
-        if (!m.captured(2).isEmpty())
-            return Digits(m.captured(1)) + QStringLiteral("点") + Digits(m.captured(2)) + QStringLiteral("折");
-        return Digits(m.captured(1) + m.captured(3)) + QStringLiteral("折");
-    });
-    // Decimals, then whole numbers.
-    static const QRegularExpression decimal(QStringLiteral("(\\d+)\\.(\\d+)"));
-    text = ReplaceAll(text, decimal, [](const QRegularExpressionMatch &m) { return ReadDecimal(m.captured(1), m.captured(2)); });
-    static const QRegularExpression whole(QStringLiteral("\\d+"));
-    const QString source = text;
-    text = ReplaceAll(source, whole, [&source](const QRegularExpressionMatch &m) {
-        return ReadNumberText(m.captured(), source, m.capturedStart(), m.capturedEnd());
-    });
-    return text;
+    return RestoreToneDigits(ReadNumbers(input, DigitStyle()).replace(kYi1, QStringLiteral("一")).replace(Py("yao1"), QStringLiteral("一"))).simplified();
 }
 
 QString TextNormalizer::Normalize(const QString &input)
 {
-    QString text = NormalizeNumbers(input);
+    const std::vector<Reading> operatorReadings = Operator().Get();
+    QString text = ReadNumbers(input, StyleOf(operatorReadings));
     text = LatinWords(text);
-    std::vector<Reading> readings = Operator().Get();
-    for (const auto &[word, reading] : kBuiltInReadings) {
-        const QString w = QString::fromUtf8(word);
-        const bool overridden =
-            std::any_of(readings.begin(), readings.end(), [&w](const Reading &r) { return r.word == w; });
-        if (!overridden)
-            readings.push_back({w, QString::fromUtf8(reading)});
+    text = ApplyReadings(text, AllReadings(operatorReadings));
+    return RestoreToneDigits(ToneChanges(text)).simplified();
+}
+
+QString TextNormalizer::KeepReadable(const QString &text, int *dropped)
+{
+    static const QString signs = QStringLiteral("¥°²·×÷—–‘’“”…‰℃㎡㎏㎞㎝㎜㎖");
+    auto readable = [](char32_t c) {
+        return (c >= 0x20 && c < 0x7F) || c == '\n' || c == '\t' || (c >= 0x3400 && c <= 0x4DBF)
+               || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3000 && c <= 0x303F) || (c >= 0xFF01 && c <= 0xFF5E)
+               || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0xF900 && c <= 0xFAFF);
+    };
+    QString out;
+    out.reserve(text.size());
+    *dropped = 0;
+    for (const char32_t c : QStringView(text).toUcs4()) {
+        if (readable(c) || (c <= 0xFFFF && signs.contains(QChar(char16_t(c))))) {
+            out += QChar(char16_t(c));
+        } else {
+            out += QLatin1Char(' ');
+            ++*dropped;
+        }
     }
-    return ApplyReadings(text, std::move(readings)).simplified();
+    return out;
 }
 
 QString TextNormalizer::OperatorFilePath()

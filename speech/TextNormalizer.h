@@ -10,6 +10,11 @@
 // words stay, lower-cased, to be read as words.
 namespace TextNormalizer {
 QString Normalize(const QString &text);
+// Only what the voices read: CJK characters and punctuation, Latin letters,
+// digits, ASCII signs and the units and signs the normaliser knows. Every
+// other character becomes a blank (some scripts crash the synthesizer);
+// *dropped counts them.
+QString KeepReadable(const QString &text, int *dropped);
 // Only the numbers (for voices that are not Mandarin: the characters are
 // read in their own language).
 QString NormalizeNumbers(const QString &text);
@@ -17,8 +22,12 @@ QString NormalizeNumbers(const QString &text);
 // The operator's own readings: "word=reading" lines (reading in characters
 // or pinyin with tone digits), kept in the data directory. They take
 // precedence over the built-in table. Malformed lines are logged and
-// skipped. Reloaded when the file changes.
+// skipped. Reloaded when the file changes. The line "1=yi1" makes codes
+// and phone numbers read 1 as yī instead of yāo.
 QString OperatorFilePath();
+// The operator's file is a regular file of at most this size and lines.
+constexpr qint64 kOperatorFileMaxBytes = 1024 * 1024;
+constexpr int kOperatorFileMaxLines = 5000;
 void UseOperatorFile(const QString &path); // tests; empty restores the default
 
 // Whole-number reading: 105 → 一百零五, 20000 → 两万 (when leadingTwo).

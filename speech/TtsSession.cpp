@@ -3,7 +3,10 @@
 #include <QList>
 #include <QRegularExpression>
 
-#include "TextNormalizer.h"
+#include "app/Log.h"
+#include "speech/TextNormalizer.h"
+
+#include <atomic>
 #include <QMutex>
 
 #include <espeak-ng/speak_lib.h>
@@ -109,26 +112,59 @@ QList<Segment> SplitAtPauses(const QString &text)
     return segments;
 }
 
-// The synthesizer's markup for a piece: Latin words (letters without tone
-// digits) are read by the English voice, the rest by the Mandarin one.
-QByteArray ToSsml(const QString &text)
+// A run of text spoken by one voice: English words by the English voice,
+// everything else (characters, pinyin with tone digits, letter names) by
+// the voice of the session.
+struct Piece
 {
-    if (text.trimmed().isEmpty())
-        return QByteArray();
-    static const QRegularExpression latin(QStringLiteral("(?<![A-Za-z0-9])[A-Za-z]+(?![A-Za-z0-9])"));
-    QString out;
+    QString text;
+    bool english;
+};
+
+// English words are Latin letters without tone digits; the normaliser
+// writes every pinyin syllable with its digit.
+QList<Piece> SplitLanguages(const QString &text)
+{
+    static const QRegularExpression english(QStringLiteral("(?<![A-Za-z0-9])[A-Za-z]+(?![A-Za-z0-9])"));
+    QList<Piece> pieces;
+    auto add = [&pieces](const QString &piece, bool isEnglish) {
+        if (!piece.trimmed().isEmpty())
+            pieces.append({piece.trimmed(), isEnglish});
+    };
     qsizetype last = 0;
-    auto escape = [](const QString &plain) { return plain.toHtmlEscaped(); };
-    auto it = latin.globalMatch(text);
+    auto it = english.globalMatch(text);
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
-        out += escape(text.mid(last, m.capturedStart() - last));
-        out += QStringLiteral("<voice name=\"en\">") + m.captured() + QStringLiteral("</voice>");
+        add(text.mid(last, m.capturedStart() - last), false);
+        add(m.captured(), true);
         last = m.capturedEnd();
     }
-    out += escape(text.mid(last));
-    return (QStringLiteral("<speak>") + out + QStringLiteral("</speak>")).toUtf8();
+    add(text.mid(last), false);
+    return pieces;
 }
+
+// The English voice with the session voice's variant, so the speaker
+// stays the same person.
+QByteArray EnglishVoiceOf(const QByteArray &voice)
+{
+    const int plus = voice.indexOf('+');
+    return plus < 0 ? QByteArray("en") : "en" + voice.mid(plus);
+}
+
+// Selects a voice and the session's parameters; every piece does this
+// itself, so no piece inherits the voice another one left behind.
+bool SelectVoice(const QByteArray &name, const TtsVoice &voice)
+{
+    if (espeak_SetVoiceByName(name.constData()) != EE_OK)
+        return false;
+    espeak_SetParameter(espeakRATE, qBound(espeakRATE_MINIMUM, voice.rate, espeakRATE_MAXIMUM), 0);
+    espeak_SetParameter(espeakVOLUME, qBound(0, voice.amplitude, 200), 0);
+    espeak_SetParameter(espeakPITCH, qBound(0, voice.pitch, 100), 0);
+    espeak_SetParameter(espeakRANGE, qBound(0, voice.pitchRange, 100), 0);
+    return true;
+}
+
+FILE *g_phonemeTrace = nullptr; // guarded by g_synthMutex
 
 // Keeps the loudest sample below full scale: loud voices would clip.
 void LimitPeak(QByteArray *pcm)
@@ -157,6 +193,12 @@ int TtsSession::Login(const QByteArray &)
     espeak_SetSynthCallback(OnSamples);
     g_espeakRate = rate;
     return Ok;
+}
+
+void TtsSession::SetPhonemeTrace(FILE *stream)
+{
+    QMutexLocker lock(&g_synthMutex);
+    g_phonemeTrace = stream;
 }
 
 int TtsSession::ParseParams(const QByteArray &params, TtsVoice *voice)
@@ -220,29 +262,34 @@ int TtsSession::TextPut(const QByteArray &utf8Text, const std::function<bool()> 
     if (utf8Text.trimmed().isEmpty())
         return Ok; // nothing to say: the session delivers no audio
     const bool mandarin = m_voice.espeakVoice.startsWith("cmn");
-    const QString text = QString::fromUtf8(utf8Text);
+    int dropped = 0;
+    const QString text = TextNormalizer::KeepReadable(QString::fromUtf8(utf8Text), &dropped);
+    static std::atomic<bool> toldDropped{false};
+    if (dropped > 0 && !toldDropped.exchange(true))
+        PLOG(LOG_WARNING, "%d character(s) no voice reads were left out of a text (told once)", dropped);
     const QString read = mandarin ? TextNormalizer::Normalize(text) : TextNormalizer::NormalizeNumbers(text);
     SynthSink sink;
     sink.cancelled = &cancelled;
     int fromRate = 0;
     {
         QMutexLocker lock(&g_synthMutex);
-        if (espeak_SetVoiceByName(m_voice.espeakVoice.constData()) != EE_OK)
+        if (!SelectVoice(m_voice.espeakVoice, m_voice))
             return ErrorUnknownVoice;
-        espeak_SetParameter(espeakRATE, qBound(espeakRATE_MINIMUM, m_voice.rate, espeakRATE_MAXIMUM), 0);
-        espeak_SetParameter(espeakVOLUME, qBound(0, m_voice.amplitude, 200), 0);
-        espeak_SetParameter(espeakPITCH, qBound(0, m_voice.pitch, 100), 0);
-        espeak_SetParameter(espeakRANGE, qBound(0, m_voice.pitchRange, 100), 0);
         fromRate = g_espeakRate;
+        espeak_SetPhonemeTrace(g_phonemeTrace ? espeakPHONEMES_SHOW : 0, g_phonemeTrace);
         // Each piece between punctuation marks is spoken on its own, the
         // pause after it added as silence: the synthesizer's own pauses at
         // commas are too short to hear.
         const QList<Segment> segments = SplitAtPauses(read);
+        const QByteArray englishVoice = EnglishVoiceOf(m_voice.espeakVoice);
         for (int i = 0; i < segments.size(); ++i) {
-            const QByteArray ssml = ToSsml(segments[i].text);
-            if (!ssml.isEmpty()) {
-                const espeak_ERROR error = espeak_Synth(ssml.constData(), size_t(ssml.size()) + 1, 0, POS_CHARACTER, 0,
-                                                        espeakCHARS_UTF8 | espeakSSML, nullptr, &sink);
+            for (const Piece &piece : SplitLanguages(segments[i].text)) {
+                const bool english = piece.english && mandarin;
+                if (!SelectVoice(english ? englishVoice : m_voice.espeakVoice, m_voice))
+                    return ErrorUnknownVoice;
+                const QByteArray utf8 = piece.text.toUtf8();
+                const espeak_ERROR error = espeak_Synth(utf8.constData(), size_t(utf8.size()) + 1, 0, POS_CHARACTER, 0,
+                                                        espeakCHARS_UTF8, nullptr, &sink);
                 if (sink.wasCancelled)
                     return ErrorCancelled;
                 if (error != EE_OK)

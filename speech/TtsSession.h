@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <cstdio>
 #include <functional>
 
 // A small synthesis-session layer over eSpeak NG, shaped like a vendor
@@ -39,6 +40,9 @@ public:
     // Reads "vcn", "spd", "vol" and "pit" (0-10 each but vcn) into a voice.
     // Later pairs override earlier ones; unknown keys are ignored.
     static int ParseParams(const QByteArray &params, TtsVoice *voice);
+    // Diagnostics: every later synthesis writes the phonemes it really
+    // speaks to stream (nullptr switches it off).
+    static void SetPhonemeTrace(FILE *stream);
 
     int Begin(const QByteArray &params);
     int Begin(const TtsVoice &voice);

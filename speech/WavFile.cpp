@@ -42,16 +42,40 @@ qint64 WavFile::Info::DurationMs() const
 
 bool WavFile::ReadInfo(const QString &path, Info *info)
 {
+    *info = Info();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray h = file.read(kHeaderSize);
-    if (h.size() < kHeaderSize)
+    const QByteArray riff = file.read(12);
+    if (riff.size() < 12 || !riff.startsWith("RIFF") || riff.mid(8, 4) != "WAVE")
         return false;
-    info->byteRate = qFromLittleEndian<quint32>(h.constData() + 28);
-    info->dataSize = qFromLittleEndian<quint32>(h.constData() + 40);
-    info->channels = qFromLittleEndian<quint16>(h.constData() + 22);
-    info->sampleRate = qFromLittleEndian<quint32>(h.constData() + 24);
-    info->bitsPerSample = qFromLittleEndian<quint16>(h.constData() + 34);
-    return true;
+    // The chunks in order: "fmt " gives the format, "data" the sound;
+    // others (LIST, fact) are stepped over, wherever they sit.
+    bool format = false;
+    for (int chunks = 0; chunks < 64; ++chunks) {
+        const QByteArray head = file.read(8);
+        if (head.size() < 8)
+            return false;
+        const quint32 size = qFromLittleEndian<quint32>(head.constData() + 4);
+        const qint64 body = file.pos();
+        if (head.startsWith("fmt ")) {
+            const QByteArray f = file.read(16);
+            if (f.size() < 16)
+                return false;
+            info->channels = qFromLittleEndian<quint16>(f.constData() + 2);
+            info->sampleRate = qFromLittleEndian<quint32>(f.constData() + 4);
+            info->byteRate = qFromLittleEndian<quint32>(f.constData() + 8);
+            info->bitsPerSample = qFromLittleEndian<quint16>(f.constData() + 14);
+            format = true;
+        } else if (head.startsWith("data")) {
+            info->dataOffset = body;
+            // A header written before the length was known may claim more
+            // (or 0xFFFFFFFF): what is in the file counts.
+            info->dataSize = quint32(qMin<qint64>(size, file.size() - body));
+            return format;
+        }
+        if (!file.seek(body + size + (size & 1)))
+            return false;
+    }
+    return false;
 }

@@ -20,10 +20,13 @@ struct Info
     quint16 channels = 0;
     quint32 sampleRate = 0;
     quint16 bitsPerSample = 0;
+    qint64 dataOffset = kHeaderSize; // where the sound starts in the file
     // Playing time of the data; 0 when the byte rate is 0.
     qint64 DurationMs() const;
 };
-// Reads the byte rate, data size and sample format from the header. False when the file
-// cannot be opened or is shorter than a header.
+// Reads the sample format and finds the sound by walking the file's chunks
+// (FFmpeg writes a LIST chunk before it). The data size is what the file
+// really holds. False when the file cannot be opened or has no format and
+// data chunk.
 bool ReadInfo(const QString &path, Info *info);
 }

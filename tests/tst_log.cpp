@@ -75,6 +75,15 @@ private slots:
         QVERIFY2(line.contains("):TestLog::prefixNamesSourceAndFunction() ] loaded x\r\n"), line);
     }
 
+    // Text from outside cannot forge a line: control characters are escaped.
+    void controlCharactersCannotForgeLines()
+    {
+        WriteLog(LOG_INFO, "remote GET %s: 404\n", "/x\r\n2026-01-01 [error   ] - forged\x1b[2J");
+        const QByteArray line = ReadLog();
+        QCOMPARE(line.count('\n'), 1);
+        QVERIFY2(line.endsWith("/x\\x0d\\x0a2026-01-01 [error   ] - forged\\x1b[2J: 404\r\n"), line);
+    }
+
     void overlongLineIsCutButEnds()
     {
         const QByteArray big(40000, 'x');

@@ -90,6 +90,8 @@ private slots:
         QTest::newRow("invalid UTF-8") << QByteArray("<records><record>\xff\xfe\xc3</record></records>");
         QTest::newRow("no root element") << QByteArray("<!-- only a comment -->");
         QTest::newRow("deep nesting") << QByteArray("<a>").repeated(42000) + QByteArray("</a>").repeated(42000);
+        QTest::newRow("closing tags before the nesting") << QByteArray("</x>").repeated(200000) + QByteArray("<a>").repeated(200000);
+        QTest::newRow("mismatched closing tags") << QByteArray("<a></b>").repeated(100000);
         QByteArray attributes = "<records><record";
         for (int i = 0; i < 100000; ++i)
             attributes += " a" + QByteArray::number(i) + "=\"x\"";

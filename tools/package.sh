@@ -4,7 +4,7 @@
 # the installed program offscreen there to see that it comes up.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
-EXTRA=(dpkg-dev appstream desktop-file-utils)
+EXTRA=(dpkg-dev appstream desktop-file-utils file)
 missing=()
 for p in "${EXTRA[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -4,8 +4,9 @@
 // canonical 16 kHz mono WAV to the path, synthesized locally. The file is
 // written beside the target and renamed over it, so a watcher sees it whole.
 
-#include "TtsSession.h"
-#include "WavFile.h"
+#include "speech/CloudVoices.h"
+#include "speech/TtsSession.h"
+#include "speech/WavFile.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -14,27 +15,6 @@
 #include <cstdio>
 
 namespace {
-
-struct CloudVoice
-{
-    int number;
-    const char *espeakVoice;
-    int pitch;
-    int rateDelta; // added to the rate the speed value gives
-};
-
-// One voice of its own per voice number: its own eSpeak NG variant (male
-// variants for the male voices), pitch and pace.
-const CloudVoice kCloudVoices[] = {
-    {101000, "cmn-latn-pinyin+m1", 45, 0},       {101001, "cmn-latn-pinyin+f1", 55, 0},
-    {101002, "cmn-latn-pinyin+f2", 60, 10},      {101003, "cmn-latn-pinyin+f3", 65, -10},
-    {101004, "cmn-latn-pinyin+m3", 40, 10},      {101005, "cmn-latn-pinyin+f4", 50, 0},
-    {101006, "cmn-latn-pinyin+f5", 70, 5},       {101007, "cmn-latn-pinyin+Annie", 75, -5},
-    {101008, "cmn-latn-pinyin+belinda", 45, -15}, {101009, "cmn-latn-pinyin+linda", 55, 15},
-    {101010, "cmn-latn-pinyin+m7", 50, -5},      {102000, "cmn-latn-pinyin+shelby", 65, 20},
-    {102001, "cmn-latn-pinyin+steph", 40, -20},  {102002, "yue+f2", 60, 0},
-    {102003, "cmn-latn-pinyin+Andrea", 50, 25},
-};
 
 int Fail(const char *message)
 {
@@ -48,11 +28,8 @@ int main(int argc, char **argv)
 {
     if (argc < 5)
         return Fail("usage: tcloud_tts <wav path> <voice number> <speed -1..1> <volume 0..10>");
-    const int number = atoi(argv[2]);
-    const CloudVoice *found = nullptr;
-    for (const CloudVoice &v : kCloudVoices)
-        if (v.number == number)
-            found = &v;
+    bool found = false;
+    const TtsVoice voice = CloudVoices::VoiceFor(atoi(argv[2]), atof(argv[3]), atoi(argv[4]), &found);
     if (!found)
         return Fail("unknown voice number");
 
@@ -60,13 +37,6 @@ int main(int argc, char **argv)
     if (!textFile.open(QIODevice::ReadOnly))
         return Fail("cannot read tmp.txt");
     const QByteArray text = QString::fromLocal8Bit(textFile.readAll()).toUtf8();
-
-    TtsVoice voice;
-    voice.espeakVoice = found->espeakVoice;
-    voice.pitch = found->pitch;
-    // Speed -1..1 spans the same 100 to 250 words per minute as the local engine.
-    voice.rate = 175 + int(atof(argv[3]) * 75) + found->rateDelta;
-    voice.amplitude = qBound(0, atoi(argv[4]), 10) * 15;
 
     TtsSession session;
     if (TtsSession::Login(QByteArray()) != TtsSession::Ok || session.Begin(voice) != TtsSession::Ok

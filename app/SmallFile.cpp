@@ -1,0 +1,52 @@
+#include "app/SmallFile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+SmallFile::Result SmallFile::Read(const QString &path, qint64 maxBytes, QByteArray *bytes)
+{
+    bytes->clear();
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return errno == ENOENT ? Result::Missing : Result::Unreadable;
+    struct stat st {};
+    Result result = Result::Ok;
+    if (::fstat(fd, &st) != 0)
+        result = Result::Unreadable;
+    else if (!S_ISREG(st.st_mode))
+        result = Result::NotRegular;
+    else if (st.st_size > maxBytes)
+        result = Result::TooLarge;
+    if (result == Result::Ok) {
+        bytes->resize(qsizetype(st.st_size));
+        qsizetype done = 0;
+        while (done < bytes->size()) {
+            const ssize_t n = ::read(fd, bytes->data() + done, size_t(bytes->size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        bytes->truncate(done); // a file that shrank while read
+    }
+    ::close(fd);
+    return result;
+}
+
+const char *SmallFile::Describe(Result result)
+{
+    switch (result) {
+    case Result::Ok: return "read";
+    case Result::Missing: return "missing";
+    case Result::NotRegular: return "not a regular file";
+    case Result::TooLarge: return "too large";
+    case Result::Unreadable: return "unreadable";
+    }
+    return "unreadable";
+}
