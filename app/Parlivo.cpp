@@ -58,6 +58,7 @@ Parlivo::Parlivo(QWidget *parent)
     m_player = std::make_unique<MusicPlayer>();
     StartMusicAtStartup();
     m_remote = new RemoteControl(this);
+    connect(m_speake, &Speake::Spoken, m_remote, &RemoteControl::Spoken);
     connect(m_settings, &Settings::Saved, this, &Parlivo::ApplyRemoteSettings);
     ApplyRemoteSettings();
 

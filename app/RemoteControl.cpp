@@ -1,6 +1,8 @@
 #include "RemoteControl.h"
 
 #include "Log.h"
+#include "app/SmallFile.h"
+#include "app/StoredFile.h"
 #include "MusicPlayer.h"
 #include "Parlivo.h"
 #include "PriceMode.h"
@@ -13,13 +15,14 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QJsonDocument>
 #include <QMetaEnum>
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QTcpServer>
+#include <QTimer>
+
+#include <algorithm>
 #include <QTcpSocket>
 
 #include <QDir>
@@ -49,7 +52,24 @@ bool SameToken(const QByteArray &a, const QByteArray &b)
 
 } // namespace
 
-RemoteControl::RemoteControl(Parlivo *window) : QAbstractHttpServer(window), m_window(window) {}
+RemoteControl::RemoteControl(Parlivo *window) : QObject(window), m_window(window) {}
+
+int RemoteControl::SpokenSecondsEstimate(const QString &text)
+{
+    double seconds = 0;
+    bool inCapitals = false;
+    for (const char32_t c : QStringView(text).toUcs4()) {
+        const bool capital = c >= 'A' && c <= 'Z';
+        if (capital)
+            seconds += 0.6; // spelled letter by letter
+        else if (c < 0x80 && QChar(char16_t(c)).isLetterOrNumber())
+            seconds += inCapitals ? 0.6 : 0.12;
+        else if ((c >= 0x3400 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF))
+            seconds += 0.3;
+        inCapitals = capital;
+    }
+    return int(seconds) + 1;
+}
 
 QString RemoteControl::TokenFilePath()
 {
@@ -58,11 +78,14 @@ QString RemoteControl::TokenFilePath()
 
 QByteArray RemoteControl::Token(bool renew)
 {
-    QFile stored(TokenFilePath());
-    if (!renew && stored.open(QIODevice::ReadOnly)) {
-        const QByteArray token = stored.readAll().trimmed();
-        if (token.size() == 64)
-            return token;
+    QByteArray stored;
+    const SmallFile::Result read = SmallFile::Read(TokenFilePath(), 1024, &stored);
+    if (!renew && read == SmallFile::Result::Ok && stored.trimmed().size() == 64)
+        return stored.trimmed();
+    if (read != SmallFile::Result::Ok && read != SmallFile::Result::Missing) {
+        // A FIFO, a device or a huge file in its place: set aside, a new token made.
+        PLOG(LOG_WARNING, "%s is %s: set aside, a new token made", qPrintable(TokenFilePath()), SmallFile::Describe(read));
+        StoredFile::KeepAside(TokenFilePath());
     }
     QByteArray bytes(32, '\0');
     QRandomGenerator::system()->generate(bytes.begin(), bytes.end());
@@ -83,13 +106,15 @@ bool RemoteControl::Start(quint16 port, bool shopNetwork, const QByteArray &toke
 {
     Stop();
     m_token = token;
-    auto *server = new QTcpServer(this);
-    if (!server->listen(shopNetwork ? QHostAddress::Any : QHostAddress::LocalHost, port)) {
-        PLOG(LOG_ERROR, "remote control cannot listen on port %u: %s", port, qPrintable(server->errorString()));
-        delete server;
+    m_server = new QTcpServer(this);
+    m_server->setMaxPendingConnections(kMaxConnections);
+    if (!m_server->listen(shopNetwork ? QHostAddress::Any : QHostAddress::LocalHost, port)) {
+        PLOG(LOG_ERROR, "remote control cannot listen on port %u: %s", port, qPrintable(m_server->errorString()));
+        delete m_server;
+        m_server = nullptr;
         return false;
     }
-    bind(server);
+    connect(m_server, &QTcpServer::newConnection, this, &RemoteControl::Accept);
     m_listening = true;
     PLOG(LOG_INFO, "remote control listening on %s:%u", shopNetwork ? "0.0.0.0" : "127.0.0.1", port);
     return true;
@@ -97,56 +122,122 @@ bool RemoteControl::Start(quint16 port, bool shopNetwork, const QByteArray &toke
 
 void RemoteControl::Stop()
 {
-    for (QTcpServer *server : servers()) {
-        server->close();
-        server->deleteLater();
+    if (m_server) {
+        m_server->close();
+        m_server->deleteLater();
+        m_server = nullptr;
     }
+    for (HttpConnection *connection : std::as_const(m_connections))
+        connection->deleteLater();
+    m_connections.clear();
     m_listening = false;
 }
 
-bool RemoteControl::OverRate(const QHostAddress &address)
+// Connections beyond the caps are closed at once; at the overall cap the
+// server stops accepting (the rest wait in the kernel's queue, holding no
+// descriptor of ours) until one ends.
+void RemoteControl::Accept()
+{
+    while (m_server && m_server->hasPendingConnections()) {
+        if (m_connections.size() >= kMaxConnections) {
+            const auto idle = std::find_if(m_connections.begin(), m_connections.end(),
+                                           [](const HttpConnection *c) { return c->WaitingForRequest(); });
+            if (idle == m_connections.end()) {
+                m_server->pauseAccepting();
+                return;
+            }
+            (*idle)->deleteLater();
+            m_connections.erase(idle);
+        }
+        QTcpSocket *socket = m_server->nextPendingConnection();
+        const QHostAddress peer = socket->peerAddress();
+        auto fromPeer = [this, &peer] {
+            return std::count_if(m_connections.begin(), m_connections.end(),
+                                 [&peer](const HttpConnection *c) { return c->Peer().isEqual(peer); });
+        };
+        // Over the address's share, its oldest connection that has not
+        // sent a request yet makes room: idle sockets cannot lock out the
+        // next real request.
+        if (fromPeer() >= kMaxConnectionsPerAddress) {
+            for (HttpConnection *c : std::as_const(m_connections))
+                if (c->Peer().isEqual(peer) && c->WaitingForRequest()) {
+                    m_connections.removeOne(c);
+                    c->deleteLater();
+                    break;
+                }
+        }
+        if (fromPeer() >= kMaxConnectionsPerAddress) {
+            socket->write("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            socket->disconnectFromHost();
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            QTimer::singleShot(1000, socket, &QObject::deleteLater);
+            continue;
+        }
+        auto *connection = new HttpConnection(
+            socket, kMaxBodyBytes, [this](const HttpRequest &r, HttpReply *early) { return Screen(r, early); },
+            [this](const HttpRequest &r) { return Serve(r); }, this);
+        m_connections.append(connection);
+        connect(connection, &HttpConnection::Closed, this, [this](HttpConnection *closed) {
+            m_connections.removeOne(closed);
+            closed->deleteLater();
+            if (m_server && m_server->isListening()) {
+                m_server->resumeAccepting();
+                QTimer::singleShot(0, this, &RemoteControl::Accept);
+            }
+        });
+    }
+}
+
+bool RemoteControl::OverRate(QHash<QString, std::deque<qint64>> *buckets, const QHostAddress &address)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    std::deque<qint64> &times = m_recent[address.toString()];
+    std::deque<qint64> &times = (*buckets)[address.toString()];
     while (!times.empty() && now - times.front() >= 1000)
         times.pop_front();
     times.push_back(now);
+    if (buckets->size() > 10000) // addresses not seen for a second are forgotten
+        buckets->removeIf([now](const auto &it) { return it.value().empty() || now - it.value().back() >= 1000; });
     return int(times.size()) > kRequestsPerSecond;
 }
 
-bool RemoteControl::Authorized(const QHttpServerRequest &request) const
+bool RemoteControl::Authorized(const HttpRequest &request) const
 {
-    const QByteArray header = request.value(QByteArrayLiteral("Authorization"));
+    const QByteArray header = request.headers.value(QByteArrayLiteral("authorization"));
     const QByteArray prefix = QByteArrayLiteral("Bearer ");
     return header.startsWith(prefix) && SameToken(header.mid(prefix.size()).trimmed(), m_token);
 }
 
-bool RemoteControl::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
+// On the headers alone: rate, token. Without a valid token the body is
+// never read, and the refusals count in a bucket of their own.
+bool RemoteControl::Screen(const HttpRequest &request, HttpReply *early)
 {
-    const Reply reply = Handle(request);
-    PLOG(LOG_INFO, "remote %s %s %s: %d", qPrintable(request.remoteAddress().toString()),
-         QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(request.method())),
-         qPrintable(request.url().path()), reply.status);
-    makeResponder(request, socket).write(QJsonDocument(reply.body),
-                                         static_cast<QHttpServerResponder::StatusCode>(reply.status));
+    const bool authorized = Authorized(request);
+    Reply reply{0, {}};
+    if (OverRate(authorized ? &m_recent : &m_recentRefused, request.peer))
+        reply = {429, Error(QStringLiteral("more than %1 requests a second").arg(kRequestsPerSecond))};
+    else if (!authorized)
+        reply = {401, Error(QStringLiteral("a valid bearer token is needed"))};
+    else
+        return false;
+    PLOG(LOG_INFO, "remote %s %s %s: %d", qPrintable(request.peer.toString()), request.method.constData(),
+         request.path.constData(), reply.status);
+    *early = {reply.status, QJsonDocument(reply.body).toJson(QJsonDocument::Compact)};
     return true;
 }
 
-void RemoteControl::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)
+HttpReply RemoteControl::Serve(const HttpRequest &request)
 {
-    makeResponder(request, socket).write(QJsonDocument(Error(QStringLiteral("not found"))),
-                                         QHttpServerResponder::StatusCode::NotFound);
+    const Reply reply = Handle(request);
+    PLOG(LOG_INFO, "remote %s %s %s: %d", qPrintable(request.peer.toString()), request.method.constData(),
+         request.path.constData(), reply.status);
+    return {reply.status, QJsonDocument(reply.body).toJson(QJsonDocument::Compact)};
 }
 
-RemoteControl::Reply RemoteControl::Handle(const QHttpServerRequest &request)
+RemoteControl::Reply RemoteControl::Handle(const HttpRequest &request)
 {
-    if (OverRate(request.remoteAddress()))
-        return {429, Error(QStringLiteral("more than %1 requests a second").arg(kRequestsPerSecond))};
-    if (!Authorized(request))
-        return {401, Error(QStringLiteral("a valid bearer token is needed"))};
-    const QStringList path = request.url().path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    const bool post = request.method() == QHttpServerRequest::Method::Post;
-    const bool get = request.method() == QHttpServerRequest::Method::Get;
+    const QStringList path = QString::fromUtf8(request.path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const bool post = request.method == "POST";
+    const bool get = request.method == "GET" || request.method == "HEAD";
     auto wrongMethod = [] { return Reply{405, Error(QStringLiteral("method not allowed"))}; };
     if (path.value(0) != QLatin1String("api"))
         return {404, Error(QStringLiteral("not found"))};
@@ -157,9 +248,14 @@ RemoteControl::Reply RemoteControl::Handle(const QHttpServerRequest &request)
             return wrongMethod();
         bool ok = false;
         const int id = path[2].toInt(&ok);
-        if (!ok || !m_spoken.contains(id))
+        if (!ok || !m_said.contains(id))
             return {404, Error(QStringLiteral("no such announcement"))};
-        return {200, QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("spoken"), m_spoken.value(id)}}};
+        const Announcement said = m_said.value(id);
+        return {200, QJsonObject{{QStringLiteral("id"), id},
+                                 {QStringLiteral("spoken"), said.done && said.heard},
+                                 {QStringLiteral("state"), !said.done    ? QStringLiteral("waiting")
+                                                           : said.heard ? QStringLiteral("spoken")
+                                                                        : QStringLiteral("failed")}}};
     }
     if (path.size() == 2 && path[1] == QLatin1String("status"))
         return get ? Status() : wrongMethod();
@@ -172,33 +268,55 @@ RemoteControl::Reply RemoteControl::Handle(const QHttpServerRequest &request)
     return {404, Error(QStringLiteral("not found"))};
 }
 
-RemoteControl::Reply RemoteControl::Say(const QHttpServerRequest &request)
+RemoteControl::Reply RemoteControl::Say(const HttpRequest &request)
 {
-    if (request.body().size() > kMaxBodyBytes)
+    if (request.body.size() > kMaxBodyBytes)
         return {413, Error(QStringLiteral("the body is larger than %1 bytes").arg(kMaxBodyBytes))};
+    if (request.body.contains('\0'))
+        return {400, Error(QStringLiteral("the body holds a NUL byte"))};
     QJsonParseError parseError;
-    const QJsonDocument json = QJsonDocument::fromJson(request.body(), &parseError);
+    const QJsonDocument json = QJsonDocument::fromJson(request.body, &parseError);
     if (parseError.error != QJsonParseError::NoError || !json.isObject())
         return {400, Error(QStringLiteral("the body is not a JSON object"))};
     const QJsonValue text = json.object().value(QStringLiteral("text"));
     if (!text.isString())
         return {400, Error(QStringLiteral("\"text\" must be a string"))};
     const QString spoken = text.toString().trimmed();
-    if (spoken.isEmpty() || spoken.size() > kMaxTextLength)
+    if (spoken.contains(QChar(0)))
+        return {400, Error(QStringLiteral("the text holds a NUL character"))};
+    const qsizetype characters = QStringView(spoken).toUcs4().size(); // an emoji is one character
+    if (spoken.isEmpty() || characters > kMaxTextLength)
         return {422, Error(QStringLiteral("the text must hold 1 to %1 characters").arg(kMaxTextLength))};
+    const int seconds = SpokenSecondsEstimate(spoken);
+    if (seconds > kMaxWaitingSeconds)
+        return {422, Error(QStringLiteral("the text would take more than %1 seconds to speak").arg(kMaxWaitingSeconds))};
+    if (m_waitingTexts >= kMaxWaitingTexts || m_waitingSeconds + seconds > kMaxWaitingSeconds)
+        return {429, Error(QStringLiteral("enough is waiting to be spoken; try again later"))};
     const int id = m_nextId++;
-    m_spoken.insert(id, false);
-    m_spoken.remove(id - kKeptIds);
+    m_said.insert(id, Announcement{false, false, seconds});
+    m_said.remove(id - kKeptIds);
+    ++m_waitingTexts;
+    m_waitingSeconds += seconds;
     // Spoken once, in order with everything else the worker has.
     m_window->Worker()->SpeakAudio(kIndexBase + id, 0, spoken, true);
     return {202, QJsonObject{{QStringLiteral("id"), id}}};
 }
 
+void RemoteControl::Spoken(int index, bool heard)
+{
+    const int id = index - kIndexBase;
+    if (m_said.contains(id))
+        m_said[id].heard = heard;
+}
+
 void RemoteControl::ActionFinished(int index)
 {
     const int id = index - kIndexBase;
-    if (m_spoken.contains(id))
-        m_spoken[id] = true;
+    if (!m_said.contains(id) || m_said[id].done)
+        return;
+    m_said[id].done = true;
+    m_waitingTexts = qMax(0, m_waitingTexts - 1);
+    m_waitingSeconds = qMax(0, m_waitingSeconds - m_said[id].seconds);
 }
 
 RemoteControl::Reply RemoteControl::PressButton(const QString &mode, const QString &button)
@@ -235,4 +353,9 @@ RemoteControl::Reply RemoteControl::Status() const
                                                               : QStringLiteral("stopped")},
                      {QStringLiteral("voice"), g_settings.yusheng.Get()},
                  }};
+}
+
+quint16 RemoteControl::Port() const
+{
+    return m_server ? m_server->serverPort() : 0;
 }

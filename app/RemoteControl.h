@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QAbstractHttpServer>
+#include "app/HttpConnection.h"
+
+#include <QObject>
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
@@ -9,7 +11,7 @@
 #include <deque>
 
 class Parlivo;
-class QTcpSocket;
+class QTcpServer;
 
 // A small JSON interface for other systems of the shop (a checkout, a door
 // sensor, a phone): speak a text, press a mode's play or pause, ask for the
@@ -18,7 +20,7 @@ class QTcpSocket;
 //   GET  /api/say/<id>                     → {"id": n, "spoken": bool}
 //   POST /api/modes/<word|price|timer>/<play|pause>
 //   GET  /api/status
-class RemoteControl : public QAbstractHttpServer
+class RemoteControl : public QObject
 {
     Q_OBJECT
 
@@ -28,6 +30,14 @@ public:
     static constexpr int kMaxBodyBytes = 16 * 1024;
     static constexpr int kMaxTextLength = 2000;
     static constexpr int kRequestsPerSecond = 10;
+    // Far below the usual 1,024 descriptors, which the speech road and the
+    // log need too.
+    static constexpr int kMaxConnections = 32;
+    static constexpr int kMaxConnectionsPerAddress = 8;
+    // What may wait to be spoken from here, so that remote texts never hold
+    // back the modes' own announcements for long.
+    static constexpr int kMaxWaitingTexts = 5;
+    static constexpr int kMaxWaitingSeconds = 120;
     static constexpr quint16 kDefaultPort = 8787;
 
     explicit RemoteControl(Parlivo *window);
@@ -37,6 +47,8 @@ public:
     bool Start(quint16 port, bool shopNetwork, const QByteArray &token);
     void Stop();
     bool IsListening() const { return m_listening; }
+    // The port listened on (0 when not listening).
+    quint16 Port() const;
 
     // The owner-only file that keeps the token, beside the settings.
     static QString TokenFilePath();
@@ -44,13 +56,15 @@ public:
     // or when renew is set.
     static QByteArray Token(bool renew = false);
 
+    // About how long a text takes to speak, in seconds (letters of an
+    // abbreviation are spelled, so they count more).
+    static int SpokenSecondsEstimate(const QString &text);
+
 public slots:
     // The worker's report for one of this interface's requests.
     void ActionFinished(int index);
-
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
-    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    // Whether a text of this interface was really heard.
+    void Spoken(int index, bool heard);
 
 private:
     struct Reply
@@ -58,17 +72,33 @@ private:
         int status;
         QJsonObject body;
     };
-    Reply Handle(const QHttpServerRequest &request);
-    Reply Say(const QHttpServerRequest &request);
+    void Accept();
+    bool Screen(const HttpRequest &request, HttpReply *early);
+    HttpReply Serve(const HttpRequest &request);
+    Reply Handle(const HttpRequest &request);
+    Reply Say(const HttpRequest &request);
     Reply PressButton(const QString &mode, const QString &button);
     Reply Status() const;
-    bool Authorized(const QHttpServerRequest &request) const;
-    bool OverRate(const QHostAddress &address);
+    bool Authorized(const HttpRequest &request) const;
+    bool OverRate(QHash<QString, std::deque<qint64>> *buckets, const QHostAddress &address);
 
     Parlivo *m_window;
     QByteArray m_token;
     bool m_listening = false;
     int m_nextId = 1;
-    QHash<int, bool> m_spoken; // id → spoken yet
-    QHash<QString, std::deque<qint64>> m_recent; // address → request times (ms)
+    struct Announcement
+    {
+        bool done = false;
+        bool heard = false;
+        int seconds = 0;
+    };
+    QHash<int, Announcement> m_said; // id → what became of it
+    int m_waitingTexts = 0;
+    int m_waitingSeconds = 0;
+    QTcpServer *m_server = nullptr;
+    QList<HttpConnection *> m_connections;
+    // Request times (ms) per address: with the token, and without it, so
+    // that strangers never use up the token holder's allowance.
+    QHash<QString, std::deque<qint64>> m_recent;
+    QHash<QString, std::deque<qint64>> m_recentRefused;
 };

@@ -46,7 +46,7 @@ RemoteFigures::Remote RemoteFigures::Measure()
     const QByteArray token = RemoteControl::Token();
     if (!window.Remote()->Start(0, false, token))
         return figures;
-    const quint16 port = window.Remote()->servers().value(0)->serverPort();
+    const quint16 port = window.Remote()->Port();
     Wait(2000); // start-up done, the worker asleep
     const double cpuBefore = CpuSeconds();
     QElapsedTimer wall;

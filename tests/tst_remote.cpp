@@ -10,6 +10,8 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTcpSocket>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -59,6 +61,30 @@ private:
         return Ask(method, path, body, token);
     }
 
+    // One request on a raw socket; the status of the answer (0 when none
+    // came) and whether it came before the body was sent.
+    int Raw(const QByteArray &request, QByteArray *answer = nullptr)
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        if (!socket.waitForConnected(5000))
+            return 0;
+        socket.write(request);
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        while (!got.contains("\r\n\r\n") && clock.elapsed() < 15000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            socket.waitForReadyRead(20);
+            got += socket.readAll();
+        }
+        QTest::qWait(100);
+        got += socket.readAll();
+        if (answer)
+            *answer = got;
+        return got.startsWith("HTTP/1.1 ") ? got.mid(9, 3).toInt() : 0;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -70,7 +96,7 @@ private slots:
         QCOMPARE(m_token.size(), 64);
         QCOMPARE(QFileInfo(RemoteControl::TokenFilePath()).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
         QVERIFY(m_window->Remote()->Start(0, false, m_token));
-        m_port = m_window->Remote()->servers().value(0)->serverPort();
+        m_port = m_window->Remote()->Port();
         QVERIFY(m_port != 0);
     }
     void cleanupTestCase() { m_window.reset(); }
@@ -180,6 +206,62 @@ private slots:
         QCOMPARE(ids.size(), accepted); // nothing queued twice
         QVERIFY2(accepted <= 10 * (int(seconds) + 2), qPrintable(QStringLiteral("%1 in %2 s").arg(accepted).arg(seconds)));
         QVERIFY(ticks > 0);
+    }
+
+    // Strangers on the shop's network cannot take the interface from the
+    // token holder: idle connections, a huge declared body, a flood
+    // without a token.
+    void attacks()
+    {
+        QTest::qWait(1100);
+        const QByteArray auth = "Authorization: Bearer " + m_token + "\r\n";
+        // Idle connections beyond the cap hold no descriptor of ours; the
+        // idle ones are closed after a few seconds and the holder is served.
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < RemoteControl::kMaxConnections + 20; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QHostAddress::LocalHost, m_port);
+        }
+        QTest::qWait(200);
+        QCOMPARE(Raw("GET /api/status HTTP/1.1\r\nHost: x\r\n" + auth + "Connection: close\r\n\r\n"), 200);
+        idle.clear();
+        // A huge body is refused from its declared length, with or without a token.
+        QByteArray answer;
+        QCOMPARE(Raw("POST /api/say HTTP/1.1\r\nHost: x\r\nContent-Length: 1073741824\r\n\r\n", &answer), 401);
+        QCOMPARE(Raw("POST /api/say HTTP/1.1\r\nHost: x\r\n" + auth + "Content-Length: 1073741824\r\n\r\n"), 413);
+        QCOMPARE(Raw("POST /api/say HTTP/1.1\r\nHost: x\r\n" + auth
+                     + "Transfer-Encoding: chunked\r\n\r\n4000\r\n" + QByteArray(0x4000, 'a') + "\r\n4000\r\n"
+                     + QByteArray(0x4000, 'a') + "\r\n"),
+                 413);
+        // A flood without a token does not use up the holder's allowance.
+        QTest::qWait(1100);
+        for (int i = 0; i < 30; ++i)
+            Raw("GET /api/status HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        QCOMPARE(Raw("GET /api/status HTTP/1.1\r\nHost: x\r\n" + auth + "Connection: close\r\n\r\n"), 200);
+        // HEAD has the headers only.
+        QCOMPARE(Raw("HEAD /api/status HTTP/1.1\r\nHost: x\r\n" + auth + "Connection: close\r\n\r\n", &answer), 200);
+        QVERIFY2(answer.endsWith("\r\n\r\n"), answer.constData());
+    }
+
+    // What may wait to be spoken from here is bounded; texts are counted
+    // in characters, not UTF-16 units; a NUL is refused.
+    void waitingAndCounting()
+    {
+        QTest::qWait(1100);
+        const QString emoji = QString::fromUtf8("😀");
+        QCOMPARE(Paced("POST", "/api/say", "{\"text\": \"" + emoji.repeated(2001).toUtf8() + "\"}").status, 422);
+        QCOMPARE(Paced("POST", "/api/say", "{\"text\": \"" + emoji.repeated(2000).toUtf8() + "\"}").status, 202);
+        QCOMPARE(Paced("POST", "/api/say", "{\"text\": \"a\\u0000b\"}").status, 400);
+        QCOMPARE(Paced("POST", "/api/say", "{\"text\": \"" + QByteArray("W").repeated(2000) + "\"}").status, 422);
+        int accepted = 0, refused = 0;
+        QTest::qWait(1100);
+        for (int i = 0; i < RemoteControl::kMaxWaitingTexts + 3; ++i) {
+            const int status = Ask("POST", "/api/say", QStringLiteral("{\"text\": \"请%1号收银台支援\"}").arg(i).toUtf8()).status;
+            accepted += status == 202;
+            refused += status == 429;
+        }
+        QVERIFY2(refused >= 1 && accepted <= RemoteControl::kMaxWaitingTexts + 1,
+                 qPrintable(QStringLiteral("%1 accepted, %2 refused").arg(accepted).arg(refused)));
     }
 
     void offMeansClosed()
