@@ -348,9 +348,13 @@ QString SimplePlay::ChooseExportFile(const QString &text)
     const QString name = text.trimmed().left(10).simplified();
     const QString proposed =
         QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QLatin1Char('/') + name;
-    if (m_chooseExportFile)
-        return m_chooseExportFile(proposed);
-    return QFileDialog::getSaveFileName(this, QStringLiteral("保存到文件"), proposed, QStringLiteral("audio (*.mp3)"));
+    QString chosen = m_chooseExportFile
+                         ? m_chooseExportFile(proposed)
+                         : QFileDialog::getSaveFileName(this, QStringLiteral("保存到文件"), proposed, QStringLiteral("audio (*.mp3)"));
+    // The dialog does not add the extension to an accepted proposed name.
+    if (!chosen.isEmpty() && !chosen.endsWith(QStringLiteral(".mp3"), Qt::CaseInsensitive))
+        chosen += QStringLiteral(".mp3");
+    return chosen;
 }
 
 void SimplePlay::ExportOneItem()

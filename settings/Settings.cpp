@@ -141,7 +141,7 @@ Settings::Settings(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::S
         emit Saved(); // the running interface takes the new token at once
     });
     connect(ui->checkBox_remote, &QCheckBox::toggled, this, &Settings::ShowToken);
-    m_file = std::make_unique<StoredFile>(FilePath(), QStringLiteral("设置文件"), false);
+    m_file = std::make_unique<StoredFile>(FilePath(), QStringLiteral("设置"), false);
     Load();
     ConfigToForm();
 }
@@ -313,6 +313,7 @@ void Settings::Save()
 {
     const QString oldVoice = g_settings.yusheng.Get();
     const int oldSpeed = g_settings.speed;
+    const int oldVolume = g_settings.volume;
     const int index = ui->comboBox_yusheng->currentIndex();
     g_settings.yusheng = SpeakerTransform(index);
     g_settings.speed = ui->horizontalSlider_spd->value();
@@ -336,7 +337,9 @@ void Settings::Save()
         Critical(QStringLiteral("设置失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
         return;
     }
-    if (g_settings.yusheng.Get() != oldVoice || g_settings.speed != oldSpeed) {
+    // The cached speech was made at the old voice, speed and volume: texts
+    // already spoken would keep them.
+    if (g_settings.yusheng.Get() != oldVoice || g_settings.speed != oldSpeed || g_settings.volume != oldVolume) {
         qDebug("clean cache files");
         CleanCacheFiles();
     }
@@ -418,37 +421,65 @@ void Settings::Backup()
         anyBackup = anyBackup || QFileInfo(pair.backup).isFile();
     if (anyBackup && !ConfirmWarning(QStringLiteral("数据备份文件已存在，是否覆盖？")))
         return;
-    qDebug("file dir = %s", qPrintable(files.first().file));
+    // Lists that were never saved (a fresh install) have nothing to back
+    // up: the others are backed up, and the operator told which were empty.
+    QStringList nothing;
     for (const ModeFile &pair : files) {
+        if (!QFileInfo(pair.file).isFile()) {
+            nothing << QFileInfo(pair.file).fileName();
+            continue;
+        }
         if (!CopyReplacing(pair.file, pair.backup)) {
             PLOG(LOG_ERROR, "backup data file(%s) failed", qPrintable(pair.file));
             Critical(QStringLiteral("备份失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
             return;
         }
     }
-    Information(QStringLiteral(" 数据备份成功!"));
+    if (nothing.size() == files.size()) {
+        Information(QStringLiteral("还没有可以备份的列表。"));
+        return;
+    }
+    Information(nothing.isEmpty() ? QStringLiteral(" 数据备份成功!")
+                                  : QStringLiteral(" 数据备份成功!\r\n以下列表还没有内容，未备份：") + nothing.join(QStringLiteral("、")));
 }
 
 void Settings::Restore()
 {
-    const QList<ModeFile> files = ModeFiles();
+    // Only the lists that have a backup are restored.
+    QList<ModeFile> files;
+    for (const ModeFile &pair : ModeFiles())
+        if (QFileInfo(pair.backup).isFile())
+            files.append(pair);
+    if (files.isEmpty()) {
+        QMessageBox::warning(nullptr, QStringLiteral("警告"), QStringLiteral("数据备份不存在！"));
+        return;
+    }
+    // Every backup is read as at start-up before anything is replaced.
     for (const ModeFile &pair : files) {
-        if (!QFileInfo(pair.backup).isFile()) {
-            QMessageBox::warning(nullptr, QStringLiteral("警告"), QStringLiteral("数据备份不存在！"));
+        TiXmlDocument doc;
+        QString why;
+        if (XmlFile::Read(pair.backup, &doc, &why) != XmlFile::ReadResult::Ok) {
+            PLOG(LOG_ERROR, "backup %s is damaged (%s): nothing restored", qPrintable(pair.backup), qPrintable(why));
+            Critical(QStringLiteral("备份文件已损坏，无法还原：") + pair.backup + QStringLiteral("\r\n当前的列表保持不变。"));
             return;
         }
     }
     if (!ConfirmWarning(QStringLiteral("数据还原操作将覆盖当前的数据，是否确认要操作？")))
         return;
-    // All three backups are first copied beside their lists; only when every
-    // copy is whole are the lists replaced (a rename each). A failed copy
-    // leaves every list as it was.
+    // From here no list saves its file again: a save still pending from an
+    // edit a moment ago would overwrite what is restored.
+    g_restorePending = true;
+    // All backups are first copied beside their lists, and the lists kept
+    // as *.before-restore; only when every copy is whole are the lists
+    // replaced (a rename each). A failed copy leaves every list as it was.
     const QString staged = QStringLiteral(".restoring");
     for (const ModeFile &pair : files) {
-        if (!CopyReplacing(pair.backup, pair.file + staged)) {
+        const bool kept = !QFileInfo(pair.file).isFile() || CopyReplacing(pair.file, pair.file + QStringLiteral(".before-restore"));
+        if (!kept || !CopyReplacing(pair.backup, pair.file + staged)) {
             PLOG(LOG_ERROR, "restore data file(%s) failed", qPrintable(pair.file));
             for (const ModeFile &other : files)
                 QFile::remove(other.file + staged);
+            g_restorePending = false;
             Critical(QStringLiteral("数据还原失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
             return;
         }
@@ -462,7 +493,6 @@ void Settings::Restore()
         PLOG(LOG_ERROR, "restore data file from [%s] to [%s]", qPrintable(pair.backup), qPrintable(pair.file));
     }
     Information(QStringLiteral(" 数据还原成功，请软件将自动重启!"));
-    g_restorePending = true;
     // The new instance is started once this one has closed (see main()), so
     // the two never share the files or the sound device.
     g_restartRequested = true;

@@ -124,7 +124,8 @@ private slots:
 
         settings->findChild<QSlider *>("horizontalSlider_vol")->setValue(3);
         settings->Save();
-        QCOMPARE(CacheFiles(), 1); // the volume alone keeps it
+        QCOMPARE(CacheFiles(), 0); // texts already spoken would keep the old volume
+        QVERIFY(WriteFile(AppPaths::SpeechCacheDir() + "/x.wav", "x"));
         settings->findChild<QSlider *>("horizontalSlider_spd")->setValue(9);
         settings->Save();
         QCOMPARE(CacheFiles(), 0);
@@ -180,7 +181,7 @@ private slots:
         const QString dir = AppPaths::DataDir();
         const QStringList names = {"/price.xml", "/SimpleMode.xml", "/timer.xml"};
         for (const QString &name : names)
-            QVERIFY(WriteFile(dir + name, "<current" + name.toUtf8() + "/>"));
+            QVERIFY(WriteFile(dir + name, "<current f=\"" + name.toUtf8() + "\"/>"));
         auto settings = Fresh(nullptr);
         MessageAnswerer answers;
         settings->Backup();
@@ -191,7 +192,7 @@ private slots:
         QVERIFY(WriteFile(dir + "/price.xml", "<changed/>"));
         settings->Backup();
         QCOMPARE(answers.seen.last(), QStringLiteral("数据备份文件已存在，是否覆盖？"));
-        QCOMPARE(ReadFile(dir + "/price.xml.bak"), QByteArray("<current/price.xml/>"));
+        QCOMPARE(ReadFile(dir + "/price.xml.bak"), QByteArray("<current f=\"/price.xml\"/>"));
         answers.answerNo = false;
 
         // A copy that fails (a full disk for the second list) changes nothing.
@@ -208,15 +209,26 @@ private slots:
         }
         QCOMPARE(answers.seen.last(), QStringLiteral("数据还原失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
         QCOMPARE(ReadFile(dir + "/price.xml"), QByteArray("<changed/>"));
-        QCOMPARE(ReadFile(dir + "/SimpleMode.xml"), QByteArray("<current/SimpleMode.xml/>"));
+        QCOMPARE(ReadFile(dir + "/SimpleMode.xml"), QByteArray("<current f=\"/SimpleMode.xml\"/>"));
         QVERIFY(!g_restorePending && !Settings::RestartRequested());
         QCOMPARE(QDir(dir).entryList({"*.restoring"}, QDir::Files), QStringList());
 
-        // Missing a backup: told, nothing changes.
-        QFile::rename(dir + "/timer.xml.bak", dir + "/timer.xml.bak.away");
+        // A damaged backup is refused by name before anything is replaced.
+        QVERIFY(WriteFile(dir + "/SimpleMode.xml.bak", "<records><record>cut sh"));
         settings->Restore();
-        QCOMPARE(answers.seen.last(), QStringLiteral("数据备份不存在！"));
-        QFile::rename(dir + "/timer.xml.bak.away", dir + "/timer.xml.bak");
+        QVERIFY2(answers.seen.last().startsWith(QStringLiteral("备份文件已损坏，无法还原：")) && answers.seen.last().contains("SimpleMode.xml.bak"),
+                 qPrintable(answers.seen.last()));
+        QCOMPARE(ReadFile(dir + "/price.xml"), QByteArray("<changed/>"));
+        QVERIFY(!g_restorePending);
+
+        // A list never saved yet (fresh install) is left out of the backup, and said so.
+        QFile::rename(dir + "/timer.xml", dir + "/timer.xml.away");
+        QFile::remove(dir + "/timer.xml.bak");
+        settings->Backup();
+        QVERIFY2(answers.seen.last().contains(QStringLiteral("未备份：timer.xml")), qPrintable(answers.seen.last()));
+        QVERIFY(!QFileInfo::exists(dir + "/timer.xml.bak"));
+        QFile::rename(dir + "/timer.xml.away", dir + "/timer.xml");
+        QVERIFY(WriteFile(dir + "/timer.xml.bak", "<current f=\"/timer.xml\"/>"));
 
         // A good restore; the word list still open does not save over it.
         QVERIFY(WriteFile(dir + "/SimpleMode.xml.bak", "<records><record>还原的</record></records>"));
@@ -225,7 +237,9 @@ private slots:
         settings->Restore();
         QCOMPARE(answers.seen.last(), QStringLiteral(" 数据还原成功，请软件将自动重启!"));
         QVERIFY(g_restorePending && Settings::RestartRequested());
+        QTest::qWait(1500); // the word list's pending save would fire now
         word.reset();
+        QVERIFY(QFileInfo::exists(dir + "/price.xml.before-restore"));
         for (const QString &name : names)
             QCOMPARE(ReadFile(dir + name), ReadFile(dir + name + ".bak"));
         g_restorePending = false;
