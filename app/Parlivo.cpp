@@ -7,6 +7,8 @@
 #include "SettingsValues.h"
 #include "Settings.h"
 #include "ModeHelpers.h"
+#include "MyMessageBox.h"
+#include "DataBackup.h"
 #include "PendingSaves.h"
 #include "StoredFile.h"
 #include "TimerMode.h"
@@ -33,6 +35,12 @@ Parlivo::Parlivo(QWidget *parent)
 {
     ui->setupUi(this);
     setCentralWidget(ui->tabWidget);
+
+    // A backup or restore a crash cut short is finished or rolled back
+    // before any list is read.
+    const QString interrupted = DataBackup::FinishInterrupted();
+    if (!interrupted.isEmpty())
+        MyMessageBox::ShowNotice(QStringLiteral("提示"), interrupted);
 
     m_speake->start();
     connect(m_speake, &Speake::ActionFinished, this, &Parlivo::ActionFinished);
@@ -277,4 +285,12 @@ void Parlivo::resizeEvent(QResizeEvent *event)
     QMainWindow::resizeEvent(event);
     const int width = ui->tabWidget->width() / ui->tabWidget->count();
     ui->tabWidget->setStyleSheet(QStringLiteral("QTabBar::tab{width:%1}").arg(width));
+}
+
+void Parlivo::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // Notices raised while the lists loaded were placed before the window
+    // had its place.
+    MyMessageBox::CentreAllOnMainWindow();
 }

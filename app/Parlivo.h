@@ -71,6 +71,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void AddTab(QWidget *page, const QString &icon, const QString &label);

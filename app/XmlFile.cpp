@@ -145,6 +145,29 @@ QString XmlFile::CheckBytes(const QByteArray &bytes)
     return CheckMarkup(bytes);
 }
 
+bool XmlFile::Parse(const QByteArray &bytes, TiXmlDocument *doc, QString *why)
+{
+    auto unusable = [why](const QString &reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
+    const QString broken = CheckBytes(bytes);
+    if (!broken.isEmpty())
+        return unusable(broken);
+    // Rows keep their inner blanks exactly as saved.
+    TiXmlBase::SetCondenseWhiteSpace(false);
+    doc->Parse(bytes.constData(), nullptr, TIXML_DEFAULT_ENCODING);
+    if (doc->Error())
+        return unusable(QStringLiteral("parse error: %1 (row %2, column %3)")
+                            .arg(QString::fromLocal8Bit(doc->ErrorDesc()))
+                            .arg(doc->ErrorRow())
+                            .arg(doc->ErrorCol()));
+    if (!doc->FirstChildElement())
+        return unusable(QStringLiteral("no root element"));
+    return true;
+}
+
 XmlFile::ReadResult XmlFile::Read(const QString &path, TiXmlDocument *doc, QString *why)
 {
     auto unusable = [why](const QString &reason) {
@@ -165,20 +188,7 @@ XmlFile::ReadResult XmlFile::Read(const QString &path, TiXmlDocument *doc, QStri
     const QByteArray bytes = file.read(kMaxBytes + 1);
     if (bytes.size() > kMaxBytes)
         return unusable(QStringLiteral("larger than %1 bytes").arg(kMaxBytes));
-    const QString broken = CheckBytes(bytes);
-    if (!broken.isEmpty())
-        return unusable(broken);
-    // Rows keep their inner blanks exactly as saved.
-    TiXmlBase::SetCondenseWhiteSpace(false);
-    doc->Parse(bytes.constData(), nullptr, TIXML_DEFAULT_ENCODING);
-    if (doc->Error())
-        return unusable(QStringLiteral("parse error: %1 (row %2, column %3)")
-                            .arg(QString::fromLocal8Bit(doc->ErrorDesc()))
-                            .arg(doc->ErrorRow())
-                            .arg(doc->ErrorCol()));
-    if (!doc->FirstChildElement())
-        return unusable(QStringLiteral("no root element"));
-    return ReadResult::Ok;
+    return Parse(bytes, doc, why) ? ReadResult::Ok : ReadResult::Unusable;
 }
 
 QString XmlFile::ElementText(const TiXmlElement *element)

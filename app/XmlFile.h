@@ -31,6 +31,8 @@ bool Write(const TiXmlDocument &doc, const QString &path, QString *error = nullp
 // regular file, empty, not valid text, beyond the limits, a parse error or
 // no root element. Text is kept exactly (white space is not condensed).
 ReadResult Read(const QString &path, TiXmlDocument *doc, QString *why = nullptr);
+// Checks and parses bytes as Read does; false with *why when unusable.
+bool Parse(const QByteArray &bytes, TiXmlDocument *doc, QString *why = nullptr);
 // Checks bytes against the limits and the text encoding; the reason when
 // they break one, else an empty string.
 QString CheckBytes(const QByteArray &bytes);

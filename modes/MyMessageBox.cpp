@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMainWindow>
+#include <QScreen>
 
 MyMessageBox::MyMessageBox(QString title, QString text, QWidget *parent, Qt::WindowFlags flags)
     : QWidget(nullptr), ui(std::make_unique<Ui::MyMessageBoxClass>())
@@ -37,6 +38,17 @@ void MyMessageBox::CentreOnMainWindow()
             return;
         }
     }
+    // Before the main window shows (a notice from start-up): the screen's
+    // centre, until the window re-centres it as it appears.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+}
+
+void MyMessageBox::CentreAllOnMainWindow()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *notice = qobject_cast<MyMessageBox *>(widget))
+            notice->CentreOnMainWindow();
 }
 
 void MyMessageBox::keyPressEvent(QKeyEvent *event)

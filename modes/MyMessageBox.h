@@ -25,6 +25,8 @@ public:
     // Creates and shows a self-deleting notice, centred on the main window.
     static void ShowNotice(const QString &title, const QString &text);
     void CentreOnMainWindow();
+    // Every open notice, once the main window has its place.
+    static void CentreAllOnMainWindow();
 
 public slots:
     void Done();

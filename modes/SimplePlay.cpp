@@ -448,6 +448,16 @@ void SimplePlay::ExportMultiItems(const QList<QListWidgetItem *> &items)
     }
 }
 
+QString SimplePlay::FirstReadableTrack(const QStringList &tracks)
+{
+    for (const QString &track : tracks) {
+        QFile file(track);
+        if (QFileInfo(track).isFile() && file.open(QIODevice::ReadOnly) && file.read(1).size() == 1)
+            return track;
+    }
+    return {};
+}
+
 void SimplePlay::FinalConversion(const QString &input, const QString &target)
 {
     if (ExportJob::FfmpegPath().isEmpty()) {
@@ -463,8 +473,18 @@ void SimplePlay::FinalConversion(const QString &input, const QString &target)
                               + QStringLiteral(".exporting-%1.mp3").arg(QCoreApplication::applicationPid());
     QStringList args = {QStringLiteral("-i"), input};
     qint64 expectedMs = WavDurationMs(input);
-    if (!g_settings.musicList.isEmpty()) {
-        const QString music = g_settings.musicList.first();
+    // The first track of the play list that can be read lies under the
+    // speech; the operator is told when tracks were passed over.
+    const QString music = FirstReadableTrack(g_settings.musicList);
+    QString musicNote;
+    if (!g_settings.musicList.isEmpty() && music != g_settings.musicList.first()) {
+        PLOG(LOG_WARNING, "export: music file %s cannot be read; using %s", qPrintable(g_settings.musicList.first()),
+             music.isEmpty() ? "no music" : qPrintable(music));
+        musicNote = music.isEmpty() ? QStringLiteral("\n背景音乐文件都无法读取，导出的文件没有背景音乐。")
+                                    : QStringLiteral("\n背景音乐文件无法读取：%1\n已改用：%2")
+                                          .arg(g_settings.musicList.first(), music);
+    }
+    if (!music.isEmpty()) {
         PLOG(LOG_DEBUG, "bgMusic: %s", qPrintable(music));
         const QString graph = QStringLiteral("[0:a]aformat=sample_fmts=fltp:channel_layouts=stereo,volume=1.0,"
                                              "adelay=6000|6000[a0];[1:a]aformat=sample_fmts=fltp:channel_layouts="
@@ -485,7 +505,7 @@ void SimplePlay::FinalConversion(const QString &input, const QString &target)
     }
     if (result == ExportJob::Result::Done
         && ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) == 0) {
-        MyMessageBox::ShowNotice(QStringLiteral("提示"), QStringLiteral("导出文件成功！"));
+        MyMessageBox::ShowNotice(QStringLiteral("提示"), QStringLiteral("导出文件成功！") + musicNote);
         return;
     }
     QFile::remove(temporary);

@@ -76,6 +76,8 @@ private:
     QString ChooseExportFile(const QString &text);
     // Converts the joined or single WAV to the chosen MP3 and reports.
     void FinalConversion(const QString &input, const QString &target);
+    // The first track that exists and can be read, or "" when none can.
+    static QString FirstReadableTrack(const QStringList &tracks);
 
     std::unique_ptr<Ui::SimplePlayClass> ui;
     int m_recordIndex;

@@ -4,6 +4,7 @@
 #include "AppPaths.h"
 #include "Chime.h"
 #include "CloudEngine.h"
+#include "DataBackup.h"
 #include "Log.h"
 #include "ModeHelpers.h"
 #include "RemoteControl.h"
@@ -58,48 +59,6 @@ const char *const kPageTimes[] = {"禁用", "15秒", "30秒", "45秒", "60秒", 
 
 QString g_filePathOverride;
 bool g_restartRequested = false;
-
-struct ModeFile
-{
-    QString file;
-    QString backup;
-};
-
-// The three pairs, always in this order: price, word, timer.
-QList<ModeFile> ModeFiles()
-{
-    const QString dir = QDir(AppPaths::DataDir()).absolutePath();
-    QList<ModeFile> files;
-    for (const char *name : {"/price.xml", "/SimpleMode.xml", "/timer.xml"})
-        files.append({dir + QLatin1String(name), dir + QLatin1String(name) + QStringLiteral(".bak")});
-    return files;
-}
-
-// Replaces `to` with a byte copy of `from` through a temporary file and a
-// rename: a failed copy leaves the old `to` as it was.
-bool CopyReplacing(const QString &from, const QString &to)
-{
-    QFile source(from);
-    if (!source.open(QIODevice::ReadOnly))
-        return false;
-    QSaveFile target(to);
-    if (!target.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    while (!source.atEnd()) {
-        const QByteArray block = source.read(1 << 20);
-        if (block.isEmpty() && source.error() != QFile::NoError)
-            break;
-        if (target.write(block) != block.size()) {
-            target.cancelWriting();
-            return false;
-        }
-    }
-    if (source.error() != QFile::NoError) {
-        target.cancelWriting();
-        return false;
-    }
-    return target.commit();
-}
 
 void Information(const QString &text)
 {
@@ -415,82 +374,60 @@ void Settings::ProcessClean()
 
 void Settings::Backup()
 {
-    const QList<ModeFile> files = ModeFiles();
     bool anyBackup = false;
-    for (const ModeFile &pair : files)
-        anyBackup = anyBackup || QFileInfo(pair.backup).isFile();
+    for (const DataBackup::ListFile &list : DataBackup::ListFiles())
+        anyBackup = anyBackup || QFileInfo(list.backup).isFile();
     if (anyBackup && !ConfirmWarning(QStringLiteral("数据备份文件已存在，是否覆盖？")))
         return;
-    // Lists that were never saved (a fresh install) have nothing to back
-    // up: the others are backed up, and the operator told which were empty.
-    QStringList nothing;
-    for (const ModeFile &pair : files) {
-        if (!QFileInfo(pair.file).isFile()) {
-            nothing << QFileInfo(pair.file).fileName();
-            continue;
-        }
-        if (!CopyReplacing(pair.file, pair.backup)) {
-            PLOG(LOG_ERROR, "backup data file(%s) failed", qPrintable(pair.file));
-            Critical(QStringLiteral("备份失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
-            return;
-        }
-    }
-    if (nothing.size() == files.size()) {
+    const DataBackup::BackupResult result = DataBackup::Backup();
+    switch (result.outcome) {
+    case DataBackup::Outcome::NothingToDo:
         Information(QStringLiteral("还没有可以备份的列表。"));
         return;
+    case DataBackup::Outcome::Failed:
+        Critical(QStringLiteral("备份失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
+        return;
+    case DataBackup::Outcome::Done:
+        break;
     }
-    Information(nothing.isEmpty() ? QStringLiteral(" 数据备份成功!")
-                                  : QStringLiteral(" 数据备份成功!\r\n以下列表还没有内容，未备份：") + nothing.join(QStringLiteral("、")));
+    // Lists that were never saved (a fresh install) have nothing to back
+    // up: the others are backed up, and the operator told which were empty.
+    Information(result.nothingSaved.isEmpty()
+                    ? QStringLiteral(" 数据备份成功!")
+                    : QStringLiteral(" 数据备份成功!\r\n以下列表还没有内容，未备份：") + result.nothingSaved.join(QStringLiteral("、")));
 }
 
 void Settings::Restore()
 {
-    // Only the lists that have a backup are restored.
-    QList<ModeFile> files;
-    for (const ModeFile &pair : ModeFiles())
-        if (QFileInfo(pair.backup).isFile())
-            files.append(pair);
-    if (files.isEmpty()) {
+    const QList<DataBackup::ListFile> lists = DataBackup::RestorableLists();
+    if (lists.isEmpty()) {
         QMessageBox::warning(nullptr, QStringLiteral("警告"), QStringLiteral("数据备份不存在！"));
         return;
     }
-    // Every backup is read as at start-up before anything is replaced.
-    for (const ModeFile &pair : files) {
-        TiXmlDocument doc;
-        QString why;
-        if (XmlFile::Read(pair.backup, &doc, &why) != XmlFile::ReadResult::Ok) {
-            PLOG(LOG_ERROR, "backup %s is damaged (%s): nothing restored", qPrintable(pair.backup), qPrintable(why));
-            Critical(QStringLiteral("备份文件已损坏，无法还原：") + pair.backup + QStringLiteral("\r\n当前的列表保持不变。"));
-            return;
-        }
+    // Every backup is read as at start-up before the operator is asked.
+    const QString damaged = DataBackup::FirstDamagedBackup(lists);
+    if (!damaged.isEmpty()) {
+        Critical(QStringLiteral("备份文件已损坏，无法还原：") + damaged + QStringLiteral("\r\n当前的列表保持不变。"));
+        return;
     }
     if (!ConfirmWarning(QStringLiteral("数据还原操作将覆盖当前的数据，是否确认要操作？")))
         return;
     // From here no list saves its file again: a save still pending from an
     // edit a moment ago would overwrite what is restored.
     g_restorePending = true;
-    // All backups are first copied beside their lists, and the lists kept
-    // as *.before-restore; only when every copy is whole are the lists
-    // replaced (a rename each). A failed copy leaves every list as it was.
-    const QString staged = QStringLiteral(".restoring");
-    for (const ModeFile &pair : files) {
-        const bool kept = !QFileInfo(pair.file).isFile() || CopyReplacing(pair.file, pair.file + QStringLiteral(".before-restore"));
-        if (!kept || !CopyReplacing(pair.backup, pair.file + staged)) {
-            PLOG(LOG_ERROR, "restore data file(%s) failed", qPrintable(pair.file));
-            for (const ModeFile &other : files)
-                QFile::remove(other.file + staged);
-            g_restorePending = false;
-            Critical(QStringLiteral("数据还原失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
-            return;
-        }
+    const DataBackup::RestoreResult result = DataBackup::Restore();
+    if (!result.damagedBackup.isEmpty()) {
+        g_restorePending = false;
+        Critical(QStringLiteral("备份文件已损坏，无法还原：") + result.damagedBackup + QStringLiteral("\r\n当前的列表保持不变。"));
+        return;
     }
-    for (const ModeFile &pair : files) {
-        if (::rename(QFile::encodeName(pair.file + staged).constData(), QFile::encodeName(pair.file).constData()) != 0) {
-            PLOG(LOG_ERROR, "restore data file(%s) failed", qPrintable(pair.file));
-            Critical(QStringLiteral("数据还原失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
-            return;
-        }
-        PLOG(LOG_ERROR, "restore data file from [%s] to [%s]", qPrintable(pair.backup), qPrintable(pair.file));
+    if (result.outcome != DataBackup::Outcome::Done) {
+        // Copies that failed leave the lists as they were; a rename that
+        // failed midway is finished at the next start.
+        g_restorePending = result.finishAtNextStart;
+        Critical(result.finishAtNextStart ? QStringLiteral("数据还原没有全部完成，将在下次启动时完成。\r\n无法替换：") + result.failedFile
+                           : QStringLiteral("数据还原失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
+        return;
     }
     Information(QStringLiteral(" 数据还原成功，请软件将自动重启!"));
     // The new instance is started once this one has closed (see main()), so

@@ -62,23 +62,26 @@ void WriteTextFile(const QString &text)
     PLOG(LOG_DEBUG, "ready to tts: %s, ret = %lld", bytes.constData(), written);
 }
 
-// A canonical WAV whose header's data length accounts for the whole file
-// has been written completely.
+// A WAV whose data chunk (found by walking the chunks) holds everything its
+// header announces has been written completely.
 bool HeaderSaysComplete(const QString &path, qint64 size)
 {
+    WavFile::Info info;
     QFile file(path);
-    if (size <= WavFile::kHeaderSize || !file.open(QIODevice::ReadOnly))
+    if (size <= WavFile::kHeaderSize || !file.open(QIODevice::ReadOnly) || !WavFile::ReadInfo(path, &info))
         return false;
-    const QByteArray header = file.read(WavFile::kHeaderSize);
-    return header.size() == WavFile::kHeaderSize && header.startsWith("RIFF") && header.mid(36, 4) == "data"
-           && qint64(qFromLittleEndian<quint32>(header.constData() + 40)) + WavFile::kHeaderSize == size;
+    QByteArray sizeField(4, '\0');
+    return file.seek(info.dataOffset - 4) && file.read(sizeField.data(), 4) == 4
+           && info.dataOffset + qFromLittleEndian<quint32>(sizeField.constData()) == size;
 }
 
 } // namespace
 
-// Counts readings that repeat a non-zero size; four equal ones in a row end
-// it. A file whose header gives its full length ends it at once, and a
-// program that has ended without writing anything ends it too.
+// Ends when the file's header says it is whole, or when the program has
+// ended (its file is then final, whatever it holds). Only a writer that is
+// not watched (no programRunning) is judged by its size: four equal
+// non-zero readings in a row. A program that is still running is never cut
+// short by a pause in its writing.
 void CloudEngine::WaitUntilStable(const QString &path, const std::atomic<bool> *abort,
                                   const std::function<bool()> &programRunning)
 {
@@ -87,20 +90,23 @@ void CloudEngine::WaitUntilStable(const QString &path, const std::atomic<bool> *
     for (int check = 0; check < CloudEngine::kWatchChecks; ++check) {
         if (abort && abort->load())
             return;
+        // Asked before the size is read: a program found ended has written
+        // all it will.
         const bool running = !programRunning || programRunning();
         const qint64 size = QFileInfo(path).exists() ? QFileInfo(path).size() : 0;
-        qDebug("%s, size = %lld", qPrintable(path), size);
         if (HeaderSaysComplete(path, size))
             return;
-        if (size > 0) {
-            stable = size == previous ? stable + 1 : 0;
-            previous = size;
-        } else if (!running) {
-            PLOG(LOG_WARNING, "%s ended without writing %s", qPrintable(ProgramPath()), qPrintable(path));
+        if (!running) {
+            if (size == 0)
+                PLOG(LOG_WARNING, "%s ended without writing %s", qPrintable(ProgramPath()), qPrintable(path));
             return;
         }
-        if (stable > 2)
-            return;
+        if (!programRunning && size > 0) {
+            stable = size == previous ? stable + 1 : 0;
+            previous = size;
+            if (stable > 2)
+                return;
+        }
         // Between the readings, look often for a file that says it is whole.
         for (int ms = 0; ms < CloudEngine::kWatchIntervalMs; ms += kQuickLookMs) {
             QThread::msleep(kQuickLookMs);
@@ -108,6 +114,7 @@ void CloudEngine::WaitUntilStable(const QString &path, const std::atomic<bool> *
                 break;
         }
     }
+    PLOG(LOG_WARNING, "%s: no complete file after %d ms", qPrintable(path), kWatchChecks * kWatchIntervalMs);
 }
 
 QString CloudEngine::SpeedValue(int speed)

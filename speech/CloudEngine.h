@@ -20,9 +20,9 @@ QString SpeedValue(int speed);
 QString ProgramPath();
 QStringList Arguments(const QString &wavPath, const QString &voiceNumber, int speed, int volume);
 // Watches the file every kWatchIntervalMs until its header says it is
-// complete, four readings in a row show the same non-zero size, the
-// program (when programRunning is given) has ended without writing, at
-// most kWatchChecks readings, or until abort is set.
+// complete, the program (when programRunning is given) has ended, or, for
+// a writer that is not watched, four readings in a row show the same
+// non-zero size; at most kWatchChecks readings, or until abort is set.
 void WaitUntilStable(const QString &path, const std::atomic<bool> *abort,
                      const std::function<bool()> &programRunning = {});
 // Writes tmp.txt, starts the program and watches the file; returns when

@@ -205,6 +205,18 @@ private slots:
         QVERIFY(WavFile::ReadInfo(SpeechCache::PathFor("欢迎光临本店, ."), &info));
         QVERIFY(qAbs(DurationS(m_target) - (6 + info.DurationMs() / 1000.0)) < 0.2);
         QVERIFY(DecodedPeak(m_target, 0.5, 5.5) > 1000); // the music alone
+
+        // A first track gone from the disk: the next readable one is used,
+        // and with none readable the export has no music; both said.
+        const QString gone = m_dir + "/gone.mp3";
+        g_settings.musicList = {gone, music};
+        m_mode->ExportToFile();
+        QCOMPARE(TakeNotices(), QStringList{"提示|导出文件成功！\n背景音乐文件无法读取：" + gone + "\n已改用：" + music});
+        QVERIFY(DecodedPeak(m_target, 0.5, 5.5) > 1000);
+        g_settings.musicList = {gone};
+        m_mode->ExportToFile();
+        QCOMPARE(TakeNotices(), QStringList{"提示|导出文件成功！\n背景音乐文件都无法读取，导出的文件没有背景音乐。"});
+        QVERIFY(qAbs(DurationS(m_target) - info.DurationMs() / 1000.0) < 0.2);
     }
 
     // Failures keep an existing file of the chosen name and say so.

@@ -12,6 +12,7 @@
 #include "TestEnvironment.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QDialogButtonBox>
 #include <QProcess>
 #include <QPushButton>
@@ -182,7 +183,7 @@ private slots:
 
 
     // Closing while the list could not be saved asks first; 否 (the
-    // default, so Enter) keeps the window. Runs last: it closes the window.
+    // default, so Enter) keeps the window. It closes the window.
     void closingAfterAFailedSaveAsks()
     {
         m_window->show();
@@ -201,6 +202,31 @@ private slots:
         // Saved now, so it closes without a question.
         m_window->WordMode()->SaveFile();
         QVERIFY(m_window->close());
+    }
+
+    // Notices raised while the window is built (a damaged settings file,
+    // a restore cut short) are centred on the window once it shows.
+    void startupNoticesCentredOnTheWindow()
+    {
+        m_window.reset();
+        CloseNotices();
+        QVERIFY(WriteFile(Settings::FilePath(), "<settings><voice>cut"));
+        QVERIFY(WriteFile(AppPaths::DataDir() + "/restore.unfinished", "copying\n"));
+        QVERIFY(WriteFile(AppPaths::DataDir() + "/price.xml.staged", "<prices/>"));
+        Parlivo window;
+        window.setGeometry(Parlivo::StartGeometry(QRect(0, 0, 1600, 900), window.width()));
+        window.show();
+        QStringList texts;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *notice = qobject_cast<MyMessageBox *>(w); notice && notice->isVisible()) {
+                texts << notice->findChild<QLabel *>("label")->text();
+                QVERIFY((notice->geometry().center() - window.frameGeometry().center()).manhattanLength() <= 4);
+            }
+        QCOMPARE(texts.size(), 2);
+        QVERIFY2(texts.join("|").contains(QStringLiteral("设置文件无法读取")) && !texts.join("|").contains(QStringLiteral("文件文件")), qPrintable(texts.join("|")));
+        QVERIFY(texts.join("|").contains(QStringLiteral("上次的数据还原在完成前中断，已撤销")));
+        QVERIFY(!QFile::exists(AppPaths::DataDir() + "/price.xml.staged"));
+        CloseNotices();
     }
 };
 

@@ -1,4 +1,5 @@
 #include "AppPaths.h"
+#include "DataBackup.h"
 #include "DialogDriver.h"
 #include "MessageAnswerer.h"
 #include "MusicManager.h"
@@ -17,6 +18,8 @@
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,6 +35,34 @@ void ResetSettings()
     g_settings.musicStartType = 0;
     g_settings.smallWhenPlaying = 0;
     g_settings.musicList.clear();
+}
+
+int g_crashAtStep = 0;
+int g_stepsTaken = 0;
+
+void CrashAtChosenStep()
+{
+    if (++g_stepsTaken == g_crashAtStep)
+        _exit(9);
+}
+
+// Runs a backup or a restore in a child process that dies (as under
+// kill -9) before its change number `step`; true when it died.
+bool RunCrashingAt(bool backup, int step)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        g_crashAtStep = step;
+        DataBackup::SetStepHookForTests(CrashAtChosenStep);
+        if (backup)
+            DataBackup::Backup();
+        else
+            DataBackup::Restore();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 9;
 }
 
 int CacheFiles()
@@ -211,7 +242,7 @@ private slots:
         QCOMPARE(ReadFile(dir + "/price.xml"), QByteArray("<changed/>"));
         QCOMPARE(ReadFile(dir + "/SimpleMode.xml"), QByteArray("<current f=\"/SimpleMode.xml\"/>"));
         QVERIFY(!g_restorePending && !Settings::RestartRequested());
-        QCOMPARE(QDir(dir).entryList({"*.restoring"}, QDir::Files), QStringList());
+        QCOMPARE(QDir(dir).entryList({"*.staged"}, QDir::Files), QStringList());
 
         // A damaged backup is refused by name before anything is replaced.
         QVERIFY(WriteFile(dir + "/SimpleMode.xml.bak", "<records><record>cut sh"));
@@ -243,6 +274,46 @@ private slots:
         for (const QString &name : names)
             QCOMPARE(ReadFile(dir + name), ReadFile(dir + name + ".bak"));
         g_restorePending = false;
+    }
+
+    // A backup or a restore killed between any two of its changes leaves,
+    // after the next start, one whole set: the old or the new, and the
+    // operator is told which.
+    void interruptedBackupAndRestore()
+    {
+        const QString dir = AppPaths::DataDir();
+        const QStringList names = {"/price.xml", "/SimpleMode.xml", "/timer.xml"};
+        auto setOf = [&](const QString &suffix) {
+            QByteArrayList set;
+            for (const QString &name : names)
+                set << ReadFile(dir + name + suffix);
+            return set;
+        };
+        const QByteArrayList lists = {"<list v=\"now\" n=\"1\"/>", "<list v=\"now\" n=\"2\"/>", "<list v=\"now\" n=\"3\"/>"};
+        const QByteArrayList backups = {"<list v=\"bak\" n=\"1\"/>", "<list v=\"bak\" n=\"2\"/>", "<list v=\"bak\" n=\"3\"/>"};
+        for (const bool backup : {true, false}) {
+            bool died = true;
+            for (int step = 1; died; ++step) {
+                for (int i = 0; i < names.size(); ++i) {
+                    QVERIFY(WriteFile(dir + names[i], lists[i]));
+                    QVERIFY(WriteFile(dir + names[i] + ".bak", backups[i]));
+                }
+                died = RunCrashingAt(backup, step);
+                const QString notice = DataBackup::FinishInterrupted();
+                const QByteArrayList after = setOf(backup ? ".bak" : "");
+                const QByteArrayList untouched = setOf(backup ? "" : ".bak");
+                const QString where = QStringLiteral("%1, step %2").arg(backup ? "backup" : "restore").arg(step);
+                QVERIFY2(after == lists || after == backups, qPrintable(where));
+                QVERIFY2(untouched == (backup ? lists : backups), qPrintable(where));
+                if (!died)
+                    QVERIFY2(after == (backup ? lists : backups) && notice.isEmpty(), qPrintable(where));
+                else if (step > 1)
+                    QVERIFY2(notice.contains(after == backups ? (backup ? "撤销" : "完成") : (backup ? "完成" : "撤销")),
+                             qPrintable(where + ": " + notice));
+                QCOMPARE(QDir(dir).entryList({"*.staged", "*.unfinished"}, QDir::Files), QStringList());
+                QVERIFY2(step < 40, "the operation never finished");
+            }
+        }
     }
 
     void cleaningCountsFiles()
