@@ -4,21 +4,22 @@
 
 #include <memory>
 
-class QTimer;
+#include "speech/Announcer.h"
+
 class Speake;
+class PlayList;
 class SimplePlay;
 class PriceMode;
 class TimerMode;
 class Settings;
-class MusicPlayer;
 class RemoteControl;
 namespace Ui {
 class ParlivoClass;
 }
 
-// The main window: owns the speech worker and the four tabs, sends every
-// mode's speech requests to the worker and routes each finish report back
-// to the mode whose index range it lies in.
+// The main window: owns the speech worker, the announcer every source
+// speaks through, the background music and the four tabs, and connects
+// each mode to its own source of the announcer.
 class Parlivo : public QMainWindow
 {
     Q_OBJECT
@@ -43,28 +44,12 @@ public:
     PriceMode *PricePage() const { return m_priceMode; }
     TimerMode *TimerPage() const { return m_timerMode; }
     Settings *SettingsPage() const { return m_settings; }
-    int MusicIndex() const { return m_musicIndex; }
-    const MusicPlayer &Player() const { return *m_player; }
+    Announcer *Speech() const { return m_announcer; }
+    PlayList *Music() const { return m_music; }
     RemoteControl *Remote() const { return m_remote; }
-    // A track position by the never-seeded C random numbers.
-    static int RandomTrack(int count);
-
-signals:
-    void SimplePlayActionFinished(int index);
-    void PriceModeActionFinished(int index);
-    void TimerModeActionFinished(int index);
-    void StopSimplePlayMode();
-    void StopPriceMode();
 
 public slots:
-    void ActionFinished(int index);
-    void SomeTabStartPlay();
     void ShowAbout();
-    void CheckMusicStatus();
-    void PlayMusic();
-    void PauseMusic();
-    void MusicSmaller();
-    void MusicNormal();
     // Starts, moves or stops the remote control interface as g_settings says.
     void ApplyRemoteSettings();
 
@@ -75,12 +60,9 @@ protected:
 
 private:
     void AddTab(QWidget *page, const QString &icon, const QString &label);
-    void ConnectWordMode();
-    void ConnectPriceMode();
-    void ConnectTimerMode();
-    void StartMusicAtStartup();
-    // The music volume, with the track's loudness gain when that is on.
-    int NormalMusicVolume() const;
+    template <typename Mode>
+    void ConnectMode(Mode *mode, Announcer::Source which);
+    void ConnectModes();
 
     std::unique_ptr<Ui::ParlivoClass> ui;
     Speake *m_speake;
@@ -88,9 +70,7 @@ private:
     PriceMode *m_priceMode = nullptr;
     TimerMode *m_timerMode = nullptr;
     Settings *m_settings = nullptr;
-    std::unique_ptr<MusicPlayer> m_player;
+    Announcer *m_announcer = nullptr;
+    PlayList *m_music = nullptr;
     RemoteControl *m_remote = nullptr;
-    QTimer *m_musicTimer = nullptr;
-    int m_musicIndex = 0;
-    double m_trackGainDb = 0;
 };

@@ -3,7 +3,8 @@
 #include "Log.h"
 #include "app/SmallFile.h"
 #include "app/StoredFile.h"
-#include "MusicPlayer.h"
+#include "music/MusicPlayer.h"
+#include "music/PlayList.h"
 #include "Parlivo.h"
 #include "PriceMode.h"
 #include "Settings.h"
@@ -297,8 +298,8 @@ RemoteControl::Reply RemoteControl::Say(const HttpRequest &request)
     m_said.remove(id - kKeptIds);
     ++m_waitingTexts;
     m_waitingSeconds += seconds;
-    // Spoken once, in order with everything else the worker has.
-    m_window->Worker()->SpeakAudio(kIndexBase + id, 0, spoken, true);
+    // Spoken once, in order with everything else the announcer has.
+    m_window->Speech()->From(Announcer::Remote)->Request(kIndexBase + id, 0, spoken, true);
     return {202, QJsonObject{{QStringLiteral("id"), id}}};
 }
 
@@ -341,7 +342,7 @@ RemoteControl::Reply RemoteControl::PressButton(const QString &mode, const QStri
 
 RemoteControl::Reply RemoteControl::Status() const
 {
-    const MusicPlayer::Status music = m_window->Player().GetStatus();
+    const MusicPlayer::Status music = m_window->Music()->Player().GetStatus();
     return {200, QJsonObject{
                      {QStringLiteral("modes"),
                       QJsonObject{{QStringLiteral("word"), StateName(m_window->WordMode()->PlayState())},

@@ -26,7 +26,6 @@ class RemoteControl : public QObject
 
 public:
     static constexpr int kIndexBase = 0x3000000; // this interface's speech requests
-    static constexpr int kIndexEnd = 0x4000000;
     static constexpr int kMaxBodyBytes = 16 * 1024;
     static constexpr int kMaxTextLength = 2000;
     static constexpr int kRequestsPerSecond = 10;
@@ -61,7 +60,7 @@ public:
     static int SpokenSecondsEstimate(const QString &text);
 
 public slots:
-    // The worker's report for one of this interface's requests.
+    // The announcer's report for one of this interface's requests.
     void ActionFinished(int index);
     // Whether a text of this interface was really heard.
     void Spoken(int index, bool heard);

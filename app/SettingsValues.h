@@ -36,7 +36,5 @@ struct SettingsValues
 };
 
 extern SettingsValues g_settings;
-// Set by a mode when the operator pauses or stops; cuts the speech in hand.
-extern std::atomic<bool> g_speechInterrupt;
 // Set once a restore has replaced the mode files: no mode saves any more.
 extern bool g_restorePending;

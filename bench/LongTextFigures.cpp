@@ -44,10 +44,8 @@ double LongTextFigures::PlayRssMb()
         peakKb = qMax(peakKb, WindowFigures::ResidentKb());
         QThread::msleep(20);
     }
-    g_speechInterrupt = true;
     worker.Stop();
     worker.wait();
-    g_speechInterrupt = false;
     return peakKb / 1024.0;
 }
 

@@ -74,7 +74,7 @@ RemoteFigures::Remote RemoteFigures::Measure()
         std::sort(samples.begin(), samples.end());
         figures.sayP99Ms = samples[std::min(samples.size() - 1, size_t(std::ceil(0.99 * samples.size())) - 1)];
     }
-    g_speechInterrupt = true; // the queued texts need not be heard
+    window.Speech()->From(Announcer::Remote)->Cancel(); // the queued texts need not be heard
     g_restorePending = true;  // leave the bench's lists as they are
     return figures;
 }

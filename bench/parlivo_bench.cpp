@@ -172,14 +172,15 @@ public:
     }
 
     void Speak(const QString &text) { m_speake.SpeakAudio(++m_index, 0, text, true); }
+    // Cuts what the worker has in hand, as a mode's pause does.
+    void Cut() { m_speake.Cancel([](int) { return true; }); }
     bool AwaitReport() { return m_reports.tryAcquire(1, kReportTimeoutMs); }
 
-    // Waits for the request in hand to be reported, clears the interrupt
-    // flag it leaves set, and gives the worker time to go back to sleep.
+    // Waits for the request in hand to be reported and gives the worker
+    // time to go back to sleep.
     bool Settle()
     {
         const bool reported = AwaitReport();
-        g_speechInterrupt = false;
         QThread::msleep(kSettleMs);
         return reported;
     }
@@ -210,14 +211,14 @@ std::optional<double> StartLatencySample(Worker &worker, const QString &text)
     const Clock::time_point requested = Clock::now();
     worker.Speak(text);
     const std::optional<Clock::time_point> started = SpinUntilPlaying(true);
-    g_speechInterrupt = true;
+    worker.Cut();
     if (!worker.Settle() || !started)
         return std::nullopt;
     return Milliseconds(*started - requested);
 }
 
-// A cached text is cut at a random point of its first 150 ms; from setting
-// the flag to the channel falling silent.
+// A cached text is cut at a random point of its first 150 ms; from the
+// cut to the channel falling silent.
 std::optional<double> InterruptLatencySample(Worker &worker, const QString &text)
 {
     worker.Speak(text);
@@ -226,12 +227,12 @@ std::optional<double> InterruptLatencySample(Worker &worker, const QString &text
         QThread::usleep(5000 + QRandomGenerator::global()->bounded(145000));
         const bool stillPlaying = SpeechPlaying();
         const Clock::time_point set = Clock::now();
-        WavPlayer::InterruptNow(); // as a mode's pause does
+        worker.Cut();
         const std::optional<Clock::time_point> stopped = SpinUntilPlaying(false);
         if (stillPlaying && stopped)
             latency = Milliseconds(*stopped - set);
     }
-    g_speechInterrupt = true;
+    worker.Cut();
     return worker.Settle() ? latency : std::nullopt;
 }
 
@@ -424,7 +425,6 @@ int main(int argc, char **argv)
     const RemoteFigures::Remote remote = RemoteFigures::Measure();
     Settings::UseFilePath(QString());
     g_restorePending = false;
-    g_speechInterrupt = false;
     PrintFigure("http_say_p99_ms", remote.sayP99Ms, "ms", 2);
     PrintFigure("http_idle_cpu_percent", remote.idleCpuPercent, "%", 3);
     PrintFigure("settings_save_ms", MusicFigures::SettingsSaveMs(sandbox.FilePath(QString())), "ms", 2);

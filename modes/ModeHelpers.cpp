@@ -92,13 +92,3 @@ void AddWindowShortcut(QWidget *owner, const QKeySequence &keys, std::function<v
     auto *shortcut = new QShortcut(keys, owner, nullptr, nullptr, Qt::WindowShortcut);
     QObject::connect(shortcut, &QShortcut::activated, owner, std::move(run));
 }
-
-bool MusicFollowsBroadcasts()
-{
-    return g_settings.musicStartType == 0;
-}
-
-bool MusicTurnedDown()
-{
-    return g_settings.smallWhenPlaying > 0;
-}

@@ -27,10 +27,6 @@ inline const QString kColorPlain = QStringLiteral("DFF7F3");
 bool ParseWaitText(QString text, int *ms);
 // Sets the button's background to "#" + six hex digits.
 void SetButtonColor(QWidget *button, QString hex);
-// Music follows the broadcasts (the modes start and pause it).
-bool MusicFollowsBroadcasts();
-// The music is turned down while a text is spoken.
-bool MusicTurnedDown();
 // A parentless warning with "是"/"否", "否" the default (Enter and Esc
 // answer no); true only when "是" was chosen.
 bool ConfirmWarning(const QString &text);

@@ -10,7 +10,6 @@
 #include "SelectWaitTimeDialog.h"
 #include "SettingsValues.h"
 #include "StoredFile.h"
-#include "WavPlayer.h"
 #include "XmlFile.h"
 
 #include <QCheckBox>
@@ -227,9 +226,6 @@ bool PriceMode::AnnouncementText(int row, QString *text)
 
 bool PriceMode::Play()
 {
-    if (MusicFollowsBroadcasts())
-        emit PlayMusic();
-    g_speechInterrupt = false;
     if (m_playState == Playing) {
         PLOG(LOG_WARNING, "%s", "is playing now");
         return true;
@@ -238,6 +234,7 @@ bool PriceMode::Play()
     SetButtonColor(ui->pushButton_pause, kColorPlain);
     if (!m_readyForNext) {
         m_playState = Playing;
+        emit Active(true);
         SetButtonColor(ui->pushButton_play, kColorLit);
         return true;
     }
@@ -259,13 +256,12 @@ bool PriceMode::Play()
     if (ParseWaitText(text, &waitMs)) {
         emit OutAudio(m_requestIndex, 1, QString::number(waitMs), true);
     } else {
-        if (MusicTurnedDown())
-            emit MusicSmaller();
         emit OutAudio(m_requestIndex, 0, text, true);
     }
     table->setItem(row, ColumnIndex, new QTableWidgetItem(QString::number(m_requestIndex)));
     ++m_requestIndex;
     m_playState = Playing;
+    emit Active(true);
     m_readyForNext = false;
     SetButtonColor(ui->pushButton_play, kColorLit);
     return true;
@@ -275,17 +271,14 @@ bool PriceMode::Pause()
 {
     if (m_underTimerMode)
         return false;
-    if (MusicFollowsBroadcasts()) {
-        qDebug("PriceMode::Pause send PauseMusic signal");
-        emit PauseMusic();
-    }
-    WavPlayer::InterruptNow();
+    emit CancelSpeech();
     PLOG(LOG_DEBUG, "%s", "pause");
     if (m_playState != Playing) {
         PLOG(LOG_WARNING, "%s", "is not playing, no need to pause");
         return false;
     }
     m_playState = Paused;
+    emit Active(false);
     SetButtonColor(ui->pushButton_pause, kColorLit);
     SetButtonColor(ui->pushButton_play, kColorPlain);
     return true;
@@ -293,21 +286,27 @@ bool PriceMode::Pause()
 
 void PriceMode::PauseUnderTimerMode()
 {
-    WavPlayer::InterruptNow();
+    emit CancelSpeech();
     PLOG(LOG_DEBUG, "%s", "pause");
     if (m_playState != Playing) {
         PLOG(LOG_WARNING, "%s", "is not playing, no need to pause");
         return;
     }
     m_playState = Paused;
+    emit Active(false);
     SetButtonColor(ui->pushButton_pause, kColorLit);
     SetButtonColor(ui->pushButton_play, kColorPlain);
 }
 
 void PriceMode::ActionFinished(int index)
 {
-    if (MusicTurnedDown())
-        emit MusicNormal();
+    NextAfterReport(index);
+    if (m_playState != Playing)
+        emit Active(false);
+}
+
+void PriceMode::NextAfterReport(int index)
+{
     m_readyForNext = true;
     PLOG(LOG_DEBUG, "play finished, index = %x, m_needBreak = %d", index, int(m_needBreak));
     SetButtonColor(ui->pushButton_play, kColorPlain);
@@ -316,13 +315,8 @@ void PriceMode::ActionFinished(int index)
         StopAfterRow();
         return;
     }
-    if (m_playState == Paused) {
-        if (MusicFollowsBroadcasts()) {
-            qDebug("PriceMode::ActionFinished send PauseMusic signal");
-            emit PauseMusic();
-        }
+    if (m_playState == Paused)
         return;
-    }
     m_playState = Stopped;
     QTableWidget *table = ui->tableWidget;
     if (table->rowCount() == 0)
@@ -345,8 +339,6 @@ void PriceMode::StopAfterRow()
         PauseUnderTimerMode();
         m_needBreak = false;
     }
-    if (MusicFollowsBroadcasts())
-        emit PauseMusic();
 }
 
 void PriceMode::AdvanceFrom(int start)

@@ -45,10 +45,10 @@ signals:
     void OutAudio(int index, int type, QString content, bool needFinisheReport);
     void DelRecord(int index);
     void StartPlay();
-    void PlayMusic();
-    void PauseMusic();
-    void MusicSmaller();
-    void MusicNormal();
+    // Cut this mode's queued and current speech (a pause).
+    void CancelSpeech();
+    // The list is playing (true), or paused, stopped or emptied.
+    void Active(bool playing);
 
 public slots:
     bool Play();
@@ -79,6 +79,8 @@ private:
     bool AnnouncementText(int row, QString *text);
     void SelectRow(int row);
     // Tries the rows from start on, each once, skipping unticked ones.
+    // The report of a row: stop, stay paused or go on to the next ticked row.
+    void NextAfterReport(int index);
     void AdvanceFrom(int start);
     void StopAfterRow();
 

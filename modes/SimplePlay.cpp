@@ -14,7 +14,6 @@
 #include "SpeechCache.h"
 #include "StoredFile.h"
 #include "WavFile.h"
-#include "WavPlayer.h"
 #include "XmlFile.h"
 
 #include <QDir>
@@ -139,16 +138,12 @@ void SimplePlay::SendRow(QListWidgetItem *item)
         emit OutAudio(id, 1, QString::number(ms), true);
         return;
     }
-    if (MusicTurnedDown())
-        emit MusicSmaller();
     emit OutAudio(id, 0, text + QStringLiteral(", ."), true);
     emit OutAudio(id, 1, QStringLiteral("800"), false);
 }
 
 void SimplePlay::ProcessPlayButton()
 {
-    if (MusicFollowsBroadcasts())
-        emit PlayMusic();
     ui->listWidget_Record->setFocus();
     const QString text = ui->lineEdit_PlayContent->text().trimmed();
     if (!text.isEmpty()) {
@@ -157,7 +152,6 @@ void SimplePlay::ProcessPlayButton()
         if (m_playState != Playing)
             SelectOnlyRow(ui->listWidget_Record, ui->listWidget_Record->count() - 1);
     }
-    g_speechInterrupt = false;
     Play();
 }
 
@@ -180,21 +174,21 @@ bool SimplePlay::Play()
         m_readyForNext = false;
     }
     m_playState = Playing;
+    emit Active(true);
     SetButtonColor(ui->pushButton_DoPlay, kColorLit);
     return true;
 }
 
 bool SimplePlay::Pause()
 {
-    if (MusicFollowsBroadcasts())
-        emit PauseMusic();
-    WavPlayer::InterruptNow();
+    emit CancelSpeech();
     PLOG(LOG_DEBUG, "%s", "pause");
     if (m_playState != Playing) {
         PLOG(LOG_WARNING, "%s", "is not playing, no need to pause");
         return false;
     }
     m_playState = Paused;
+    emit Active(false);
     SetButtonColor(ui->pushButton_pause, kColorLit);
     SetButtonColor(ui->pushButton_DoPlay, kColorPlain);
     return true;
@@ -217,13 +211,10 @@ void SimplePlay::ActionFinished(int index)
                 last = row;
         const int next = last >= 0 ? (last + 1) % list->count() : list->currentRow();
         PLOG(LOG_DEBUG, "last row = %d, next row = %d", last, next);
-        if (MusicTurnedDown())
-            emit MusicNormal();
         PlayFromRow(next);
-        return;
     }
-    if (MusicFollowsBroadcasts())
-        emit PauseMusic();
+    if (m_playState != Playing)
+        emit Active(false);
 }
 
 // Tries the rows from the given one on, wrapping around, until one plays.
@@ -255,11 +246,6 @@ void SimplePlay::PlaySelect()
         return;
     }
     ui->checkBox_recycle->setChecked(false);
-    // A pause made while nothing played leaves the interrupt flag set, and
-    // the row would be cut before a sound. With no row of this mode left in
-    // the worker, the flag can only be stale: clear it.
-    if (m_readyForNext)
-        g_speechInterrupt = false;
     Play();
 }
 

@@ -45,10 +45,10 @@ signals:
     void OutAudio(int index, int type, QString content, bool needFinisheReport);
     void DelRecord(int index);
     void StartPlay();
-    void PlayMusic();
-    void PauseMusic();
-    void MusicSmaller();
-    void MusicNormal();
+    // Cut this mode's queued and current speech (a pause).
+    void CancelSpeech();
+    // The list is playing (true), or paused, stopped or emptied.
+    void Active(bool playing);
 
 public slots:
     void ProcessPlayButton();

@@ -10,7 +10,6 @@
 #include "SaveTimer.h"
 #include "SettingsValues.h"
 #include "StoredFile.h"
-#include "WavPlayer.h"
 #include "XmlFile.h"
 
 #include <QCheckBox>
@@ -327,7 +326,6 @@ bool TimerMode::Play()
     m_playState = 1;
     SetButtonColor(ui->pushButton_play, kColorLit);
     SetButtonColor(ui->pushButton_pause, kColorPlain);
-    g_speechInterrupt = false;
     m_taskIndex = 0;
     m_lastStartDay = qMax(m_lastStartDay, Clock::Current().Today());
     m_tickTimer->start(kTickMs);
@@ -337,14 +335,11 @@ bool TimerMode::Play()
 bool TimerMode::Pause()
 {
     qDebug("TimerMode::Pause");
-    WavPlayer::InterruptNow();
+    emit CancelSpeech();
     m_tickTimer->stop();
     SetButtonColor(ui->pushButton_pause, kColorLit);
     SetButtonColor(ui->pushButton_play, kColorPlain);
-    if (MusicFollowsBroadcasts()) {
-        qDebug("TimerMode::Pause send PauseMusic signal");
-        emit PauseMusic();
-    }
+    emit Active(false);
     m_playState = 2;
     m_readyForNext = true;
     m_currentTaskRunning = false;
@@ -360,9 +355,10 @@ void TimerMode::TimerOut()
     const quint32 now = Tick();
     qDebug("playPrice = %d, running = %d, last time = %u, now = %u", int(m_playPrice), int(m_currentTaskRunning),
            m_lastPlayTime, now);
-    if (MusicFollowsBroadcasts() && now - m_lastPlayTime > quint32(kMusicIdleMs) && !m_playPrice
-        && !m_currentTaskRunning)
-        emit PauseMusic();
+    // A pause between a task's repetitions keeps the music; a longer quiet
+    // with no task running lets it go.
+    if (now - m_lastPlayTime > quint32(kMusicIdleMs) && !m_playPrice && !m_currentTaskRunning)
+        emit Active(false);
     StartNewDayIfDue();
     RunSchedule();
 }
@@ -502,13 +498,10 @@ void TimerMode::RunSchedule()
 void TimerMode::PlayTaskText(const QString &text)
 {
     m_readyForNext = false;
+    emit Active(true);
     emit OutAudio(m_requestIndex, 1, QString::number(kLeadInMs), false);
-    if (MusicTurnedDown())
-        emit MusicSmaller();
     ++m_requestIndex;
     emit OutAudio(m_requestIndex, 0, text, true);
-    if (MusicFollowsBroadcasts())
-        emit PlayMusic();
 }
 
 void TimerMode::ActionFinished(int index)
@@ -527,8 +520,6 @@ void TimerMode::ActionFinished(int index)
     m_lastPlayTime = Tick();
     PLOG(LOG_DEBUG, "play finished, index = %x, repeat times = %d, now = %ld", index, repeats, long(m_lastPlayTime));
     m_readyForNext = true;
-    if (MusicTurnedDown())
-        emit MusicNormal();
 }
 
 void TimerMode::SaveFile()

@@ -48,12 +48,12 @@ signals:
     void OutAudio(int index, int type, QString content, bool needFinisheReport);
     void DelRecord(int index);
     void StartPlay();
-    void PlayMusic();
-    void PauseMusic();
+    // Cut this mode's queued and current speech (a pause).
+    void CancelSpeech();
+    // A task is being announced (true), or the timer is paused or idle.
+    void Active(bool playing);
     void StartPriceMode();
     void StopPriceMode();
-    void MusicSmaller();
-    void MusicNormal();
 
 public slots:
     void InsertTask();

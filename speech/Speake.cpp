@@ -27,7 +27,7 @@ void Speake::Stop()
 {
     QMutexLocker lock(&m_queueMutex);
     m_running = false;
-    m_stopRequested = true;
+    m_cut = true;
     m_queued.wakeAll();
 }
 
@@ -58,6 +58,25 @@ void Speake::DeleteRecord(int index)
         m_queue.erase(found);
 }
 
+void Speake::Cancel(const std::function<bool(int index)> &matches)
+{
+    QMutexLocker lock(&m_queueMutex);
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        if (!matches(it->index) || it->dropped) {
+            ++it;
+        } else if (it->needFinisheReport) {
+            it->dropped = true;
+            ++it;
+        } else {
+            it = m_queue.erase(it);
+        }
+    }
+    if (m_inHand >= 0 && matches(m_inHand)) {
+        m_cut = true;
+        WavPlayer::HaltNow();
+    }
+}
+
 bool Speake::TakeNext(SpeechRequest *request)
 {
     QMutexLocker lock(&m_queueMutex);
@@ -76,6 +95,9 @@ bool Speake::TakeNext(SpeechRequest *request)
         return false;
     *request = std::move(m_queue.front());
     m_queue.pop_front();
+    // A cut belongs to the request it was made for; Stop() keeps it set.
+    m_inHand = request->index;
+    m_cut = !m_running;
     return true;
 }
 
@@ -93,6 +115,8 @@ void Speake::run()
     while (m_running) {
         if (TakeNext(&request))
             Process(request);
+        QMutexLocker lock(&m_queueMutex);
+        m_inHand = -1;
     }
 }
 
@@ -120,10 +144,9 @@ void Speake::Wait(const SpeechRequest &request)
 {
     // A negative or unreadable length counts as 0.
     const qint64 ms = qMax(0LL, request.content.trimmed().toLongLong());
-    WavPlayer::WaitUnlessInterrupted(ms, &m_stopRequested);
+    WavPlayer::WaitUnlessInterrupted(ms, &m_cut);
     if (request.needFinisheReport)
         emit ActionFinished(request.index);
-    g_speechInterrupt = false;
 }
 
 namespace {
@@ -151,17 +174,20 @@ void Speake::Speak(const SpeechRequest &request)
         // The folder may have been deleted or emptied while running.
         if (!AppPaths::EnsureSpeechCacheDir())
             PLOG(LOG_ERROR, "cannot create the speech cache folder %s", qPrintable(AppPaths::SpeechCacheDir()));
-        SpeechEngines::SynthesizeToFile(request.content, path, &m_stopRequested);
+        SpeechEngines::SynthesizeToFile(request.content, path, &m_cut);
     }
-    const bool heard = Playable(path);
+    const bool heard = !m_cut && Playable(path);
     if (!heard)
         PLOG(LOG_ERROR, "nothing to play for index %x: the text was not spoken", request.index);
     // After a quiet stretch the chime comes first; a looping list, with
     // its rows close together, does not chime before every row.
-    if (heard && (!m_lastSound.isValid() || m_lastSound.elapsed() >= Chime::kQuietMs))
-        Chime::Play(g_settings.chime.Get(), &m_stopRequested);
-    if (heard)
-        WavPlayer::PlayWav(path, &m_stopRequested);
+    if (heard) {
+        emit SoundStarted(request.index);
+        if (!m_lastSound.isValid() || m_lastSound.elapsed() >= Chime::kQuietMs)
+            Chime::Play(g_settings.chime.Get(), &m_cut);
+        WavPlayer::PlayWav(path, &m_cut);
+        emit SoundEnded(request.index);
+    }
     m_lastSound.start();
     emit Spoken(request.index, heard);
     if (request.needFinisheReport)

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 
 // The one thread that speaks: takes requests in order, synthesizes texts
 // into the speech cache when needed, plays them or waits, and reports each
@@ -36,11 +37,21 @@ public slots:
     // a report stays queued as a report only, so its mode never waits forever.
     void DeleteRecord(int index);
 
+public:
+    // Drops every queued request whose index matches (those owing a report
+    // stay as reports only) and cuts the request in hand when it matches:
+    // its synthesis, chime, sound or wait end at once. Any thread.
+    void Cancel(const std::function<bool(int index)> &matches);
+
 signals:
     void ActionFinished(int index);
     // Before ActionFinished of a text: whether it was really played (false
     // when no sound could be made of it).
     void Spoken(int index, bool heard);
+    // The chime or the speech of a text begins to sound, and has ended
+    // (its tail included). Waits make no sound.
+    void SoundStarted(int index);
+    void SoundEnded(int index);
 
 protected:
     void run() override;
@@ -56,7 +67,9 @@ private:
     QMutex m_queueMutex;
     QWaitCondition m_queued;
     std::atomic<bool> m_running{true};
-    std::atomic<bool> m_stopRequested{false};
+    // Cuts the request in hand (set by Cancel() for it, or by Stop()).
+    std::atomic<bool> m_cut{false};
+    int m_inHand = -1; // index of the request in hand, -1 none (under m_queueMutex)
     std::atomic<int> m_deviceReleaseMs{1000};
     QElapsedTimer m_lastSound; // when the last spoken text ended (worker thread only)
 };

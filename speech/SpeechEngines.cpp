@@ -22,8 +22,8 @@ void SpeechEngines::SynthesizeToFile(const QString &text, const QString &path, c
     const Choice choice = Choose(g_settings.yusheng.Get());
     switch (choice.engine) {
     case Engine::Local: {
-        // A stopping worker or a pause ends a long synthesis at once.
-        const auto cancelled = [abort] { return g_speechInterrupt.load() || (abort && abort->load()); };
+        // A stopping worker or a cancelled request ends a long synthesis at once.
+        const auto cancelled = [abort] { return abort && abort->load(); };
         const int ret = TTS::TextToSpeech(text.toLocal8Bit().constData(), choice.voice.toLocal8Bit().constData(),
                                           path.toLocal8Bit().constData(), cancelled);
         PLOG(LOG_DEBUG, "TTS::TextToSpeech return %d", ret);

@@ -146,7 +146,7 @@ void SpeechStream::Stop()
         // mixer's thread no longer touches this object.
         Mix_HaltChannel(AudioOutput::kSpeechChannel);
         // The channel may have been halted from another thread already
-        // (WavPlayer::InterruptNow), leaving the effect registered.
+        // (WavPlayer::HaltNow), leaving the effect registered.
         Mix_UnregisterAllEffects(AudioOutput::kSpeechChannel);
         Mix_FreeChunk(m_carrier);
         m_carrier = nullptr;

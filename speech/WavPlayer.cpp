@@ -2,7 +2,6 @@
 
 #include "AudioOutput.h"
 #include "Log.h"
-#include "SettingsValues.h"
 #include "SpeechStream.h"
 #include "WavFile.h"
 
@@ -18,7 +17,7 @@ QMutex g_playMutex;
 
 bool Interrupted(const std::atomic<bool> *abort)
 {
-    return g_speechInterrupt.load() || (abort && abort->load());
+    return abort && abort->load();
 }
 
 } // namespace
@@ -37,9 +36,8 @@ bool WavPlayer::WaitUnlessInterrupted(qint64 ms, const std::atomic<bool> *abort,
     return true;
 }
 
-void WavPlayer::InterruptNow()
+void WavPlayer::HaltNow()
 {
-    g_speechInterrupt = true;
     AudioOutput::HaltSpeech();
 }
 

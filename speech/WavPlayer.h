@@ -9,17 +9,16 @@ namespace WavPlayer {
 constexpr int kTailMs = 800;
 
 // Waits ms milliseconds in 1 ms steps, calling onTick at each step.
-// Returns false as soon as the speech interrupt flag or abort is seen,
-// true when the time ran out.
+// Returns false as soon as abort is seen, true when the time ran out.
 bool WaitUnlessInterrupted(qint64 ms, const std::atomic<bool> *abort = nullptr,
                            const std::function<void()> &onTick = {});
 
-// Sets the speech interrupt flag and silences the speech channel at once,
-// without waiting for the worker to see the flag; the worker still does.
-void InterruptNow();
+// Silences the speech channel at once, without waiting for the player's
+// thread to see its abort flag; that thread still does.
+void HaltNow();
 
 // Plays a WAV on the speech channel and returns after its length plus
-// 800 ms, or at once when the speech interrupt flag (or abort) is seen,
+// 800 ms, or at once when abort is seen,
 // halting the sound. False only when the file cannot be opened. A header
 // with byte rate 0 or a file shorter than a header plays nothing. The file
 // is streamed, so its length does not matter.

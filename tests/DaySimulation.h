@@ -33,10 +33,11 @@ inline QString At(qint64 ms)
     return QTime(0, 0).addMSecs(int(ms % 86400000)).toString("hh:mm:ss.zzz");
 }
 
-// The speech worker's order and timing, simulated: requests run one after
-// another; a text takes kTextMs, a wait its length; the interrupt flag
-// cuts what starts while it is set, and a wait clears it, as the real
-// worker does. Reports go back by index range, like the main window's.
+// The announcer and the speech worker's order and timing, simulated:
+// requests run one after another; a text takes kTextMs, a wait its length;
+// a mode's cancel drops its queued requests (those owing a report are
+// reported at once) and ends its request in hand, as the announcer does.
+// Reports go back to the mode that asked.
 class SimulatedWorker : public QObject
 {
 public:
@@ -46,33 +47,36 @@ public:
         int index, type;
         QString content;
         bool report;
+        bool fromTimer;
+        bool dropped = false; // cancelled while queued: only its report is owed
     };
     struct Heard
     {
         qint64 at;
         QString text;
         bool fromTimer;
+        bool dropped = false; // cancelled while queued: only its report is owed
     };
 
     SimulatedWorker(SimulatedClock &clock, TimerMode &timer, PriceMode &price)
         : m_clock(clock), m_timer(timer), m_price(price)
     {
-        connect(&timer, &TimerMode::OutAudio, this, &SimulatedWorker::Queue);
-        connect(&price, &PriceMode::OutAudio, this, &SimulatedWorker::Queue);
+        connect(&timer, &TimerMode::OutAudio, this, [this](int index, int type, const QString &content, bool report) {
+            Queue({index, type, content, report, true});
+        });
+        connect(&price, &PriceMode::OutAudio, this, [this](int index, int type, const QString &content, bool report) {
+            Queue({index, type, content, report, false});
+        });
+        connect(&timer, &TimerMode::CancelSpeech, this, [this] { Cancel(true); });
+        connect(&price, &PriceMode::CancelSpeech, this, [this] { Cancel(false); });
     }
     // Runs every request that ends by `until`, the clock following each end.
     void RunUntil(qint64 until)
     {
         while (m_busy && m_endsAt <= until) {
             m_clock.ms = m_endsAt;
-            const Job job = m_current;
             m_busy = false;
-            if (job.report) {
-                if (job.index >= 0x2000000)
-                    m_timer.ActionFinished(job.index);
-                else
-                    m_price.ActionFinished(job.index);
-            }
+            Report(m_current);
             StartNext();
         }
         m_clock.ms = until;
@@ -80,11 +84,34 @@ public:
     QList<Heard> heard;
 
 private:
-    void Queue(int index, int type, const QString &content, bool report)
+    void Queue(const Job &job)
     {
-        m_queue.push_back({index, type, content, report});
+        m_queue.push_back(job);
         if (!m_busy)
             StartNext();
+    }
+    void Report(const Job &job)
+    {
+        if (!job.report)
+            return;
+        if (job.fromTimer)
+            m_timer.ActionFinished(job.index);
+        else
+            m_price.ActionFinished(job.index);
+    }
+    // Drops the source's queued requests (those owing a report stay as a
+    // report only) and ends its request in hand now.
+    void Cancel(bool timer)
+    {
+        std::deque<Job> kept;
+        for (Job job : m_queue) {
+            job.dropped = job.dropped || job.fromTimer == timer;
+            if (!job.dropped || job.report)
+                kept.push_back(job);
+        }
+        m_queue = kept;
+        if (m_busy && m_current.fromTimer == timer)
+            m_endsAt = m_clock.ms;
     }
     void StartNext()
     {
@@ -92,13 +119,9 @@ private:
             return;
         m_current = m_queue.front();
         m_queue.pop_front();
-        qint64 length = m_current.type == 1 ? m_current.content.toLongLong() : kTextMs;
-        if (g_speechInterrupt)
-            length = 0;
-        if (m_current.type == 1)
-            g_speechInterrupt = false;
-        else if (length > 0)
-            heard.append({m_clock.ms, m_current.content, m_current.index >= 0x2000000});
+        const qint64 length = m_current.dropped ? 0 : m_current.type == 1 ? m_current.content.toLongLong() : kTextMs;
+        if (m_current.type != 1 && !m_current.dropped)
+            heard.append({m_clock.ms, m_current.content, m_current.fromTimer});
         m_endsAt = m_clock.ms + length;
         m_busy = true;
     }

@@ -81,7 +81,6 @@ private slots:
     void initTestCase()
     {
         m_dir = IsolateUserDirs().path();
-        g_speechInterrupt = false;
     }
     void cleanup()
     {
@@ -117,21 +116,22 @@ private slots:
         QVERIFY(FirstSoundMs(ReadAll(heard)) >= 0);
     }
 
-    // A pause silences the speech channel in the call itself, before the
-    // player's thread has seen the flag; the player then ends as usual.
+    // A cut silences the speech channel in the call itself, before the
+    // player's thread has seen its abort flag; the player then ends as usual.
     void interruptHaltsAtOnce()
     {
         UseDiskDriver(QStringLiteral("interrupt"));
         const QString tone = m_dir + "/minute.wav";
         WriteTone(tone, 16000, 1, 16, 60000);
-        std::unique_ptr<QThread> player(QThread::create([tone] { WavPlayer::PlayWav(tone); }));
+        std::atomic<bool> abort{false};
+        std::unique_ptr<QThread> player(QThread::create([tone, &abort] { WavPlayer::PlayWav(tone, &abort); }));
         player->start();
         // The mixer may only be asked once the player has opened the device.
         QTRY_VERIFY_WITH_TIMEOUT(AudioOutput::IsOpen() && Mix_Playing(AudioOutput::kSpeechChannel) != 0, 20000);
-        WavPlayer::InterruptNow();
+        WavPlayer::HaltNow();
         QCOMPARE(Mix_Playing(AudioOutput::kSpeechChannel), 0);
+        abort = true;
         QVERIFY(player->wait(30000));
-        g_speechInterrupt = false;
         AudioOutput::CloseIfIdle();
     }
 

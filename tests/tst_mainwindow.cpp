@@ -161,27 +161,6 @@ private slots:
         QCOMPARE(requests.size(), 1); // the row in hand finished, nothing after it
     }
 
-    void reportsRoutedByRange()
-    {
-        QSignalSpy word(m_window.get(), &Parlivo::SimplePlayActionFinished);
-        QSignalSpy price(m_window.get(), &Parlivo::PriceModeActionFinished);
-        QSignalSpy timer(m_window.get(), &Parlivo::TimerModeActionFinished);
-        for (int index : {5, 0x1000005, 0x2000005, 0x3000000, -1, 0xFFFFFF, 0x1FFFFFF, 0x2FFFFFF})
-            m_window->ActionFinished(index);
-        auto indexes = [](const QSignalSpy &spy) {
-            QList<int> out;
-            for (const QList<QVariant> &a : spy)
-                out << a.at(0).toInt();
-            return out;
-        };
-        QCOMPARE(indexes(word), QList<int>({5, -1, 0xFFFFFF}));
-        QCOMPARE(indexes(price), QList<int>({0x1000005, 0x1FFFFFF}));
-        QCOMPARE(indexes(timer), QList<int>({0x2000005, 0x2FFFFFF}));
-        m_window->WordMode()->Pause(); // the word-mode reports restarted its loop
-        m_window->PricePage()->Pause(); // and the price-mode ones its loop
-    }
-
-
     // Closing while the list could not be saved asks first; 否 (the
     // default, so Enter) keeps the window. It closes the window.
     void closingAfterAFailedSaveAsks()

@@ -1,5 +1,8 @@
 #include "AudioOutput.h"
+#include "MessageAnswerer.h"
+#include "speech/Announcer.h"
 #include "MusicPlayer.h"
+#include "music/PlayList.h"
 #include "Parlivo.h"
 #include "PriceMode.h"
 #include "Settings.h"
@@ -12,6 +15,7 @@
 #include "WavFile.h"
 
 #include <QCheckBox>
+#include <QListWidget>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -94,18 +98,18 @@ private slots:
     void inOrderWraps()
     {
         Open({MakeMp3(m_dir, 440, 1), MakeMp3(m_dir, 550, 1), MakeMp3(m_dir, 660, 1)}, 0);
-        m_window->PlayMusic();
-        QList<int> order{m_window->MusicIndex()};
+        m_window->Music()->Play();
+        QList<int> order{m_window->Music()->Index()};
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                if (order.last() != m_window->MusicIndex())
-                    order << m_window->MusicIndex();
+                if (order.last() != m_window->Music()->Index())
+                    order << m_window->Music()->Index();
                 return order.size() >= 4;
             }(),
             30000);
         QCOMPARE(order, QList<int>({0, 1, 2, 0}));
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->Player().GetStatus().playing && m_window->Player().PositionMs() > 400
-                                     && m_window->Player().PositionMs() < 800,
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->Music()->Player().GetStatus().playing && m_window->Music()->Player().PositionMs() > 400
+                                     && m_window->Music()->Player().PositionMs() < 800,
                                  10000);
         QVERIFY(RecentPeak(m_heard, 300) > 3000);
     }
@@ -120,11 +124,11 @@ private slots:
     {
         QFETCH(int, playType);
         Open({MakeMp3(m_dir, 440, 1)}, playType);
-        m_window->PlayMusic();
+        m_window->Music()->Play();
         QTest::qWait(2500); // more than two passes
-        QCOMPARE(m_window->MusicIndex(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->Player().GetStatus().playing && m_window->Player().PositionMs() > 400
-                                     && m_window->Player().PositionMs() < 800,
+        QCOMPARE(m_window->Music()->Index(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->Music()->Player().GetStatus().playing && m_window->Music()->Player().PositionMs() > 400
+                                     && m_window->Music()->Player().PositionMs() < 800,
                                  10000);
         QVERIFY(RecentPeak(m_heard, 300) > 3000);
     }
@@ -138,26 +142,26 @@ private slots:
         file.write(QByteArray(5000, 'z'));
         file.close();
         Open({broken, MakeMp3(m_dir, 550, 1)}, 0);
-        m_window->PlayMusic();
-        QTRY_COMPARE_WITH_TIMEOUT(m_window->MusicIndex(), 1, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->Player().GetStatus().playing, 10000);
+        m_window->Music()->Play();
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->Music()->Index(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->Music()->Player().GetStatus().playing, 10000);
     }
 
     // Pause then play resumes the same track where it was.
     void pauseThenPlayResumes()
     {
         Open({MakeMp3(m_dir, 440, 5), MakeMp3(m_dir, 550, 1)}, 0);
-        m_window->PlayMusic();
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->Player().PositionMs() > 1000, 10000);
-        m_window->PauseMusic();
-        const qint64 at = m_window->Player().PositionMs();
+        m_window->Music()->Play();
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->Music()->Player().PositionMs() > 1000, 10000);
+        m_window->Music()->Pause();
+        const qint64 at = m_window->Music()->Player().PositionMs();
         QTest::qWait(300);
-        QVERIFY(m_window->Player().GetStatus().paused);
-        m_window->PlayMusic();
-        QCOMPARE(m_window->MusicIndex(), 0);
-        QVERIFY(m_window->Player().GetStatus().playing);
-        QVERIFY2(m_window->Player().PositionMs() >= at && m_window->Player().PositionMs() < at + 1000,
-                 qPrintable(QString::number(m_window->Player().PositionMs())));
+        QVERIFY(m_window->Music()->Player().GetStatus().paused);
+        m_window->Music()->Play();
+        QCOMPARE(m_window->Music()->Index(), 0);
+        QVERIFY(m_window->Music()->Player().GetStatus().playing);
+        QVERIFY2(m_window->Music()->Player().PositionMs() >= at && m_window->Music()->Player().PositionMs() < at + 1000,
+                 qPrintable(QString::number(m_window->Music()->Player().PositionMs())));
     }
 
     // Turning down and up, pausing and playing glide: in the captured
@@ -166,17 +170,17 @@ private slots:
     void rampsAreSmooth()
     {
         Open({MakeMp3(m_dir, 440, 30)}, 0);
-        m_window->PlayMusic();
+        m_window->Music()->Play();
         QTest::qWait(800);
         const int normal = RecentPeak(m_heard, 200);
-        m_window->MusicSmaller();
+        m_window->Music()->TurnDown(true);
         QTest::qWait(600);
         const int ducked = RecentPeak(m_heard, 200);
-        m_window->MusicNormal();
+        m_window->Music()->TurnDown(false);
         QTest::qWait(600);
-        m_window->PauseMusic();
+        m_window->Music()->Pause();
         QTest::qWait(600);
-        m_window->PlayMusic();
+        m_window->Music()->Play();
         QTest::qWait(800);
         QVERIFY(qAbs(ducked * 10 - normal) < normal / 5); // speech volume 10 / 2 of music volume 50
         QVERIFY(RecentPeak(m_heard, 200) > normal * 9 / 10);
@@ -218,7 +222,7 @@ private slots:
         auto level = [&](const QString &track, int levelling) {
             Open({track}, 0);
             g_settings.musicLoudness = levelling;
-            m_window->PlayMusic();
+            m_window->Music()->Play();
             QTest::qWait(1000);
             return RecentPeak(m_heard, 300);
         };
@@ -229,39 +233,87 @@ private slots:
         g_settings.musicLoudness = 0;
     }
 
-    // While a text is spoken the music is at speech volume / 2 (5 of 100
-    // here, a tenth of its normal 50), and back after the finish report.
-    // Music from start-up, a price list of one silent text row: what the
-    // output holds is the music alone.
-    void turnedDownWhileSpeaking()
+    // The music follows what is heard, whichever source speaks. Every text
+    // is a cached silent one (2 s of zeros), so the output holds the music
+    // alone: its level before, while the text sounds, 2.5 s after the
+    // last sound (past the quiet of about 1.5 s), and what a pause does.
+    void musicFollowsWhatIsHeard_data()
     {
-        m_window.reset(); // it would save its price list over the one written here
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("startType"); // 1 from start-up, 0 with the broadcasts
+        QTest::addColumn<int>("musicVol");
+        QTest::addColumn<bool>("chime");
+        QTest::addColumn<QString>("after"); // "normal", "paused"
+        QTest::newRow("one word row") << "word" << 1 << 50 << false << "normal";
+        QTest::newRow("an HTTP text") << "remote" << 1 << 50 << false << "normal";
+        QTest::newRow("a price loop paused") << "price loop paused" << 1 << 50 << false << "normal";
+        QTest::newRow("following, loop emptied") << "word loop emptied" << 0 << 50 << false << "paused";
+        QTest::newRow("quiet music stays quiet") << "word" << 1 << 2 << false << "normal";
+        QTest::newRow("a chime first") << "remote" << 1 << 50 << true << "normal";
+    }
+    void musicFollowsWhatIsHeard()
+    {
+        QFETCH(QString, source);
+        QFETCH(int, startType);
+        QFETCH(int, musicVol);
+        QFETCH(bool, chime);
+        QFETCH(QString, after);
+        m_window.reset(); // it would save its lists over the ones written here
         const QString text = QStringLiteral("静音的广播");
-        QFile cached(SpeechCache::PathFor(text));
-        QVERIFY(QDir().mkpath(QFileInfo(cached).absolutePath()));
-        QVERIFY(cached.open(QIODevice::WriteOnly));
-        cached.write(WavFile::Header(3 * 32000) + QByteArray(3 * 32000, '\0'));
-        cached.close();
-        QFile list(PriceMode::FilePath());
-        QVERIFY(QDir().mkpath(QFileInfo(list).absolutePath()));
-        QVERIFY(list.open(QIODevice::WriteOnly));
-        list.write("<PriceRecords recycle=\"false\"><record text=\"" + text.toUtf8() + "\"/></PriceRecords>");
-        list.close();
+        for (const QString &spoken : {text, text + QStringLiteral(", .")})
+            QVERIFY(WriteFile(SpeechCache::PathFor(spoken), WavFile::Header(2 * 32000) + QByteArray(2 * 32000, '\0')));
+        const bool loop = source.contains("loop");
+        QVERIFY(WriteFile(PriceMode::FilePath(), "<PriceRecords recycle=\"" + QByteArray(loop ? "true" : "false")
+                                                     + "\"><record text=\"" + text.toUtf8() + "\"/></PriceRecords>"));
+        QVERIFY(WriteFile(SimplePlay::FilePath(), "<records recycle=\"" + QByteArray(loop ? "true" : "false") + "\"><record>"
+                                                      + text.toUtf8() + "</record><record>" + text.toUtf8() + "</record></records>"));
+        g_settings.chime = chime ? QStringLiteral("builtin") : QString();
+        Open({MakeMp3(m_dir, 440, 60)}, 0, 1, startType);
+        g_settings.musicVol = musicVol;
+        m_window->Music()->TurnDown(false); // the new music volume
+        auto start = [&] {
+            if (source == "remote") {
+                m_window->Speech()->From(Announcer::Remote)->Request(0x3000000, 0, text, true);
+            } else if (source.startsWith("price")) {
+                QVERIFY(m_window->PricePage()->Play());
+            } else {
+                m_window->WordMode()->findChild<QListWidget *>("listWidget_Record")->setCurrentRow(0);
+                QVERIFY(m_window->WordMode()->Play());
+            }
+        };
+        int normal = 0;
+        if (startType == 1) {
+            // From start-up: the level before any speech.
+            QTest::qWait(1200);
+            normal = RecentPeak(m_heard, 300);
+            QVERIFY2(normal > (musicVol > 10 ? 3000 : 50), qPrintable(QString::number(normal)));
+        }
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->Speech()->MusicDucked(), 20000);
+        QTest::qWait(chime ? 1500 : 800);
+        const int during = RecentPeak(m_heard, 300);
+        if (startType == 0)
+            QVERIFY2(during > 100, qPrintable(QString::number(during))); // started with the announcement
+        else if (musicVol > 10)
+            QVERIFY2(during < normal / 6 && during > normal / 20, qPrintable(QStringLiteral("%1 %2").arg(normal).arg(during)));
+        else
+            QVERIFY2(during <= normal * 11 / 10, qPrintable(QStringLiteral("%1 %2").arg(normal).arg(during)));
 
-        Open({MakeMp3(m_dir, 440, 30)}, 0, 1, 1);
-        PriceMode *price = m_window->PricePage();
-        price->findChild<QCheckBox *>("checkBox_recycle")->setChecked(false);
-        QSignalSpy reports(m_window.get(), &Parlivo::PriceModeActionFinished);
-        QTest::qWait(1000);
-        const int normal = RecentPeak(m_heard, 300);
-        QVERIFY(normal > 3000);
-        QVERIFY(price->Play());
-        QTest::qWait(1500);
-        const int ducked = RecentPeak(m_heard, 300);
-        QVERIFY2(ducked < normal / 6 && ducked > normal / 20, qPrintable(QStringLiteral("%1 %2").arg(normal).arg(ducked)));
-        QTRY_VERIFY_WITH_TIMEOUT(!reports.isEmpty(), 20000);
-        QTest::qWait(600);
-        QVERIFY(RecentPeak(m_heard, 300) > normal * 8 / 10);
+        if (source == "price loop paused") {
+            QVERIFY(m_window->PricePage()->Pause());
+        } else if (source == "word loop emptied") {
+            MessageAnswerer yes;
+            QMetaObject::invokeMethod(m_window->WordMode(), "DelAll");
+        }
+        // The last sound ends (a loop's next row never comes), then the quiet.
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->Speech()->Outstanding() == 0, 20000);
+        QTest::qWait(2500);
+        const int later = RecentPeak(m_heard, 300);
+        if (after == "paused")
+            QVERIFY2(later < 50, qPrintable(QString::number(later)));
+        else
+            QVERIFY2(later > normal * 8 / 10 && later < normal * 12 / 10, qPrintable(QStringLiteral("%1 %2").arg(normal).arg(later)));
+        g_settings.chime = QString();
     }
 };
 

@@ -77,7 +77,6 @@ private slots:
     void initTestCase() { IsolateUserDirs(); }
     void init()
     {
-        g_speechInterrupt = false;
         g_settings.musicStartType = 0;
         g_settings.smallWhenPlaying = 0;
         LoadRows({}, true);
@@ -118,13 +117,12 @@ private slots:
         QCOMPARE(PriceMode::PriceToSpeech(price), spoken);
     }
 
-    // Each kind of row becomes exactly one request; only texts turn the music down.
+    // Each kind of row becomes exactly one request.
     void rowsBecomeRequests()
     {
         g_settings.smallWhenPlaying = 1;
         LoadRows({"西瓜|2|一斤", "欢迎光临", "延时3秒", "西瓜|2.05|一斤", "延时2分"}, true);
         QSignalSpy out(m_mode.get(), &PriceMode::OutAudio);
-        QSignalSpy smaller(m_mode.get(), &PriceMode::MusicSmaller);
         QSignalSpy start(m_mode.get(), &PriceMode::StartPlay);
         QVERIFY(m_mode->Play());
         for (int i = 0; i < 4; ++i)
@@ -140,7 +138,6 @@ private slots:
         }
         QCOMPARE(contents, QStringList({"西瓜两块一斤", "欢迎光临", "3000", "西瓜两块零5分一斤", "120000"}));
         QCOMPARE(types, QList<int>({0, 0, 1, 0, 1}));
-        QCOMPARE(smaller.size(), 3);
         QCOMPARE(start.size(), 5);
         QCOMPARE(Table()->item(4, 4)->text(), QString::number(0x1000004));
     }
@@ -149,13 +146,13 @@ private slots:
     {
         LoadRows({"甲|1|一个", "乙||一个", "丙|3|一个", "丁|4|一个"}, false);
         QSignalSpy out(m_mode.get(), &PriceMode::OutAudio);
-        QSignalSpy pauseMusic(m_mode.get(), &PriceMode::PauseMusic);
+        QSignalSpy active(m_mode.get(), &PriceMode::Active);
         // Without the loop box one row is read, then the mode stops.
         QVERIFY(m_mode->Play());
         Finish(out);
         QCOMPARE(out.size(), 1);
         QCOMPARE(m_mode->PlayState(), int(PriceMode::Stopped));
-        QCOMPARE(pauseMusic.size(), 1);
+        QCOMPARE(active.last().at(0).toBool(), false);
 
         // Looping skips the row without a price and the unticked row, and wraps.
         Loop()->setChecked(true);
@@ -170,15 +167,16 @@ private slots:
             spoken << r.content;
         QCOMPARE(spoken, QStringList({"甲1块一个", "丁4块一个", "甲1块一个"}));
 
-        // Every row unticked: each is tried once, the mode stops, no music signal.
+        // Every row unticked: each is tried once, the mode stops and says so.
         for (int row = 0; row < 4; ++row)
             Tick(row)->setChecked(false);
         out.clear();
-        pauseMusic.clear();
+        active.clear();
         m_mode->ActionFinished(0x1000000 + 1000);
         QCOMPARE(out.size(), 0);
         QCOMPARE(m_mode->PlayState(), int(PriceMode::Stopped));
-        QCOMPARE(pauseMusic.size(), 0);
+        QCOMPARE(active.size(), 1);
+        QCOMPARE(active.last().at(0).toBool(), false);
     }
 
     // Timer mode's hold: pause is refused; a stop in the middle of a row
@@ -187,20 +185,20 @@ private slots:
     {
         LoadRows({"甲|1|一个", "乙|2|一个"}, false);
         QSignalSpy out(m_mode.get(), &PriceMode::OutAudio);
+        QSignalSpy cancels(m_mode.get(), &PriceMode::CancelSpeech);
         m_mode->StartTimerModeControl();
         QCOMPARE(out.size(), 1);
         QVERIFY(!m_mode->Pause());
-        QVERIFY(!g_speechInterrupt);
+        QCOMPARE(cancels.size(), 0);
         Finish(out); // loops whatever the loop box says
         QCOMPARE(out.size(), 2);
         m_mode->StopTimerModeControl();
-        QVERIFY(!g_speechInterrupt); // the row in hand is not cut
+        QCOMPARE(cancels.size(), 0); // the row in hand is not cut
         Finish(out);
         QCOMPARE(out.size(), 2);
         QCOMPARE(m_mode->PlayState(), int(PriceMode::Stopped));
-        QVERIFY(g_speechInterrupt);
+        QCOMPARE(cancels.size(), 1);
 
-        g_speechInterrupt = false;
         Loop()->setChecked(true);
         QVERIFY(m_mode->Play());
         Finish(out);

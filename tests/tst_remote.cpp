@@ -1,4 +1,5 @@
 #include "Parlivo.h"
+#include "speech/Announcer.h"
 #include "PriceMode.h"
 #include "RemoteControl.h"
 #include "Settings.h"
@@ -256,8 +257,7 @@ private slots:
         int accepted = 0, refused = 0;
         QTest::qWait(1100);
         // The worker busy with a long wait: what is sent now waits.
-        g_speechInterrupt = false;
-        m_window->Worker()->SpeakAudio(RemoteControl::kIndexEnd - 1, 1, QStringLiteral("8000"), false);
+        m_window->Speech()->From(Announcer::Timer)->Request(0, 1, QStringLiteral("8000"), false);
         for (int i = 0; i < RemoteControl::kMaxWaitingTexts + 3; ++i) {
             const int status = Ask("POST", "/api/say", QStringLiteral("{\"text\": \"请%1号收银台支援\"}").arg(i).toUtf8()).status;
             accepted += status == 202;

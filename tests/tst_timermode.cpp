@@ -52,7 +52,6 @@ private slots:
     void initTestCase() { IsolateUserDirs(); }
     void init()
     {
-        g_speechInterrupt = false;
         g_restorePending = false;
         g_settings.musicStartType = 0;
         g_settings.smallWhenPlaying = 0;

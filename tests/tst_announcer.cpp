@@ -1,0 +1,151 @@
+#include "AppPaths.h"
+#include "SettingsValues.h"
+#include "Speake.h"
+#include "SpeechCache.h"
+#include "TestEnvironment.h"
+#include "WavFile.h"
+#include "speech/Announcer.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+QList<int> Tags(const QSignalSpy &spy)
+{
+    QList<int> tags;
+    for (const QList<QVariant> &report : spy)
+        tags << report.at(0).toInt();
+    return tags;
+}
+
+QList<bool> States(const QSignalSpy &spy)
+{
+    QList<bool> states;
+    for (const QList<QVariant> &signal : spy)
+        states << signal.at(0).toBool();
+    return states;
+}
+
+} // namespace
+
+// The announcer over the real speech worker (waits, and cached silent
+// texts on the dummy sound driver): reports reach the source that asked,
+// a cancel cuts one source only, and the music's level and running follow
+// what the worker really plays.
+class TestAnnouncer : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Speake> m_worker;
+    std::unique_ptr<Announcer> m_announcer;
+    const QString m_silent = QStringLiteral("静音的半秒");
+
+    SpeechSource *From(Announcer::Source source) const { return m_announcer->From(source); }
+
+private slots:
+    void initTestCase()
+    {
+        IsolateUserDirs();
+        QVERIFY(AppPaths::EnsureSpeechCacheDir());
+        QVERIFY(WriteFile(SpeechCache::PathFor(m_silent), WavFile::Header(16000) + QByteArray(16000, '\0')));
+        g_settings.chime = QString();
+    }
+    void init()
+    {
+        g_settings.smallWhenPlaying = 1;
+        g_settings.musicStartType = 0;
+        m_worker = std::make_unique<Speake>();
+        m_announcer = std::make_unique<Announcer>(m_worker.get());
+        m_worker->start();
+    }
+    void cleanup()
+    {
+        m_announcer.reset();
+        m_worker.reset();
+    }
+
+    // Four sources, the same tags: each hears of its own requests only,
+    // in order, and only of those it asked about.
+    void reportsReachTheSourceThatAsked()
+    {
+        std::vector<std::unique_ptr<QSignalSpy>> spies;
+        for (int source = 0; source < Announcer::kSourceCount; ++source)
+            spies.push_back(std::make_unique<QSignalSpy>(From(Announcer::Source(source)), &SpeechSource::Finished));
+        for (int tag = 1; tag <= 3; ++tag)
+            for (int source = 0; source < Announcer::kSourceCount; ++source)
+                From(Announcer::Source(source))->Request(tag * 10 + source, 1, QStringLiteral("10"), tag != 2);
+        QTRY_COMPARE_WITH_TIMEOUT(m_announcer->Outstanding(), 0, 20000);
+        for (int source = 0; source < Announcer::kSourceCount; ++source)
+            QCOMPARE(Tags(*spies[source]), QList<int>({10 + source, 30 + source}));
+    }
+
+    // Pausing one source cuts its speech in hand and drops what it has
+    // queued (still reported); the other source's requests are not cut.
+    void cancelOneSourceWhileAnotherSpeaks()
+    {
+        QSignalSpy word(From(Announcer::Word), &SpeechSource::Finished);
+        QSignalSpy price(From(Announcer::Price), &SpeechSource::Finished);
+        From(Announcer::Word)->Request(1, 1, QStringLiteral("600000"), true);
+        From(Announcer::Price)->Request(1, 1, QStringLiteral("400"), true);
+        From(Announcer::Word)->Request(2, 1, QStringLiteral("600000"), true);
+        From(Announcer::Word)->Request(3, 1, QStringLiteral("600000"), false);
+        QTest::qWait(100);
+        From(Announcer::Word)->Cancel();
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE_WITH_TIMEOUT(price.size(), 1, 20000);
+        QVERIFY2(clock.elapsed() >= 300, QByteArray::number(clock.elapsed())); // the price wait ran whole
+        QTRY_COMPARE_WITH_TIMEOUT(m_announcer->Outstanding(), 0, 20000);
+        QCOMPARE(Tags(word), QList<int>({1, 2}));
+
+        // A deleted row's request is dropped; the next one is not cut by it.
+        From(Announcer::Price)->Request(2, 1, QStringLiteral("600000"), true);
+        From(Announcer::Price)->Request(3, 1, QStringLiteral("200"), true);
+        From(Announcer::Price)->Drop(3);
+        From(Announcer::Price)->Cancel();
+        QTRY_COMPARE_WITH_TIMEOUT(Tags(price), QList<int>({1, 2, 3}), 20000);
+        From(Announcer::Price)->Request(4, 1, QStringLiteral("300"), true);
+        clock.restart();
+        QTRY_COMPARE_WITH_TIMEOUT(price.size(), 4, 20000);
+        QVERIFY2(clock.elapsed() >= 250, QByteArray::number(clock.elapsed()));
+    }
+
+    // Down from the first sound, not up again between rows close together,
+    // back once the quiet has lasted; music following the broadcasts
+    // starts with the first request and pauses only once no source plays.
+    void musicFollowsTheWorker()
+    {
+        QSignalSpy duck(m_announcer.get(), &Announcer::DuckMusic);
+        QSignalSpy want(m_announcer.get(), &Announcer::WantMusic);
+        From(Announcer::Word)->SetActive(true);
+        From(Announcer::Word)->Request(1, 0, m_silent, true);
+        QCOMPARE(States(want), QList<bool>({true}));
+        QTRY_COMPARE_WITH_TIMEOUT(States(duck), QList<bool>({true}), 20000);
+        // A wait row shorter than the quiet, then the next text.
+        From(Announcer::Word)->Request(2, 1, QStringLiteral("500"), true);
+        From(Announcer::Word)->Request(3, 0, m_silent, true);
+        // The remote interface speaks too while the word list plays.
+        From(Announcer::Remote)->Request(1, 0, m_silent, true);
+        QTRY_COMPARE_WITH_TIMEOUT(m_announcer->Outstanding(), 0, 20000);
+        QCOMPARE(States(duck), QList<bool>({true}));
+        QCOMPARE(States(want), QList<bool>({true})); // the word list still plays
+        QTRY_COMPARE_WITH_TIMEOUT(States(duck), QList<bool>({true, false}), 20000);
+        From(Announcer::Word)->SetActive(false);
+        QCOMPARE(States(want), QList<bool>({true, false}));
+
+        // Turned down is not asked for when the setting is off.
+        g_settings.smallWhenPlaying = 0;
+        From(Announcer::Remote)->Request(2, 0, m_silent, true);
+        QTRY_COMPARE_WITH_TIMEOUT(m_announcer->Outstanding(), 0, 20000);
+        QCOMPARE(States(duck), QList<bool>({true, false}));
+        QCOMPARE(States(want), QList<bool>({true, false, true, false}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAnnouncer)
+#include "tst_announcer.moc"
