@@ -1,21 +1,21 @@
-#include "Parlivo.h"
+#include "app/Parlivo.h"
 #include "ui_Parlivo.h"
 
-#include "Log.h"
+#include "core/Log.h"
 #include "music/PlayList.h"
 #include "speech/Announcer.h"
-#include "SettingsValues.h"
-#include "Settings.h"
-#include "ModeHelpers.h"
-#include "MyMessageBox.h"
-#include "DataBackup.h"
-#include "PendingSaves.h"
-#include "StoredFile.h"
-#include "TimerMode.h"
-#include "PriceMode.h"
-#include "RemoteControl.h"
-#include "SimplePlay.h"
-#include "Speake.h"
+#include "core/SettingsValues.h"
+#include "settings/Settings.h"
+#include "modes/ModeHelpers.h"
+#include "modes/MyMessageBox.h"
+#include "settings/DataBackup.h"
+#include "core/PendingSaves.h"
+#include "core/StoredFile.h"
+#include "modes/TimerMode.h"
+#include "modes/PriceMode.h"
+#include "app/RemoteControl.h"
+#include "modes/SimplePlay.h"
+#include "speech/Speake.h"
 
 #include <QCloseEvent>
 #include <QMessageBox>
@@ -34,6 +34,7 @@ Parlivo::Parlivo(QWidget *parent)
 {
     ui->setupUi(this);
     setCentralWidget(ui->tabWidget);
+    MyMessageBox::ShowRaisedNotices();
 
     // A backup or restore a crash cut short is finished or rolled back
     // before any list is read.

@@ -1,17 +1,17 @@
-#include "RemoteControl.h"
+#include "app/RemoteControl.h"
 
-#include "Log.h"
-#include "app/SmallFile.h"
-#include "app/StoredFile.h"
+#include "core/Log.h"
+#include "core/SmallFile.h"
+#include "core/StoredFile.h"
 #include "music/MusicPlayer.h"
 #include "music/PlayList.h"
-#include "Parlivo.h"
-#include "PriceMode.h"
-#include "Settings.h"
-#include "SettingsValues.h"
-#include "SimplePlay.h"
-#include "Speake.h"
-#include "TimerMode.h"
+#include "app/Parlivo.h"
+#include "modes/PriceMode.h"
+#include "settings/Settings.h"
+#include "core/SettingsValues.h"
+#include "modes/SimplePlay.h"
+#include "speech/Speake.h"
+#include "modes/TimerMode.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "Startup.h"
+#include "app/Startup.h"
 
-#include "Log.h"
-#include "PendingSaves.h"
+#include "core/Log.h"
+#include "core/PendingSaves.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

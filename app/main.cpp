@@ -1,7 +1,7 @@
-#include "AudioOutput.h"
-#include "Parlivo.h"
-#include "Settings.h"
-#include "Startup.h"
+#include "speech/AudioOutput.h"
+#include "app/Parlivo.h"
+#include "settings/Settings.h"
+#include "app/Startup.h"
 
 #include <QApplication>
 #include <QProcess>

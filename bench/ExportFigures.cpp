@@ -1,12 +1,12 @@
 #include "ExportFigures.h"
 
-#include "AppPaths.h"
-#include "ModeHelpers.h"
-#include "SettingsValues.h"
-#include "SimplePlay.h"
-#include "SpeechCache.h"
-#include "TTS.h"
-#include "WavFile.h"
+#include "core/AppPaths.h"
+#include "modes/ModeHelpers.h"
+#include "core/SettingsValues.h"
+#include "modes/SimplePlay.h"
+#include "speech/SpeechCache.h"
+#include "speech/TTS.h"
+#include "speech/WavFile.h"
 
 #include <QApplication>
 #include <QDir>

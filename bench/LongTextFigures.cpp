@@ -1,9 +1,9 @@
 #include "LongTextFigures.h"
 
-#include "SettingsValues.h"
-#include "Speake.h"
-#include "SpeechCache.h"
-#include "TTS.h"
+#include "core/SettingsValues.h"
+#include "speech/Speake.h"
+#include "speech/SpeechCache.h"
+#include "speech/TTS.h"
 #include "WindowFigures.h"
 
 #include <QElapsedTimer>

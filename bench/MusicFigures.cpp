@@ -1,9 +1,9 @@
 #include "MusicFigures.h"
 
-#include "AudioOutput.h"
-#include "MusicPlayer.h"
-#include "Settings.h"
-#include "SettingsValues.h"
+#include "speech/AudioOutput.h"
+#include "music/MusicPlayer.h"
+#include "settings/Settings.h"
+#include "core/SettingsValues.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

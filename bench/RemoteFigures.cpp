@@ -1,8 +1,8 @@
 #include "RemoteFigures.h"
 
-#include "Parlivo.h"
-#include "RemoteControl.h"
-#include "SettingsValues.h"
+#include "app/Parlivo.h"
+#include "app/RemoteControl.h"
+#include "core/SettingsValues.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,9 +1,9 @@
 #include "TimerFigures.h"
 
 #include "DaySimulation.h"
-#include "PriceMode.h"
-#include "SettingsValues.h"
-#include "TimerMode.h"
+#include "modes/PriceMode.h"
+#include "core/SettingsValues.h"
+#include "modes/TimerMode.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 #include "WindowFigures.h"
 
-#include "Parlivo.h"
-#include "SettingsValues.h"
-#include "SimplePlay.h"
-#include "Startup.h"
+#include "app/Parlivo.h"
+#include "core/SettingsValues.h"
+#include "modes/SimplePlay.h"
+#include "app/Startup.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "EditTaskDialog.h"
+#include "modes/EditTaskDialog.h"
 #include "ui_EditTaskDialog.h"
 
-#include "ModeHelpers.h"
+#include "modes/ModeHelpers.h"
 
 #include <QFontMetrics>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
-#include "ExportJob.h"
+#include "modes/ExportJob.h"
 
-#include "Log.h"
+#include "core/Log.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

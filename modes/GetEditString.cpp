@@ -1,7 +1,7 @@
-#include "GetEditString.h"
+#include "modes/GetEditString.h"
 #include "ui_GetEditString.h"
 
-#include "ModeHelpers.h"
+#include "modes/ModeHelpers.h"
 
 #include <QLabel>
 #include <QTextDocument>

@@ -1,6 +1,6 @@
-#include "ModeHelpers.h"
+#include "modes/ModeHelpers.h"
 
-#include "SettingsValues.h"
+#include "core/SettingsValues.h"
 
 #include <QAction>
 #include <QListWidget>

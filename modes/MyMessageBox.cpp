@@ -1,5 +1,7 @@
-#include "MyMessageBox.h"
+#include "modes/MyMessageBox.h"
 #include "ui_MyMessageBox.h"
+
+#include "core/Notices.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -42,6 +44,11 @@ void MyMessageBox::CentreOnMainWindow()
     // centre, until the window re-centres it as it appears.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+}
+
+void MyMessageBox::ShowRaisedNotices()
+{
+    Notices::SetHandler([](const QString &title, const QString &text) { ShowNotice(title, text); });
 }
 
 void MyMessageBox::CentreAllOnMainWindow()

@@ -25,6 +25,9 @@ public:
     // Creates and shows a self-deleting notice, centred on the main window.
     static void ShowNotice(const QString &title, const QString &text);
     void CentreOnMainWindow();
+    // From now on, notices raised below the window floor are shown here
+    // (those raised earlier at once).
+    static void ShowRaisedNotices();
     // Every open notice, once the main window has its place.
     static void CentreAllOnMainWindow();
 

@@ -1,16 +1,16 @@
-#include "PriceMode.h"
+#include "modes/PriceMode.h"
 #include "ui_PriceMode.h"
 
-#include "AppPaths.h"
-#include "GetEditString.h"
-#include "Log.h"
-#include "ModeHelpers.h"
-#include "PendingSaves.h"
-#include "SaveTimer.h"
-#include "SelectWaitTimeDialog.h"
-#include "SettingsValues.h"
-#include "StoredFile.h"
-#include "XmlFile.h"
+#include "core/AppPaths.h"
+#include "modes/GetEditString.h"
+#include "core/Log.h"
+#include "modes/ModeHelpers.h"
+#include "core/PendingSaves.h"
+#include "modes/SaveTimer.h"
+#include "modes/SelectWaitTimeDialog.h"
+#include "core/SettingsValues.h"
+#include "core/StoredFile.h"
+#include "core/XmlFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "SelectWaitTimeDialog.h"
+#include "modes/SelectWaitTimeDialog.h"
 #include "ui_SelectWaitTimeDialog.h"
 
 #include <QValidator>

@@ -1,16 +1,16 @@
-#include "TimerMode.h"
+#include "modes/TimerMode.h"
 #include "ui_TimerMode.h"
 
-#include "AppPaths.h"
-#include "Clock.h"
-#include "EditTaskDialog.h"
-#include "Log.h"
-#include "ModeHelpers.h"
-#include "PendingSaves.h"
-#include "SaveTimer.h"
-#include "SettingsValues.h"
-#include "StoredFile.h"
-#include "XmlFile.h"
+#include "core/AppPaths.h"
+#include "core/Clock.h"
+#include "modes/EditTaskDialog.h"
+#include "core/Log.h"
+#include "modes/ModeHelpers.h"
+#include "core/PendingSaves.h"
+#include "modes/SaveTimer.h"
+#include "core/SettingsValues.h"
+#include "core/StoredFile.h"
+#include "core/XmlFile.h"
 
 #include <QCheckBox>
 #include <QDir>

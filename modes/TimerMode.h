@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TimerTask.h"
+#include "modes/TimerTask.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
-#include "MusicManager.h"
+#include "music/MusicManager.h"
 #include "ui_MusicManager.h"
 
-#include "SettingsValues.h"
+#include "core/SettingsValues.h"
 
 #include <QFileDialog>
 #include <QStandardPaths>

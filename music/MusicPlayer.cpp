@@ -1,6 +1,6 @@
-#include "MusicPlayer.h"
+#include "music/MusicPlayer.h"
 
-#include "AudioOutput.h"
+#include "speech/AudioOutput.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #include "music/PlayList.h"
 
-#include "app/Log.h"
-#include "app/SettingsValues.h"
+#include "core/Log.h"
+#include "core/SettingsValues.h"
 #include "music/MusicPlayer.h"
 #include "music/TrackLoudness.h"
 

@@ -1,8 +1,8 @@
-#include "TrackLoudness.h"
+#include "music/TrackLoudness.h"
 
-#include "AppPaths.h"
-#include "ExportJob.h"
-#include "Log.h"
+#include "core/AppPaths.h"
+#include "modes/ExportJob.h"
+#include "core/Log.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "settings/DataBackup.h"
 
-#include "app/AppPaths.h"
-#include "app/Log.h"
-#include "app/XmlFile.h"
+#include "core/AppPaths.h"
+#include "core/Log.h"
+#include "core/XmlFile.h"
 
 #include <QDir>
 #include <QFile>

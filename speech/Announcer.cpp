@@ -1,7 +1,7 @@
 #include "speech/Announcer.h"
 
-#include "app/Log.h"
-#include "app/SettingsValues.h"
+#include "core/Log.h"
+#include "core/SettingsValues.h"
 #include "speech/Speake.h"
 
 #include <QSet>

@@ -1,6 +1,6 @@
-#include "AudioOutput.h"
+#include "speech/AudioOutput.h"
 
-#include "Log.h"
+#include "core/Log.h"
 
 #include <QMutex>
 

@@ -1,11 +1,11 @@
-#include "Chime.h"
+#include "speech/Chime.h"
 
-#include "AppPaths.h"
-#include "AudioOutput.h"
-#include "Log.h"
-#include "SettingsValues.h"
-#include "WavFile.h"
-#include "WavPlayer.h"
+#include "core/AppPaths.h"
+#include "speech/AudioOutput.h"
+#include "core/Log.h"
+#include "core/SettingsValues.h"
+#include "speech/WavFile.h"
+#include "speech/WavPlayer.h"
 
 #include <QFile>
 #include <QSaveFile>

@@ -1,8 +1,8 @@
-#include "CloudEngine.h"
+#include "speech/CloudEngine.h"
 
-#include "Log.h"
-#include "WavFile.h"
-#include "SettingsValues.h"
+#include "core/Log.h"
+#include "speech/WavFile.h"
+#include "core/SettingsValues.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,15 +1,15 @@
-#include "Speake.h"
+#include "speech/Speake.h"
 
-#include "AppPaths.h"
-#include "AudioOutput.h"
-#include "Chime.h"
-#include "Log.h"
-#include "SettingsValues.h"
-#include "SpeechCache.h"
-#include "SpeechEngines.h"
-#include "TTS.h"
-#include "WavFile.h"
-#include "WavPlayer.h"
+#include "core/AppPaths.h"
+#include "speech/AudioOutput.h"
+#include "speech/Chime.h"
+#include "core/Log.h"
+#include "core/SettingsValues.h"
+#include "speech/SpeechCache.h"
+#include "speech/SpeechEngines.h"
+#include "speech/TTS.h"
+#include "speech/WavFile.h"
+#include "speech/WavPlayer.h"
 
 #include <QFile>
 

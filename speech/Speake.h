@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SpeechRequest.h"
+#include "speech/SpeechRequest.h"
 
 #include <QElapsedTimer>
 #include <QMutex>

@@ -1,7 +1,7 @@
-#include "SpeechCache.h"
+#include "speech/SpeechCache.h"
 
-#include "AppPaths.h"
-#include "Log.h"
+#include "core/AppPaths.h"
+#include "core/Log.h"
 
 #include <QCryptographicHash>
 #include <QDir>

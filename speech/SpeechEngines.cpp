@@ -1,9 +1,9 @@
-#include "SpeechEngines.h"
+#include "speech/SpeechEngines.h"
 
-#include "CloudEngine.h"
-#include "Log.h"
-#include "SettingsValues.h"
-#include "TTS.h"
+#include "speech/CloudEngine.h"
+#include "core/Log.h"
+#include "core/SettingsValues.h"
+#include "speech/TTS.h"
 
 SpeechEngines::Choice SpeechEngines::Choose(const QString &voiceId)
 {

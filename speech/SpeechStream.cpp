@@ -1,7 +1,7 @@
-#include "SpeechStream.h"
+#include "speech/SpeechStream.h"
 
-#include "AudioOutput.h"
-#include "Log.h"
+#include "speech/AudioOutput.h"
+#include "core/Log.h"
 
 #include <SDL.h>
 #include <SDL_mixer.h>

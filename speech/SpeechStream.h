@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WavFile.h"
+#include "speech/WavFile.h"
 
 #include <QByteArray>
 #include <QFile>

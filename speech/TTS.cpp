@@ -1,9 +1,9 @@
-#include "TTS.h"
+#include "speech/TTS.h"
 
-#include "Log.h"
-#include "SettingsValues.h"
-#include "TtsSession.h"
-#include "WavFile.h"
+#include "core/Log.h"
+#include "core/SettingsValues.h"
+#include "speech/TtsSession.h"
+#include "speech/WavFile.h"
 
 #include <QFile>
 #include <QSaveFile>

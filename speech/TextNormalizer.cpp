@@ -1,8 +1,8 @@
 #include "speech/TextNormalizer.h"
 
-#include "app/AppPaths.h"
-#include "app/Log.h"
-#include "app/SmallFile.h"
+#include "core/AppPaths.h"
+#include "core/Log.h"
+#include "core/SmallFile.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,9 +1,9 @@
-#include "TtsSession.h"
+#include "speech/TtsSession.h"
 
 #include <QList>
 #include <QRegularExpression>
 
-#include "app/Log.h"
+#include "core/Log.h"
 #include "speech/TextNormalizer.h"
 
 #include <atomic>

@@ -1,9 +1,9 @@
-#include "WavPlayer.h"
+#include "speech/WavPlayer.h"
 
-#include "AudioOutput.h"
-#include "Log.h"
-#include "SpeechStream.h"
-#include "WavFile.h"
+#include "speech/AudioOutput.h"
+#include "core/Log.h"
+#include "speech/SpeechStream.h"
+#include "speech/WavFile.h"
 
 #include <QElapsedTimer>
 #include <QFile>

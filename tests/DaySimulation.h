@@ -4,10 +4,10 @@
 // worker's order and timing, simulated. Used by the timer tests and the
 // benchmark.
 
-#include "Clock.h"
-#include "PriceMode.h"
-#include "SettingsValues.h"
-#include "TimerMode.h"
+#include "core/Clock.h"
+#include "modes/PriceMode.h"
+#include "core/SettingsValues.h"
+#include "modes/TimerMode.h"
 
 #include <QList>
 #include <QObject>

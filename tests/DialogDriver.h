@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MyMessageBox.h"
+#include "modes/MyMessageBox.h"
 
 #include <QApplication>
 #include <QTimer>

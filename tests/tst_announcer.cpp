@@ -1,9 +1,9 @@
-#include "AppPaths.h"
-#include "SettingsValues.h"
-#include "Speake.h"
-#include "SpeechCache.h"
+#include "core/AppPaths.h"
+#include "core/SettingsValues.h"
+#include "speech/Speake.h"
+#include "speech/SpeechCache.h"
 #include "TestEnvironment.h"
-#include "WavFile.h"
+#include "speech/WavFile.h"
 #include "speech/Announcer.h"
 
 #include <QSignalSpy>

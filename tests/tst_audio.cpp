@@ -1,8 +1,8 @@
-#include "AudioOutput.h"
-#include "SettingsValues.h"
+#include "speech/AudioOutput.h"
+#include "core/SettingsValues.h"
 #include "TestEnvironment.h"
-#include "WavFile.h"
-#include "WavPlayer.h"
+#include "speech/WavFile.h"
+#include "speech/WavPlayer.h"
 
 #include <QFile>
 #include <QtEndian>

@@ -1,8 +1,8 @@
 #include "DialogDriver.h"
-#include "GetEditString.h"
-#include "ModeHelpers.h"
-#include "MyMessageBox.h"
-#include "SelectWaitTimeDialog.h"
+#include "modes/GetEditString.h"
+#include "modes/ModeHelpers.h"
+#include "modes/MyMessageBox.h"
+#include "modes/SelectWaitTimeDialog.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,12 +1,12 @@
-#include "AppPaths.h"
+#include "core/AppPaths.h"
 #include "DialogDriver.h"
-#include "ExportJob.h"
-#include "SettingsValues.h"
-#include "SimplePlay.h"
-#include "SpeechCache.h"
-#include "TTS.h"
+#include "modes/ExportJob.h"
+#include "core/SettingsValues.h"
+#include "modes/SimplePlay.h"
+#include "speech/SpeechCache.h"
+#include "speech/TTS.h"
 #include "TestEnvironment.h"
-#include "WavFile.h"
+#include "speech/WavFile.h"
 
 #include <QLabel>
 #include <QListWidget>

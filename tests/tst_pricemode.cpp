@@ -1,10 +1,10 @@
-#include "AppPaths.h"
-#include "AudioOutput.h"
+#include "core/AppPaths.h"
+#include "speech/AudioOutput.h"
 #include "DialogDriver.h"
-#include "PriceMode.h"
-#include "SettingsValues.h"
-#include "Speake.h"
-#include "SpeechCache.h"
+#include "modes/PriceMode.h"
+#include "core/SettingsValues.h"
+#include "speech/Speake.h"
+#include "speech/SpeechCache.h"
 #include "TestEnvironment.h"
 
 #include <QCheckBox>
@@ -74,7 +74,11 @@ private:
     void Finish(const QSignalSpy &out) { m_mode->ActionFinished(Requests(out).last().index); }
 
 private slots:
-    void initTestCase() { IsolateUserDirs(); }
+    void initTestCase()
+    {
+        IsolateUserDirs();
+        MyMessageBox::ShowRaisedNotices();
+    }
     void init()
     {
         g_settings.musicStartType = 0;

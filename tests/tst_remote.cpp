@@ -1,10 +1,10 @@
-#include "Parlivo.h"
+#include "app/Parlivo.h"
 #include "speech/Announcer.h"
-#include "PriceMode.h"
-#include "RemoteControl.h"
-#include "Settings.h"
-#include "Speake.h"
-#include "SettingsValues.h"
+#include "modes/PriceMode.h"
+#include "app/RemoteControl.h"
+#include "settings/Settings.h"
+#include "speech/Speake.h"
+#include "core/SettingsValues.h"
 #include "TestEnvironment.h"
 
 #include <QJsonDocument>

@@ -1,11 +1,11 @@
-#include "AppPaths.h"
-#include "DataBackup.h"
+#include "core/AppPaths.h"
+#include "settings/DataBackup.h"
 #include "DialogDriver.h"
 #include "MessageAnswerer.h"
-#include "MusicManager.h"
-#include "Settings.h"
-#include "SettingsValues.h"
-#include "SimplePlay.h"
+#include "music/MusicManager.h"
+#include "settings/Settings.h"
+#include "core/SettingsValues.h"
+#include "modes/SimplePlay.h"
 #include "TestEnvironment.h"
 
 #include <QComboBox>
@@ -91,6 +91,7 @@ private:
 private slots:
     void initTestCase()
     {
+        MyMessageBox::ShowRaisedNotices();
         m_file = IsolateUserDirs().path() + "/app/settings.xml";
         Settings::UseFilePath(m_file);
         QVERIFY(AppPaths::EnsureSpeechCacheDir());

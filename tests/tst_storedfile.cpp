@@ -1,10 +1,11 @@
-#include "AppPaths.h"
+#include "core/AppPaths.h"
 #include "DialogDriver.h"
-#include "MyMessageBox.h"
-#include "SimplePlay.h"
-#include "StoredFile.h"
+#include "modes/MyMessageBox.h"
+#include "modes/SimplePlay.h"
+#include "core/Notices.h"
+#include "core/StoredFile.h"
 #include "TestEnvironment.h"
-#include "XmlFile.h"
+#include "core/XmlFile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -61,7 +62,11 @@ class TestStoredFile : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { IsolateUserDirs(); }
+    void initTestCase()
+    {
+        IsolateUserDirs();
+        MyMessageBox::ShowRaisedNotices();
+    }
     void cleanup()
     {
         CloseNotices();
@@ -142,7 +147,11 @@ private slots:
         QVERIFY(WriteFile(path, "<records><record>"));
         StoredFile file(path, QStringLiteral("列表"));
         TiXmlDocument doc;
+        // Raised before anyone shows notices: kept, then shown.
+        Notices::SetHandler({});
         QCOMPARE(file.Load(&doc), XmlFile::ReadResult::Unusable);
+        QCOMPARE(CloseNotices(), 0);
+        MyMessageBox::ShowRaisedNotices();
         QCOMPARE(CloseNotices(), 1);
         TiXmlDocument fresh;
         fresh.LinkEndChild(new TiXmlElement("records"));

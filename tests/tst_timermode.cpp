@@ -1,13 +1,13 @@
-#include "AudioOutput.h"
-#include "Clock.h"
+#include "speech/AudioOutput.h"
+#include "core/Clock.h"
 #include "DialogDriver.h"
-#include "EditTaskDialog.h"
-#include "PriceMode.h"
-#include "SettingsValues.h"
-#include "Speake.h"
-#include "SpeechCache.h"
+#include "modes/EditTaskDialog.h"
+#include "modes/PriceMode.h"
+#include "core/SettingsValues.h"
+#include "speech/Speake.h"
+#include "speech/SpeechCache.h"
 #include "TestEnvironment.h"
-#include "TimerMode.h"
+#include "modes/TimerMode.h"
 #include "DaySimulation.h"
 
 #include <QCheckBox>
@@ -49,7 +49,11 @@ private:
     }
 
 private slots:
-    void initTestCase() { IsolateUserDirs(); }
+    void initTestCase()
+    {
+        IsolateUserDirs();
+        MyMessageBox::ShowRaisedNotices();
+    }
     void init()
     {
         g_restorePending = false;

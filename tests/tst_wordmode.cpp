@@ -1,9 +1,9 @@
-#include "AppPaths.h"
+#include "core/AppPaths.h"
 #include "DialogDriver.h"
-#include "ModeHelpers.h"
-#include "MyMessageBox.h"
-#include "SettingsValues.h"
-#include "SimplePlay.h"
+#include "modes/ModeHelpers.h"
+#include "modes/MyMessageBox.h"
+#include "core/SettingsValues.h"
+#include "modes/SimplePlay.h"
 #include "TestEnvironment.h"
 
 #include <QCheckBox>
@@ -88,7 +88,11 @@ private:
     }
 
 private slots:
-    void initTestCase() { IsolateUserDirs(); }
+    void initTestCase()
+    {
+        IsolateUserDirs();
+        MyMessageBox::ShowRaisedNotices();
+    }
     void init()
     {
         g_restorePending = false;

@@ -1,11 +1,11 @@
-#include "AppPaths.h"
-#include "Chime.h"
-#include "WavPlayer.h"
-#include "SettingsValues.h"
-#include "Speake.h"
-#include "SpeechCache.h"
+#include "core/AppPaths.h"
+#include "speech/Chime.h"
+#include "speech/WavPlayer.h"
+#include "core/SettingsValues.h"
+#include "speech/Speake.h"
+#include "speech/SpeechCache.h"
 #include "TestEnvironment.h"
-#include "WavFile.h"
+#include "speech/WavFile.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes as a stored list file, through the checks and
 // the parser the program reads its files with, then every element, attribute
 // and text walked as the lists are loaded.
-#include "app/XmlFile.h"
+#include "core/XmlFile.h"
 
 #include <tinyxml.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SharedText.h"
+#include "core/SharedText.h"
 
 #include <QString>
 #include <QStringList>

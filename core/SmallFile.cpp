@@ -1,4 +1,4 @@
-#include "app/SmallFile.h"
+#include "core/SmallFile.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "PendingSaves.h"
+#include "core/PendingSaves.h"
 
 #include <QMutex>
 

@@ -1,4 +1,4 @@
-#include "SettingsValues.h"
+#include "core/SettingsValues.h"
 
 SettingsValues g_settings;
 bool g_restorePending = false;

@@ -1,8 +1,8 @@
-#include "StoredFile.h"
+#include "core/StoredFile.h"
 
-#include "Log.h"
-#include "MyMessageBox.h"
-#include "SettingsValues.h"
+#include "core/Log.h"
+#include "core/Notices.h"
+#include "core/SettingsValues.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -78,7 +78,7 @@ XmlFile::ReadResult StoredFile::Load(TiXmlDocument *doc)
         notice += QStringLiteral("原文件已保留为：\n%1\n").arg(kept);
     }
     notice += QStringLiteral("列表从空白开始。");
-    MyMessageBox::ShowNotice(kErrorTitle, notice);
+    Notices::Raise(kErrorTitle, notice);
     return result;
 }
 
@@ -115,7 +115,7 @@ StoredFile::SaveResult StoredFile::Save(const TiXmlDocument &doc)
         return result;
     }
     if (!m_saveFailed && m_tellSaveFailures)
-        MyMessageBox::ShowNotice(kErrorTitle, QStringLiteral("无法保存%1：\n%2\n原因：%3\n修改目前只在窗口中，请检查磁盘空间和文件夹权限。")
+        Notices::Raise(kErrorTitle, QStringLiteral("无法保存%1：\n%2\n原因：%3\n修改目前只在窗口中，请检查磁盘空间和文件夹权限。")
                                                   .arg(m_listName, m_path, m_lastError));
     m_saveFailed = true;
     return result;

@@ -1,4 +1,4 @@
-#include "XmlFile.h"
+#include "core/XmlFile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "XmlFile.h"
+#include "core/XmlFile.h"
 
 #include <QString>
 #include <QStringList>
