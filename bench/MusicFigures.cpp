@@ -2,6 +2,11 @@
 
 #include "speech/AudioOutput.h"
 #include "music/MusicPlayer.h"
+#include "music/PlayList.h"
+#include "speech/Announcer.h"
+#include "speech/Speake.h"
+#include "speech/SpeechCache.h"
+#include "speech/WavFile.h"
 #include "settings/Settings.h"
 #include "core/SettingsValues.h"
 
@@ -11,6 +16,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include <atomic>
 #include <cmath>
 #include <ctime>
 
@@ -78,50 +84,79 @@ double MusicFigures::MusicIdleCpuPercent(const QString &workDir)
     return 100.0 * cpu / (wall.elapsed() / 1000.0);
 }
 
-double MusicFigures::DuckLatencyMs(const QString &workDir)
+MusicFigures::Duck MusicFigures::DuckTimes(const QString &workDir)
 {
+    Duck figures;
     const QString track = MakeTrack(workDir);
-    if (track.isEmpty())
-        return NAN;
+    const QString silent = QStringLiteral("静音的一秒");
+    QFile cached(SpeechCache::PathFor(silent));
+    if (track.isEmpty() || !cached.open(QIODevice::WriteOnly)
+        || cached.write(WavFile::Header(WavFile::kByteRate) + QByteArray(WavFile::kByteRate, '\0')) < 0)
+        return figures;
+    cached.close();
     const QByteArray driver = qgetenv("SDL_AUDIODRIVER");
     AudioOutput::Shutdown();
     const QString heard = workDir + QStringLiteral("/duck.raw");
     qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILE", heard.toLocal8Bit());
-    double latency = NAN;
+    const QStringList savedList = g_settings.musicList;
+    const int savedStart = g_settings.musicStartType, savedSmall = g_settings.smallWhenPlaying;
+    g_settings.musicList = {track};
+    g_settings.musicStartType = 1;
+    g_settings.smallWhenPlaying = 1;
+    g_settings.musicVol = 50;
+    g_settings.volume = 10;
+    g_settings.chime = QString();
     {
-        MusicPlayer player;
-        if (player.OpenFile(track)) {
-            player.SetVolume(50);
-            player.Play();
-            WaitProcessingEvents(1000); // the player's level glides by timer
-            QFile out(heard);
-            out.open(QIODevice::ReadOnly);
-            out.seek(qMax<qint64>(0, out.size() - 200 * kBytesPerMs) & ~3);
-            const int normal = Peak(out.read(1 << 20));
-            QElapsedTimer clock;
-            clock.start();
-            player.SetVolume(g_settings.volume / 2);
-            QByteArray pending;
-            while (clock.elapsed() < 2000 && std::isnan(latency)) {
-                pending += out.read(1 << 20);
-                while (pending.size() >= kWindowMs * kBytesPerMs) {
-                    const QByteArray window = pending.left(kWindowMs * kBytesPerMs);
-                    pending.remove(0, window.size());
-                    // The level glides down over 300 ms: the figure is when the fall begins.
-                    if (normal > 0 && Peak(window) < normal * 9 / 10) {
-                        latency = clock.nsecsElapsed() / 1e6;
-                        break;
-                    }
-                }
-                QCoreApplication::processEvents();
-                QThread::usleep(200);
+        Speake worker;
+        worker.SetDeviceReleaseMs(-1);
+        Announcer announcer(&worker);
+        PlayList music;
+        QObject::connect(&announcer, &Announcer::DuckMusic, &music, &PlayList::TurnDown);
+        // Stamped on the worker's thread, the moment the sound starts and ends.
+        std::atomic<qint64> soundStart{-1}, soundEnd{-1};
+        QElapsedTimer clock;
+        clock.start();
+        QObject::connect(&worker, &Speake::SoundStarted, &worker, [&](int) { soundStart = clock.nsecsElapsed(); }, Qt::DirectConnection);
+        QObject::connect(&worker, &Speake::SoundEnded, &worker, [&](int) { soundEnd = clock.nsecsElapsed(); }, Qt::DirectConnection);
+        worker.start();
+        music.StartAtStartup();
+        WaitProcessingEvents(1500); // the music rises over its glide
+        QFile out(heard);
+        out.open(QIODevice::ReadOnly);
+        out.seek(qMax<qint64>(0, out.size() - 200 * kBytesPerMs) & ~3);
+        const int normal = Peak(out.read(1 << 20));
+        announcer.From(Announcer::Remote)->Request(1, 0, silent, false);
+        QByteArray pending;
+        qint64 fellAt = -1, backAt = -1;
+        while (clock.elapsed() < 20000 && backAt < 0 && normal > 0) {
+            pending += out.read(1 << 20);
+            const qint64 now = clock.nsecsElapsed();
+            while (pending.size() >= kWindowMs * kBytesPerMs) {
+                const int peak = Peak(pending.left(kWindowMs * kBytesPerMs));
+                pending.remove(0, kWindowMs * kBytesPerMs);
+                // The first window of the fall, then the first back at the normal level.
+                if (fellAt < 0 && soundStart >= 0 && peak < normal * 9 / 10)
+                    fellAt = now;
+                else if (fellAt >= 0 && backAt < 0 && soundEnd >= 0 && peak >= normal * 9 / 10)
+                    backAt = now;
             }
+            QCoreApplication::processEvents();
+            QThread::usleep(200);
         }
+        if (fellAt >= 0)
+            figures.duckLatencyMs = (fellAt - soundStart) / 1e6;
+        if (backAt >= 0)
+            figures.restoreAfterQuietMs = (backAt - soundEnd) / 1e6;
+        worker.Stop();
+        worker.wait();
     }
+    g_settings.musicList = savedList;
+    g_settings.musicStartType = savedStart;
+    g_settings.smallWhenPlaying = savedSmall;
     AudioOutput::Shutdown();
     qputenv("SDL_AUDIODRIVER", driver);
-    return latency;
+    return figures;
 }
 
 double MusicFigures::SettingsSaveMs(const QString &workDir)

@@ -429,6 +429,8 @@ int main(int argc, char **argv)
     PrintFigure("http_idle_cpu_percent", remote.idleCpuPercent, "%", 3);
     PrintFigure("settings_save_ms", MusicFigures::SettingsSaveMs(sandbox.FilePath(QString())), "ms", 2);
     PrintFigure("music_idle_cpu_percent", MusicFigures::MusicIdleCpuPercent(sandbox.FilePath(QString())), "%", 2);
-    PrintFigure("duck_latency_ms", MusicFigures::DuckLatencyMs(sandbox.FilePath(QString())), "ms", 1);
+    const MusicFigures::Duck duck = MusicFigures::DuckTimes(sandbox.FilePath(QString()));
+    PrintFigure("duck_latency_ms", duck.duckLatencyMs, "ms", 1);
+    PrintFigure("restore_after_quiet_ms", duck.restoreAfterQuietMs, "ms", 1);
     return 0;
 }

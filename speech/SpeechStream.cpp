@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kReadBlockMs = 100;
 constexpr int kCarrierBytes = 32768;
+constexpr int kFirstPieceMs = 25;
 
 // The silent chunk the speech channel loops while a stream plays.
 Uint8 *CarrierBytes()
@@ -69,7 +70,9 @@ bool SpeechStream::Start(const QString &path, const WavFile::Info &info)
     m_readBlockBytes = qMax<qint64>(1, qint64(info.sampleRate) * kReadBlockMs / 1000) * m_frameBytes;
     m_bytesLeft = qMin<qint64>(info.dataSize, m_file.size() - info.dataOffset);
     m_bytesLeft -= m_bytesLeft % m_frameBytes;
-    m_aheadBytes = qint64(deviceRate) * deviceChannels * SDL_AUDIO_BITSIZE(deviceFormat) / 8 * kAheadMs / 1000;
+    const qint64 outputBytesPerSecond = qint64(deviceRate) * deviceChannels * SDL_AUDIO_BITSIZE(deviceFormat) / 8;
+    m_aheadBytes = outputBytesPerSecond * kAheadMs / 1000;
+    m_inputPerOutput = double(info.sampleRate) * m_frameBytes / double(qMax<qint64>(1, outputBytesPerSecond));
     m_flushed = false;
 
     // The channel starts at once; the mixer plays silence until the first
@@ -83,14 +86,18 @@ bool SpeechStream::Start(const QString &path, const WavFile::Info &info)
         return false;
     }
     m_playing = true;
-    ReadAhead(m_readBlockBytes); // Feed() tops it up
+    // A first piece just large enough for the mixer's next buffer: the
+    // thread gives the core back at once, and Feed() tops it up.
+    ReadAhead(outputBytesPerSecond * kFirstPieceMs / 1000);
     return true;
 }
 
 void SpeechStream::Feed()
 {
+    // One block a call: the player calls every millisecond, and a whole
+    // second converted at once would hold the core just as the sound starts.
     if (m_playing)
-        ReadAhead(m_aheadBytes);
+        ReadAhead(m_aheadBytes, 1);
 }
 
 qint64 SpeechStream::ReadyBytes()
@@ -101,11 +108,14 @@ qint64 SpeechStream::ReadyBytes()
 
 // Conversion happens on this thread without the lock; the mixer's thread
 // only ever waits for a copy into or out of m_ready.
-void SpeechStream::ReadAhead(qint64 wantedBytes)
+void SpeechStream::ReadAhead(qint64 wantedBytes, int maxBlocks)
 {
-    while (!m_flushed && ReadyBytes() < wantedBytes) {
+    for (int blocks = 0; blocks < maxBlocks && !m_flushed && ReadyBytes() < wantedBytes; ++blocks) {
         if (m_bytesLeft > 0) {
-            const QByteArray block = m_file.read(qMin(m_bytesLeft, m_readBlockBytes));
+            // About what is still wanted, in whole frames, at most a read block.
+            const qint64 missing = qint64((wantedBytes - ReadyBytes()) * m_inputPerOutput) + m_frameBytes;
+            const qint64 readBytes = qMin(m_readBlockBytes, missing - missing % m_frameBytes);
+            const QByteArray block = m_file.read(qMin(m_bytesLeft, readBytes));
             m_bytesLeft = block.isEmpty() ? 0 : m_bytesLeft - block.size();
             if (!block.isEmpty())
                 SDL_AudioStreamPut(m_converter, block.constData(), int(block.size() - block.size() % m_frameBytes));

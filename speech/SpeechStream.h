@@ -36,7 +36,7 @@ public:
 
 private:
     static void Effect(int channel, void *stream, int length, void *self);
-    void ReadAhead(qint64 wantedBytes);
+    void ReadAhead(qint64 wantedBytes, int maxBlocks = 1 << 30);
     qint64 ReadyBytes();
 
     QFile m_file;
@@ -44,6 +44,7 @@ private:
     int m_frameBytes = 0;     // input bytes per sample frame
     qint64 m_readBlockBytes = 0;
     qint64 m_aheadBytes = 0;  // kAheadMs of device-format audio
+    double m_inputPerOutput = 1; // file bytes per device-format byte
     bool m_flushed = false;
     _SDL_AudioStream *m_converter = nullptr; // this thread only
     QMutex m_mutex;           // guards m_ready and m_readPos, shared with the mixer's thread
