@@ -366,6 +366,9 @@ void PriceMode::AdvanceFrom(int start)
 void PriceMode::StartTimerModeControl()
 {
     m_underTimerMode = true;
+    // A stop asked for by a task that has ended is void once the next
+    // task starts, even while the last row of the first is still read.
+    m_needBreak = false;
     Play();
 }
 

@@ -23,31 +23,8 @@
 namespace {
 
 const QString kListName = QStringLiteral("定时任务列表");
-const QString kPriceReport = QStringLiteral("PriceReport");
 constexpr int kTickMs = 1000;
 constexpr int kMusicIdleMs = 10000;
-// Counts and delays are kept where the table's number encoding holds them.
-constexpr int kMaxCount = 99999;
-
-struct DefaultTask
-{
-    const char *start; // "hh:mm" or seconds + "s"
-    const char *title;
-    const char *text;
-    const char *end;
-};
-
-const DefaultTask kDefaultTasks[] = {
-    {"07:55", "开始营业通知",
-     "各位同事早上好，还有五分钟，我们的超市就要开始营业了，请大家整理好自己的仪容仪表，各就各位，让我们 以饱满的精神，"
-     "温馨的服务，去迎接每一位顾客的到来。祝大家在新的一天里，工作愉快，谢谢！",
-     "2s"},
-    {"5s", "PriceReport", "", "12:00"},
-    {"22:00", "下班通知",
-     "各位亲爱的顾客您好,欢迎光临Marlowick超市，现在是晚上十点，离我们的下班时间还有十分钟，请您抓紧时间购物，"
-     "我们依然为您提供满意的服务，祝您购物愉快，谢谢",
-     "2s"},
-};
 
 QTime Now()
 {
@@ -57,29 +34,6 @@ QTime Now()
 quint32 Tick()
 {
     return Clock::Current().TickMs();
-}
-
-// A stored start or end: seconds (or repetitions) + "s", else "hh:mm".
-// Sets *atTime and either *time or *count.
-void ReadCondition(const QString &value, bool *atTime, QTime *time, int *count)
-{
-    const int s = value.indexOf(QLatin1Char('s'));
-    *atTime = s < 0;
-    if (*atTime) {
-        *time = QTime::fromString(value, QStringLiteral("hh:mm"));
-        if (!time->isValid())
-            PLOG(LOG_WARNING, "time \"%s\" is no hh:mm time", qPrintable(value));
-    } else {
-        *count = value.left(s).toInt();
-    }
-}
-
-int ClampCount(int value, const char *what)
-{
-    const int clamped = qBound(0, value, kMaxCount);
-    if (clamped != value)
-        PLOG(LOG_WARNING, "%s %d out of range, taken as %d", what, value, clamped);
-    return clamped;
 }
 
 } // namespace
@@ -120,7 +74,10 @@ TimerMode::TimerMode(int firstRequestIndex, QWidget *parent)
     m_tickTimer->setInterval(kTickMs);
     connect(m_tickTimer, &QTimer::timeout, this, &TimerMode::TimerOut);
     connect(m_saveTimer, &QTimer::timeout, this, &TimerMode::SaveFile);
-    connect(ui->checkBox_dailyRestart, &QCheckBox::clicked, m_saveTimer, &SaveTimer::Restart);
+    connect(ui->checkBox_dailyRestart, &QCheckBox::clicked, this, [this](bool on) {
+        m_tasks.dailyRestart = on;
+        m_saveTimer->Restart();
+    });
     SetButtonColor(ui->pushButton_play, kColorPlain);
     SetButtonColor(ui->pushButton_pause, kColorPlain);
     table->setRowCount(0);
@@ -152,6 +109,11 @@ bool TimerMode::SaveFailed() const
     return m_file->SaveFailed();
 }
 
+int TimerMode::RepetitionsDone(int row) const
+{
+    return row >= 0 && row < m_tasks.Size() ? m_run.done.value(m_tasks.At(row).id) : 0;
+}
+
 void TimerMode::ConnectDoubleClick(bool on)
 {
     if (on)
@@ -160,80 +122,50 @@ void TimerMode::ConnectDoubleClick(bool on)
         disconnect(ui->tableWidget, &QTableWidget::cellDoubleClicked, this, &TimerMode::ProcessTableDoubleClick);
 }
 
-bool TimerMode::RowEnabled(int row) const
-{
-    const auto *box = qobject_cast<QCheckBox *>(ui->tableWidget->cellWidget(row, ColumnCheck));
-    return box && box->isChecked();
-}
-
-void TimerMode::SetRowEnabled(int row, bool enabled)
-{
-    if (auto *box = qobject_cast<QCheckBox *>(ui->tableWidget->cellWidget(row, ColumnCheck)))
-        box->setChecked(enabled);
-}
-
-int TimerMode::ItemInt(int row, int col) const
-{
-    const QTableWidgetItem *item = ui->tableWidget->item(row, col);
-    return item ? item->data(Qt::UserRole).toInt() : 0;
-}
-
-void TimerMode::SetTaskRow(int row, const TimerTask &task)
+// The table is a view of the task list: a row shows its task, and its
+// check box writes back whether the task is ticked.
+void TimerMode::ShowTask(int row)
 {
     QTableWidget *table = ui->tableWidget;
-    if (!table->cellWidget(row, ColumnCheck)) {
-        auto *box = new QCheckBox(table); // owned by the table once set
-        box->setChecked(true);
+    const TimerTask &task = m_tasks.At(row);
+    auto *box = qobject_cast<QCheckBox *>(table->cellWidget(row, ColumnCheck));
+    if (!box) {
+        box = new QCheckBox(table); // owned by the table once set
         table->setCellWidget(row, ColumnCheck, box);
     }
+    box->disconnect(this);
+    const QSignalBlocker quiet(box);
+    box->setChecked(task.enabled);
+    connect(box, &QCheckBox::toggled, this, [this, id = task.id](bool on) {
+        const int at = m_tasks.RowOf(id);
+        if (at >= 0)
+            m_tasks.SetEnabled(at, on);
+    });
     for (int col = ColumnStart; col <= ColumnEnd; ++col)
         if (!table->item(row, col))
             table->setItem(row, col, new QTableWidgetItem);
-
-    QTableWidgetItem *start = table->item(row, ColumnStart);
-    const int delay = task.startAtTime ? 0 : ClampCount(task.timeAfterLastTask, "delay");
-    start->setText(task.startAtTime ? task.startTime.toString(QStringLiteral("hh:mm"))
-                                    : QStringLiteral("延时%1秒").arg(delay));
-    start->setData(Qt::UserRole, delay);
-
-    QTableWidgetItem *content = table->item(row, ColumnContent);
+    table->item(row, ColumnStart)
+        ->setText(task.startAtTime ? task.startTime.toString(QStringLiteral("hh:mm"))
+                                   : QStringLiteral("延时%1秒").arg(task.timeAfterLastTask));
     const QString days = WeekdayText(task.weekdays);
     const QString shown = task.playPrice ? QStringLiteral("播报价格") : task.title;
-    content->setText(days.isEmpty() ? shown : shown + QStringLiteral("（") + days + QStringLiteral("）"));
-    content->setData(Qt::UserRole, task.playPrice ? kPriceReport : LimitTextLength(task.text));
-    content->setData(kTitleRole, task.playPrice ? QString() : task.title);
-    content->setData(kWeekdaysRole, task.weekdays & TimerTask::kEveryDay);
-
-    QTableWidgetItem *end = table->item(row, ColumnEnd);
-    const int total = task.endAtTime ? 0 : ClampCount(task.lastTaskExecTimes, "repetition count");
-    end->setText(task.endAtTime ? task.endTime.toString(QStringLiteral("hh:mm")) : QStringLiteral("重复%1次").arg(total));
-    end->setData(Qt::UserRole, total * kCountFactor);
+    table->item(row, ColumnContent)->setText(days.isEmpty() ? shown : shown + QStringLiteral("（") + days + QStringLiteral("）"));
+    table->item(row, ColumnEnd)
+        ->setText(task.endAtTime ? task.endTime.toString(QStringLiteral("hh:mm"))
+                                 : QStringLiteral("重复%1次").arg(task.lastTaskExecTimes));
 }
 
-TimerTask TimerMode::TaskOfRow(int row) const
+void TimerMode::ShowAllTasks()
 {
-    const QTableWidget *table = ui->tableWidget;
-    TimerTask task;
-    const int delay = ItemInt(row, ColumnStart);
-    task.startAtTime = delay == 0;
-    if (task.startAtTime)
-        task.startTime = QTime::fromString(table->item(row, ColumnStart)->text(), QStringLiteral("hh:mm"));
-    else
-        task.timeAfterLastTask = delay;
-    const QString content = table->item(row, ColumnContent)->data(Qt::UserRole).toString();
-    task.playPrice = content == kPriceReport;
-    if (!task.playPrice) {
-        task.title = table->item(row, ColumnContent)->data(kTitleRole).toString();
-        task.text = content;
-    }
-    task.weekdays = table->item(row, ColumnContent)->data(kWeekdaysRole).toInt();
-    const int total = ItemInt(row, ColumnEnd) / kCountFactor;
-    task.endAtTime = total == 0;
-    if (task.endAtTime)
-        task.endTime = QTime::fromString(table->item(row, ColumnEnd)->text(), QStringLiteral("hh:mm"));
-    else
-        task.lastTaskExecTimes = total;
-    return task;
+    QTableWidget *table = ui->tableWidget;
+    table->setRowCount(0);
+    table->setRowCount(m_tasks.Size());
+    for (int row = 0; row < m_tasks.Size(); ++row)
+        ShowTask(row);
+    if (m_tasks.Size() > 0)
+        table->selectRow(m_tasks.Size() - 1);
+    const QSignalBlocker quiet(ui->checkBox_dailyRestart);
+    ui->checkBox_dailyRestart->setChecked(m_tasks.dailyRestart);
 }
 
 bool TimerMode::EditTask(TimerTask *task, bool fill)
@@ -266,11 +198,22 @@ bool TimerMode::EditTask(TimerTask *task, bool fill)
     task->playPrice = !dialog.GetTitle(&title);
     if (!task->playPrice) {
         task->title = title;
-        task->text = dialog.GetText();
+        task->text = LimitTextLength(dialog.GetText());
     }
     task->endAtTime = dialog.GetEndCondition(&task->endTime, &task->lastTaskExecTimes);
+    task->timeAfterLastTask = qBound(0, task->timeAfterLastTask, TaskList::kMaxCount);
+    task->lastTaskExecTimes = qBound(0, task->lastTaskExecTimes, TaskList::kMaxCount);
     task->weekdays = dialog.GetWeekdays();
     return true;
+}
+
+int TimerMode::AddTask(int row, const TimerTask &task)
+{
+    row = m_tasks.Insert(row, task);
+    ui->tableWidget->insertRow(row);
+    ShowTask(row);
+    m_saveTimer->Restart();
+    return row;
 }
 
 void TimerMode::InsertTask()
@@ -278,42 +221,54 @@ void TimerMode::InsertTask()
     TimerTask task;
     if (!EditTask(&task, false))
         return;
-    qDebug("read from dialog, title = %s", qPrintable(task.title));
-    QTableWidget *table = ui->tableWidget;
-    const int row = table->rowCount() == 0 ? 0 : table->currentRow() + 1;
-    table->insertRow(row);
-    table->selectRow(row);
-    SetTaskRow(row, task);
-    m_saveTimer->Restart();
+    const QTableWidget *table = ui->tableWidget;
+    const int row = AddTask(table->rowCount() == 0 ? 0 : table->currentRow() + 1, task);
+    ui->tableWidget->selectRow(row);
 }
 
 void TimerMode::ProcessTableDoubleClick(int row, int)
 {
-    if (row < 0 || row >= ui->tableWidget->rowCount() || !ui->tableWidget->item(row, ColumnEnd))
+    if (row < 0 || row >= m_tasks.Size())
         return;
     ConnectDoubleClick(false);
-    TimerTask task = TaskOfRow(row);
+    TimerTask task = m_tasks.At(row);
+    const quint64 id = task.id;
     if (EditTask(&task, true)) {
-        SetTaskRow(row, task);
-        m_saveTimer->Restart();
+        // The list may have changed while the editor was open.
+        const int now = m_tasks.RowOf(id);
+        if (now >= 0)
+            ReplaceTask(now, task);
     }
     ConnectDoubleClick(true);
+}
+
+void TimerMode::ReplaceTask(int row, const TimerTask &task)
+{
+    m_tasks.Replace(row, task);
+    ShowTask(row);
+    m_saveTimer->Restart();
+}
+
+void TimerMode::RemoveTask(int row)
+{
+    m_tasks.Remove(row);
+    ui->tableWidget->removeRow(row);
+    m_saveTimer->Restart();
 }
 
 void TimerMode::DelItem()
 {
     const int row = ui->tableWidget->currentRow();
-    if (row >= 0)
-        ui->tableWidget->removeRow(row);
-    m_saveTimer->Restart();
+    if (row >= 0 && row < m_tasks.Size())
+        RemoveTask(row);
 }
 
 void TimerMode::DelAll()
 {
     if (!ConfirmWarning(QStringLiteral("请确认是否要删除所有记录？")))
         return;
-    for (int row = ui->tableWidget->rowCount() - 1; row >= 0; --row)
-        ui->tableWidget->removeRow(row);
+    m_tasks.Clear();
+    ui->tableWidget->setRowCount(0);
     m_saveTimer->Restart();
 }
 
@@ -326,7 +281,7 @@ bool TimerMode::Play()
     m_playState = 1;
     SetButtonColor(ui->pushButton_play, kColorLit);
     SetButtonColor(ui->pushButton_pause, kColorPlain);
-    m_taskIndex = 0;
+    MoveTo(0);
     m_lastStartDay = qMax(m_lastStartDay, Clock::Current().Today());
     m_tickTimer->start(kTickMs);
     return true;
@@ -342,8 +297,7 @@ bool TimerMode::Pause()
     emit Active(false);
     m_playState = 2;
     m_readyForNext = true;
-    m_currentTaskRunning = false;
-    qDebug("TimerMode::Pause send StopPriceMode signal");
+    m_run.taskRunning = false;
     emit StopPriceMode();
     return true;
 }
@@ -353,11 +307,9 @@ void TimerMode::TimerOut()
     if (!m_readyForNext)
         return;
     const quint32 now = Tick();
-    qDebug("playPrice = %d, running = %d, last time = %u, now = %u", int(m_playPrice), int(m_currentTaskRunning),
-           m_lastPlayTime, now);
     // A pause between a task's repetitions keeps the music; a longer quiet
     // with no task running lets it go.
-    if (now - m_lastPlayTime > quint32(kMusicIdleMs) && !m_playPrice && !m_currentTaskRunning)
+    if (now - m_lastPlayTime > quint32(kMusicIdleMs) && !m_playPrice && !m_run.taskRunning)
         emit Active(false);
     StartNewDayIfDue();
     RunSchedule();
@@ -365,160 +317,145 @@ void TimerMode::TimerOut()
 
 // Once per day, on the first tick of a later date than any started before
 // (a clock set back starts nothing again): ended tasks are ticked again,
-// counts reset, the price run stopped, and the schedule starts from row 0.
+// counts reset, the price run stopped, and the schedule starts from the top.
 void TimerMode::StartNewDayIfDue()
 {
     const QDate today = Clock::Current().Today();
-    if (!ui->checkBox_dailyRestart->isChecked() || !m_lastStartDay.isValid() || today <= m_lastStartDay)
+    if (!m_tasks.dailyRestart || !m_lastStartDay.isValid() || today <= m_lastStartDay)
         return;
     m_lastStartDay = today;
     PLOG(LOG_INFO, "a new day (%s): every task starts again", qPrintable(today.toString(Qt::ISODate)));
-    QTableWidget *table = ui->tableWidget;
-    for (int row = 0; row < table->rowCount(); ++row) {
-        SetRowEnabled(row, true);
-        if (QTableWidgetItem *end = table->item(row, ColumnEnd))
-            end->setData(Qt::UserRole, end->data(Qt::UserRole).toInt() / kCountFactor * kCountFactor);
+    for (int row = 0; row < m_tasks.Size(); ++row)
+        SetTaskEnabled(row, true);
+    m_run.done.clear();
+    StopPrice();
+    MoveTo(0);
+}
+
+void TimerMode::SetTaskEnabled(int row, bool enabled)
+{
+    m_tasks.SetEnabled(row, enabled);
+    if (auto *box = qobject_cast<QCheckBox *>(ui->tableWidget->cellWidget(row, ColumnCheck))) {
+        const QSignalBlocker quiet(box);
+        box->setChecked(enabled);
     }
-    if (m_playPrice) {
-        m_playPrice = false;
-        emit StopPriceMode();
-        m_lastPlayTime = Tick();
+}
+
+void TimerMode::MoveTo(int row)
+{
+    m_run.row = row;
+    m_run.id = row < m_tasks.Size() ? m_tasks.At(row).id : 0;
+    m_run.taskRunning = false;
+}
+
+int TimerMode::CurrentRow()
+{
+    const int found = m_tasks.RowOf(m_run.id);
+    if (found >= 0) {
+        m_run.row = found;
+        return found;
     }
-    m_taskIndex = 0;
-    m_currentTaskRunning = false;
+    // The task the schedule was at is gone: the one now in its place is
+    // taken up from its start, and a price run of the gone task stops.
+    if (m_run.taskRunning)
+        StopPrice();
+    MoveTo(m_run.row < m_tasks.Size() ? m_run.row : 0);
+    return m_run.row;
+}
+
+void TimerMode::StopPrice()
+{
+    if (!m_playPrice)
+        return;
+    m_playPrice = false;
+    emit StopPriceMode();
+    m_lastPlayTime = Tick();
 }
 
 void TimerMode::EndTask(int row)
 {
-    ++m_taskIndex;
-    m_currentTaskRunning = false;
-    SetRowEnabled(row, false);
+    SetTaskEnabled(row, false);
+    MoveTo(row + 1);
+}
+
+bool TimerMode::TimeIsUp(const TimerTask &task) const
+{
+    if (!task.endAtTime)
+        return m_run.done.value(task.id) >= task.lastTaskExecTimes;
+    // A task runs within its own day: one still running at midnight ends then.
+    if (m_run.taskRunning && m_run.startDay.isValid() && Clock::Current().Today() > m_run.startDay)
+        return true;
+    return !task.endTime.isValid() || Now() > QTime(task.endTime.hour(), task.endTime.minute(), 59);
+}
+
+bool TimerMode::StartIsDue(const TimerTask &task) const
+{
+    if (!task.startAtTime)
+        return Tick() - m_lastPlayTime >= quint32(task.timeAfterLastTask) * 1000u;
+    return !task.startTime.isValid() || Now() >= task.startTime;
 }
 
 void TimerMode::RunSchedule()
 {
-    QTableWidget *table = ui->tableWidget;
-    const quint32 now = Tick();
-    if (table->rowCount() == 0) {
-        qDebug("row count is 0");
+    if (m_tasks.Size() == 0)
+        return;
+    const int row = CurrentRow();
+    const TimerTask &task = m_tasks.At(row);
+    if (!task.enabled) {
+        MoveTo(row + 1);
         return;
     }
-    if (m_taskIndex >= table->rowCount())
-        m_taskIndex = 0;
-    const int row = m_taskIndex;
-    if (!RowEnabled(row)) {
-        ++m_taskIndex;
-        return;
-    }
-    const QTableWidgetItem *startItem = table->item(row, ColumnStart);
-    const QTableWidgetItem *contentItem = table->item(row, ColumnContent);
-    QTableWidgetItem *endItem = table->item(row, ColumnEnd);
-    if (!startItem || !contentItem || !endItem) { // an inserted row never filled
-        ++m_taskIndex;
-        return;
-    }
-    const QString content = contentItem->data(Qt::UserRole).toString();
-    const int value = endItem->data(Qt::UserRole).toInt();
-    const int total = value / kCountFactor;
     const int today = 1 << (Clock::Current().Today().dayOfWeek() - 1);
-    if (!(contentItem->data(kWeekdaysRole).toInt() & today)) {
-        qDebug("task %d does not run today, next task is %d, now = %u", row, row + 1, now);
-        if (content == kPriceReport && m_playPrice) {
-            m_playPrice = false;
-            emit StopPriceMode();
-            m_lastPlayTime = now;
-        }
+    if (!(task.weekdays & today) || TimeIsUp(task)) {
+        qDebug("task %d ends (or does not run today)", row);
+        if (task.playPrice)
+            StopPrice();
         EndTask(row);
         return;
     }
-
-    if (total != 0) {
-        const int done = value - total * kCountFactor;
-        if (done >= total) {
-            qDebug("task %d times end, repeat = %d, total = %d, next task is %d, now = %u", row, done, total, row + 1,
-                   now);
-            endItem->setData(Qt::UserRole, total * kCountFactor);
-            EndTask(row);
-            return;
-        }
-        qDebug("task %d repeat %d times, total is %d times, now = %u", row, done, total, now);
-    } else {
-        const QTime end = QTime::fromString(endItem->text() + QStringLiteral(":59"), QStringLiteral("hh:mm:ss"));
-        if (Now() > end) {
-            if (content == kPriceReport && m_playPrice) {
-                qDebug("task %d time end, this is price mode, so send stop signal, now = %u", row, now);
-                m_playPrice = false;
-                emit StopPriceMode();
-                m_lastPlayTime = now;
-            }
-            qDebug("task %d time end, next task is %d, now = %u", row, row + 1, now);
-            EndTask(row);
-            return;
-        }
-    }
-
-    if (m_currentTaskRunning) {
-        if (content != kPriceReport)
-            PlayTaskText(content);
+    if (m_run.taskRunning) {
+        if (!task.playPrice)
+            PlayTaskText(task);
         return;
     }
-
-    const int delay = startItem->data(Qt::UserRole).toInt();
-    if (delay != 0) {
-        qDebug("index = %d, now = %u, last time = %u, need dealy = %d", row, now, m_lastPlayTime, delay);
-        if (now - m_lastPlayTime < quint32(delay) * 1000u)
-            return;
-    } else {
-        const QTime start = QTime::fromString(startItem->text(), QStringLiteral("hh:mm"));
-        if (Now() < start) {
-            qDebug("index = %d, current: %s < start time: %s, time is not up", row,
-                   qPrintable(Now().toString(QStringLiteral("hh:mm:ss"))), qPrintable(startItem->text()));
-            return;
-        }
-    }
-
-    table->selectRow(row);
-    if (content == kPriceReport) {
-        qDebug("start task %d, this is a price mode task, now = %u", row, now);
+    if (!StartIsDue(task))
+        return;
+    ui->tableWidget->selectRow(row);
+    m_run.taskRunning = true;
+    m_run.startDay = Clock::Current().Today();
+    if (task.playPrice) {
+        qDebug("start task %d, a price task", row);
         m_playPrice = true;
         emit StartPriceMode();
-    } else {
-        if (m_playPrice) {
-            qDebug("stop price mode, now = %u", now);
-            m_playPrice = false;
-            emit StopPriceMode();
-            m_lastPlayTime = now;
-        }
-        qDebug("start task %d, now = %u", row, now);
-        PlayTaskText(content);
+        return;
     }
-    m_currentTaskRunning = true;
+    StopPrice();
+    qDebug("start task %d", row);
+    PlayTaskText(task);
 }
 
-void TimerMode::PlayTaskText(const QString &text)
+void TimerMode::PlayTaskText(const TimerTask &task)
 {
     m_readyForNext = false;
+    m_run.speakingId = task.id;
     emit Active(true);
     emit OutAudio(m_requestIndex, 1, QString::number(kLeadInMs), false);
     ++m_requestIndex;
-    emit OutAudio(m_requestIndex, 0, text, true);
+    emit OutAudio(m_requestIndex, 0, task.text, true);
 }
 
 void TimerMode::ActionFinished(int index)
 {
-    QTableWidgetItem *end = m_taskIndex < ui->tableWidget->rowCount() ? ui->tableWidget->item(m_taskIndex, ColumnEnd)
-                                                                       : nullptr;
-    int repeats = 0;
-    if (end) {
-        const int value = end->data(Qt::UserRole).toInt() + 1;
-        end->setData(Qt::UserRole, value);
-        repeats = value % kCountFactor;
-    } else {
-        // The task's row was deleted while it spoke: nothing to count on.
-        PLOG(LOG_WARNING, "report %x for task row %d, which no longer exists", index, m_taskIndex);
-    }
+    // Counted for the task that spoke, wherever its row is now; a task
+    // that ends at a clock time needs no count.
+    const int row = m_tasks.RowOf(m_run.speakingId);
+    if (row >= 0 && !m_tasks.At(row).endAtTime)
+        ++m_run.done[m_run.speakingId];
+    else if (row < 0)
+        PLOG(LOG_WARNING, "report %x for a task that no longer exists", index);
     m_lastPlayTime = Tick();
-    PLOG(LOG_DEBUG, "play finished, index = %x, repeat times = %d, now = %ld", index, repeats, long(m_lastPlayTime));
+    PLOG(LOG_DEBUG, "play finished, index = %x, repeat times = %d, now = %ld", index,
+         m_run.done.value(m_run.speakingId), long(m_lastPlayTime));
     m_readyForNext = true;
 }
 
@@ -527,104 +464,28 @@ void TimerMode::SaveFile()
     if (g_restorePending)
         return;
     TiXmlDocument doc;
-    auto *root = new TiXmlElement("TimerRecords"); // owned by the document once linked
-    doc.LinkEndChild(root);
-    if (ui->checkBox_dailyRestart->isChecked()) // absent: off, as in files without the option
-        root->SetAttribute("dailyRestart", "true");
-    const QTableWidget *table = ui->tableWidget;
-    for (int row = 0; row < table->rowCount(); ++row) {
-        const QTableWidgetItem *start = table->item(row, ColumnStart);
-        const QTableWidgetItem *content = table->item(row, ColumnContent);
-        const QTableWidgetItem *end = table->item(row, ColumnEnd);
-        if (!start || !content || !end)
-            continue;
-        auto *record = new TiXmlElement("record");
-        const QString text = content->data(Qt::UserRole).toString();
-        const bool price = text == kPriceReport;
-        record->SetAttribute("title",
-                             (price ? kPriceReport : content->data(kTitleRole).toString()).toLocal8Bit().constData());
-        if (!price)
-            record->LinkEndChild(new TiXmlText(text.toLocal8Bit().constData()));
-        const int delay = start->data(Qt::UserRole).toInt();
-        record->SetAttribute("start", (delay ? QString::number(delay) + QLatin1Char('s') : start->text())
-                                          .toLocal8Bit()
-                                          .constData());
-        const int total = end->data(Qt::UserRole).toInt() / kCountFactor;
-        record->SetAttribute("end", (total ? QString::number(total) + QLatin1Char('s') : end->text())
-                                        .toLocal8Bit()
-                                        .constData());
-        const int days = content->data(kWeekdaysRole).toInt();
-        if (days != TimerTask::kEveryDay) { // absent: every day
-            QString digits;
-            for (int day = 0; day < 7; ++day)
-                if (days & (1 << day))
-                    digits += QString::number(day + 1);
-            record->SetAttribute("days", digits.toLatin1().constData());
-        }
-        root->LinkEndChild(record);
-    }
-    qDebug("save file %s", XmlFile::Print(doc).constData());
+    m_tasks.ToXml(&doc);
     SAVE_STORED_FILE(*m_file, doc);
 }
 
 void TimerMode::LoadFile(const QString &fileName)
 {
-    QTableWidget *table = ui->tableWidget;
-    table->setRowCount(0);
     TiXmlDocument doc;
-    const XmlFile::ReadResult result = m_file->LoadFrom(fileName, &doc);
-    if (result == XmlFile::ReadResult::Unusable) {
+    switch (m_file->LoadFrom(fileName, &doc)) {
+    case XmlFile::ReadResult::Unusable:
         PLOG(LOG_ERROR, "%s", "parse timer.xml file failed");
-        return;
-    }
-    if (result == XmlFile::ReadResult::Missing)
+        m_tasks = TaskList();
+        break;
+    case XmlFile::ReadResult::Missing:
         PLOG(LOG_ERROR, "open file failed, filename is %s", qPrintable(fileName));
-
-    // The defaults are built as if read from a file.
-    TiXmlElement defaults("TimerRecords");
-    for (const DefaultTask &task : kDefaultTasks) {
-        TiXmlElement record("record");
-        record.SetAttribute("title", QString::fromUtf8(task.title).toLocal8Bit().constData());
-        record.SetAttribute("start", task.start);
-        record.SetAttribute("end", task.end);
-        if (*task.text)
-            record.InsertEndChild(TiXmlText(QString::fromUtf8(task.text).toLocal8Bit().constData()));
-        defaults.InsertEndChild(record);
+        m_tasks = TaskList::Defaults();
+        break;
+    case XmlFile::ReadResult::Ok:
+        m_tasks = TaskList::FromXml(*doc.FirstChildElement());
+        break;
     }
-    const TiXmlElement *root = result == XmlFile::ReadResult::Ok ? doc.FirstChildElement() : &defaults;
-    const char *daily = root->Attribute("dailyRestart");
-    ui->checkBox_dailyRestart->setChecked(daily && QByteArray(daily).compare("true", Qt::CaseInsensitive) == 0);
-    int row = 0;
-    for (const TiXmlElement *e = root->FirstChildElement(); e; e = e->NextSiblingElement(), ++row) {
-        auto attribute = [e](const char *name) {
-            const char *value = e->Attribute(name);
-            return value ? QString::fromLocal8Bit(value) : QString();
-        };
-        const QString start = attribute("start"), end = attribute("end"), title = attribute("title");
-        qDebug("start = %s, end = %s, title = %s", qPrintable(start), qPrintable(end), qPrintable(title));
-        TimerTask task;
-        ReadCondition(start, &task.startAtTime, &task.startTime, &task.timeAfterLastTask);
-        ReadCondition(end, &task.endAtTime, &task.endTime, &task.lastTaskExecTimes);
-        task.playPrice = title == kPriceReport;
-        if (!task.playPrice) {
-            task.title = title;
-            task.text = XmlFile::ElementText(e);
-        }
-        if (const char *days = e->Attribute("days")) {
-            task.weekdays = 0;
-            for (const char *c = days; *c; ++c)
-                if (*c >= '1' && *c <= '7')
-                    task.weekdays |= 1 << (*c - '1');
-            if (task.weekdays == 0) {
-                PLOG(LOG_WARNING, "days \"%s\" of task %s names no weekday: every day", days, qPrintable(title));
-                task.weekdays = TimerTask::kEveryDay;
-            }
-        }
-        qDebug("load file, tile is %s", qPrintable(title));
-        table->insertRow(row);
-        table->selectRow(row);
-        SetTaskRow(row, task);
-    }
+    m_run = RunState();
+    ShowAllTasks();
 }
 
 void TimerMode::resizeEvent(QResizeEvent *event)

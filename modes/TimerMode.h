@@ -1,6 +1,9 @@
 #pragma once
 
-#include "modes/TimerTask.h"
+#include "modes/TaskList.h"
+
+#include <QDate>
+#include <QHash>
 
 #include <QWidget>
 
@@ -17,26 +20,30 @@ class TimerMode;
 // while it plays. A task starts at a clock time or some seconds after the
 // last announcement, announces its text over and over (or runs price
 // mode) and ends at a clock time or after a number of repetitions. The
-// table is the task list; its item data carry the scheduler's state.
+// tasks are held as data (TaskList); the table is their view, and the
+// scheduler keeps its own run state beside them.
 class TimerMode : public QWidget
 {
     Q_OBJECT
 
 public:
     enum Column { ColumnCheck = 0, ColumnStart = 1, ColumnContent = 2, ColumnEnd = 3 };
-    static constexpr int kCountFactor = 10000; // column 3: total × 10000 + done
     static constexpr int kLeadInMs = 900;
-    // Column 2 keeps the title and the weekdays beside the content.
-    static constexpr int kTitleRole = Qt::UserRole + 1;
-    static constexpr int kWeekdaysRole = Qt::UserRole + 2;
 
     explicit TimerMode(int firstRequestIndex, QWidget *parent = nullptr);
     ~TimerMode() override;
 
     static QString FilePath();
     void LoadFile(const QString &fileName);
-    // Writes a task into a row, creating its check box and items where missing.
-    void SetTaskRow(int row, const TimerTask &task);
+    const TaskList &Tasks() const { return m_tasks; }
+    // Inserts a task at row (as the editor does); its row.
+    int AddTask(int row, const TimerTask &task);
+    // Replaces a row's task as the editor does (a running task keeps running).
+    void ReplaceTask(int row, const TimerTask &task);
+    void RemoveTask(int row);
+    // Announcements of the task at row heard today (counted for tasks that
+    // end after a number of repetitions).
+    int RepetitionsDone(int row) const;
     // One step of the scheduler (run by TimerOut()).
     void RunSchedule();
     int PlayState() const { return m_playState; }
@@ -70,24 +77,40 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    bool RowEnabled(int row) const;
-    void SetRowEnabled(int row, bool enabled);
-    int ItemInt(int row, int col) const;
-    // The task of a row, as the editor shows it.
-    TimerTask TaskOfRow(int row) const;
+    // Where the schedule is and what it has done: the task by identity, so
+    // rows inserted, deleted or edited around it never move it.
+    struct RunState
+    {
+        quint64 id = 0;          // the task the schedule is at
+        int row = 0;             // its row when last seen, for when it is gone
+        bool taskRunning = false;
+        QDate startDay;          // the day the running task started on
+        quint64 speakingId = 0;  // the task whose announcement is out
+        QHash<quint64, int> done; // repetitions heard today, by task
+    };
+
+    void ShowTask(int row);
+    void ShowAllTasks();
+    void SetTaskEnabled(int row, bool enabled);
     // Runs the editor; true (and *task) when it was accepted.
     bool EditTask(TimerTask *task, bool fill);
+    void MoveTo(int row);
+    // The row of the task the schedule is at.
+    int CurrentRow();
     void EndTask(int row);
+    void StopPrice();
+    bool TimeIsUp(const TimerTask &task) const;
+    bool StartIsDue(const TimerTask &task) const;
     // A new day with the daily restart on: every task again from the top.
     void StartNewDayIfDue();
-    void PlayTaskText(const QString &text);
+    void PlayTaskText(const TimerTask &task);
     void ConnectDoubleClick(bool on);
 
     std::unique_ptr<Ui::TimerMode> ui;
-    int m_taskIndex = 0;
+    TaskList m_tasks;
+    RunState m_run;
     int m_requestIndex;
     bool m_readyForNext = true;
-    bool m_currentTaskRunning = false;
     bool m_playPrice = false;
     quint32 m_lastPlayTime = 0;
     QDate m_lastStartDay; // the latest day the tasks were started for

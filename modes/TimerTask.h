@@ -3,8 +3,8 @@
 #include <QString>
 #include <QTime>
 
-// One timer task as the task editor, the task table and the file reader
-// exchange it.
+// One timer task as the task list holds it, and as the task editor and
+// the file reader exchange it.
 struct TimerTask
 {
     bool startAtTime = true;     // start at a clock time, else after the last announcement
@@ -19,4 +19,9 @@ struct TimerTask
     // Days of the week the task runs on: bit 0 Monday … bit 6 Sunday.
     static constexpr int kEveryDay = 0x7F;
     int weekdays = kEveryDay;
+    // Ticked in the table: an ended task is unticked until the next day.
+    bool enabled = true;
+    // Who the task is while the program runs (not stored): the scheduler
+    // follows the running task by it, wherever its row moves.
+    quint64 id = 0;
 };

@@ -42,6 +42,7 @@ class SimulatedWorker : public QObject
 {
 public:
     static constexpr qint64 kTextMs = 8000;
+    qint64 textMs = kTextMs; // how long every text takes
     struct Job
     {
         int index, type;
@@ -119,7 +120,7 @@ private:
             return;
         m_current = m_queue.front();
         m_queue.pop_front();
-        const qint64 length = m_current.dropped ? 0 : m_current.type == 1 ? m_current.content.toLongLong() : kTextMs;
+        const qint64 length = m_current.dropped ? 0 : m_current.type == 1 ? m_current.content.toLongLong() : textMs;
         if (m_current.type != 1 && !m_current.dropped)
             heard.append({m_clock.ms, m_current.content, m_current.fromTimer});
         m_endsAt = m_clock.ms + length;
@@ -138,10 +139,10 @@ private:
 
 // Plays the timer from Play() through the given number of simulated
 // seconds, one tick a second, the worker finishing requests in between.
-inline void RunSimulatedSeconds(TimerMode &timer, SimulatedWorker &worker, qint64 seconds)
+inline void RunSimulatedSeconds(TimerMode &timer, SimulatedWorker &worker, qint64 seconds, qint64 from = 1)
 {
     timer.Play();
-    for (qint64 second = 1; second <= seconds; ++second) {
+    for (qint64 second = from; second <= seconds; ++second) {
         worker.RunUntil(second * 1000);
         timer.TimerOut();
     }

@@ -252,7 +252,7 @@ private slots:
         // Ended tasks stay unticked; the disabled one was never touched.
         for (int row = 0; row < Table(*timer)->rowCount(); ++row)
             QVERIFY(!Tick(*timer, row)->isChecked());
-        QCOMPARE(Table(*timer)->item(2, 3)->data(Qt::UserRole).toInt(), 3 * TimerMode::kCountFactor);
+        QCOMPARE(timer->RepetitionsDone(2), 3);
     }
 
     // A week that runs itself: the daily restart, weekday sets, a date
@@ -335,6 +335,83 @@ private slots:
         QCOMPARE(Table(*timer)->item(2, 2)->text(), QStringLiteral("工作日（一二三四五）"));
     }
 
+    // Days on the simulated clock where the schedule used to lose its way.
+    // Each runs the real timer and price modes; what is heard is compared.
+    void dayTimelines_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("a task inserted above the running one") << "insert";
+        QTest::newRow("20,000 announcements of a clock-end task") << "many";
+        QTest::newRow("two price tasks back to back, a long row") << "prices";
+        QTest::newRow("an end at 23:59 spoken past midnight") << "midnight";
+        QTest::newRow("the running task edited") << "edit";
+    }
+    void dayTimelines()
+    {
+        QFETCH(QString, name);
+        const QMap<QString, QByteArray> plans = {
+            {"insert", "<record title=\"十点\" start=\"10:00\" end=\"10:30\">十点的通知</record>"},
+            {"many", "<record title=\"全天\" start=\"00:00\" end=\"23:00\">短</record>"},
+            {"prices", "<record title=\"PriceReport\" start=\"08:00\" end=\"08:10\" />"
+                       "<record title=\"PriceReport\" start=\"5s\" end=\"08:30\" />"},
+            {"midnight", "<record title=\"夜\" start=\"23:50\" end=\"23:59\">夜间通知</record>"},
+            {"edit", "<record title=\"五次\" start=\"10:00\" end=\"5s\">旧的文字</record>"},
+        };
+        const QByteArray plan = "<TimerRecords>" + plans.value(name) + "</TimerRecords>";
+        QVERIFY(WriteFile(PriceMode::FilePath(), "<PriceRecords recycle=\"true\"><record text=\"很长的一行\" /></PriceRecords>"));
+        PriceMode price(0x1000000);
+        auto timer = Fresh(&plan);
+        connect(timer.get(), &TimerMode::StartPriceMode, &price, &PriceMode::StartTimerModeControl);
+        connect(timer.get(), &TimerMode::StopPriceMode, &price, &PriceMode::StopTimerModeControl);
+        SimulatedClock clock;
+        Clock::Set(&clock);
+        SimulatedWorker worker(clock, *timer, price);
+        auto heard = [&](const QString &text, qint64 from, qint64 to) {
+            int n = 0;
+            for (const SimulatedWorker::Heard &h : worker.heard)
+                n += h.text == text && h.at >= from * 1000 && h.at < to * 1000;
+            return n;
+        };
+        constexpr qint64 H = 3600, M = 60;
+        if (name == "insert") {
+            RunSimulatedSeconds(*timer, worker, 10 * H + 5 * M);
+            TimerTask later;
+            later.startTime = QTime(21, 0);
+            later.endTime = QTime(21, 5);
+            later.title = later.text = QStringLiteral("九点的通知");
+            timer->AddTask(0, later);
+            RunSimulatedSeconds(*timer, worker, 21 * H + 10 * M, 10 * H + 5 * M + 1);
+            QVERIFY(heard("十点的通知", 10 * H + 25 * M, 10 * H + 31 * M) > 0);
+            QCOMPARE(heard("九点的通知", 0, 21 * H), 0);
+            QVERIFY(heard("九点的通知", 21 * H, 21 * H + 6 * M) > 0);
+        } else if (name == "many") {
+            worker.textMs = 1000;
+            RunSimulatedSeconds(*timer, worker, 23 * H + 10 * M);
+            QVERIFY2(heard("短", 0, 24 * H) > 20000, qPrintable(QString::number(heard("短", 0, 24 * H))));
+            QVERIFY(heard("短", 22 * H + 59 * M, 23 * H + M) > 0);
+            QCOMPARE(heard("短", 23 * H + M, 24 * H), 0);
+        } else if (name == "prices") {
+            worker.textMs = 20000;
+            RunSimulatedSeconds(*timer, worker, 8 * H + 40 * M);
+            QVERIFY(heard("很长的一行", 8 * H, 8 * H + 11 * M) > 0);
+            QVERIFY(heard("很长的一行", 8 * H + 12 * M, 8 * H + 30 * M) > 20);
+            QCOMPARE(heard("很长的一行", 8 * H + 32 * M, 9 * H), 0);
+        } else if (name == "midnight") {
+            clock.ms = (23 * H + 49 * M) * 1000;
+            RunSimulatedSeconds(*timer, worker, 25 * H, 23 * H + 49 * M);
+            QVERIFY(heard("夜间通知", 23 * H + 58 * M, 24 * H) > 0);
+            QCOMPARE(heard("夜间通知", 24 * H + 10, 25 * H), 0);
+        } else if (name == "edit") {
+            RunSimulatedSeconds(*timer, worker, 10 * H + 15);
+            QCOMPARE(heard("旧的文字", 0, 24 * H), 2);
+            TimerTask task = timer->Tasks().At(0);
+            task.text = QStringLiteral("新的文字");
+            timer->ReplaceTask(0, task);
+            RunSimulatedSeconds(*timer, worker, 11 * H, 10 * H + 16);
+            QCOMPARE(heard("新的文字", 0, 24 * H), 3);
+        }
+    }
+
     // Reports for a row that is gone (deleted while it spoke) are harmless.
     void reportForADeletedRow()
     {
@@ -344,7 +421,7 @@ private slots:
         mode->Play();
         mode->TimerOut();
         QCOMPARE(out.size(), 2);
-        Table(*mode)->removeRow(0);
+        mode->RemoveTask(0);
         mode->ActionFinished(out.last().at(0).toInt());
         mode->TimerOut(); // an empty table: nothing happens
         QCOMPARE(out.size(), 2);

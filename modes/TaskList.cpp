@@ -1,0 +1,178 @@
+#include "modes/TaskList.h"
+
+#include "core/Log.h"
+#include "core/XmlFile.h"
+#include "modes/ModeHelpers.h"
+
+#include <tinyxml.h>
+
+namespace {
+
+const char kPriceReport[] = "PriceReport";
+
+struct DefaultTask
+{
+    const char *start; // "hh:mm" or seconds + "s"
+    const char *title;
+    const char *text;
+    const char *end;
+};
+
+const DefaultTask kDefaultTasks[] = {
+    {"07:55", "开始营业通知",
+     "各位同事早上好，还有五分钟，我们的超市就要开始营业了，请大家整理好自己的仪容仪表，各就各位，让我们 以饱满的精神，"
+     "温馨的服务，去迎接每一位顾客的到来。祝大家在新的一天里，工作愉快，谢谢！",
+     "2s"},
+    {"5s", kPriceReport, "", "12:00"},
+    {"22:00", "下班通知",
+     "各位亲爱的顾客您好,欢迎光临Marlowick超市，现在是晚上十点，离我们的下班时间还有十分钟，请您抓紧时间购物，"
+     "我们依然为您提供满意的服务，祝您购物愉快，谢谢",
+     "2s"},
+};
+
+int ClampCount(int value, const char *what)
+{
+    const int clamped = qBound(0, value, TaskList::kMaxCount);
+    if (clamped != value)
+        PLOG(LOG_WARNING, "%s %d out of range, taken as %d", what, value, clamped);
+    return clamped;
+}
+
+// A stored start or end: seconds (or repetitions) + "s", else "hh:mm".
+// Sets *atTime and either *time or *count.
+void ReadCondition(const QString &value, bool *atTime, QTime *time, int *count, const char *what)
+{
+    const int s = value.indexOf(QLatin1Char('s'));
+    *atTime = s < 0;
+    if (*atTime) {
+        *time = QTime::fromString(value, QStringLiteral("hh:mm"));
+        if (!time->isValid())
+            PLOG(LOG_WARNING, "time \"%s\" is no hh:mm time", qPrintable(value));
+    } else {
+        *count = ClampCount(value.left(s).toInt(), what);
+    }
+}
+
+QByteArray Condition(bool atTime, const QTime &time, int count)
+{
+    return atTime ? time.toString(QStringLiteral("hh:mm")).toLocal8Bit() : QByteArray::number(count) + 's';
+}
+
+TimerTask ReadTask(const TiXmlElement &e)
+{
+    auto attribute = [&e](const char *name) {
+        const char *value = e.Attribute(name);
+        return value ? QString::fromLocal8Bit(value) : QString();
+    };
+    const QString title = attribute("title");
+    TimerTask task;
+    ReadCondition(attribute("start"), &task.startAtTime, &task.startTime, &task.timeAfterLastTask, "delay");
+    ReadCondition(attribute("end"), &task.endAtTime, &task.endTime, &task.lastTaskExecTimes, "repetition count");
+    task.playPrice = title == QLatin1String(kPriceReport);
+    if (!task.playPrice) {
+        task.title = title;
+        task.text = LimitTextLength(XmlFile::ElementText(&e));
+    }
+    if (const char *days = e.Attribute("days")) {
+        task.weekdays = 0;
+        for (const char *c = days; *c; ++c)
+            if (*c >= '1' && *c <= '7')
+                task.weekdays |= 1 << (*c - '1');
+        if (task.weekdays == 0) {
+            PLOG(LOG_WARNING, "days \"%s\" of task %s names no weekday: every day", days, qPrintable(title));
+            task.weekdays = TimerTask::kEveryDay;
+        }
+    }
+    return task;
+}
+
+} // namespace
+
+int TaskList::RowOf(quint64 id) const
+{
+    for (int row = 0; row < m_tasks.size(); ++row)
+        if (m_tasks[row].id == id)
+            return row;
+    return -1;
+}
+
+int TaskList::Insert(int row, TimerTask task)
+{
+    row = qBound(0, row, Size());
+    task.id = m_nextId++;
+    task.weekdays &= TimerTask::kEveryDay;
+    m_tasks.insert(row, task);
+    return row;
+}
+
+void TaskList::Replace(int row, TimerTask task)
+{
+    task.id = m_tasks[row].id;
+    task.enabled = m_tasks[row].enabled;
+    task.weekdays &= TimerTask::kEveryDay;
+    m_tasks[row] = task;
+}
+
+void TaskList::SetEnabled(int row, bool enabled)
+{
+    m_tasks[row].enabled = enabled;
+}
+
+void TaskList::Remove(int row)
+{
+    m_tasks.removeAt(row);
+}
+
+void TaskList::Clear()
+{
+    m_tasks.clear();
+}
+
+TaskList TaskList::Defaults()
+{
+    TiXmlElement root("TimerRecords");
+    for (const DefaultTask &task : kDefaultTasks) {
+        TiXmlElement record("record");
+        record.SetAttribute("title", QString::fromUtf8(task.title).toLocal8Bit().constData());
+        record.SetAttribute("start", task.start);
+        record.SetAttribute("end", task.end);
+        if (*task.text)
+            record.InsertEndChild(TiXmlText(QString::fromUtf8(task.text).toLocal8Bit().constData()));
+        root.InsertEndChild(record);
+    }
+    return FromXml(root);
+}
+
+TaskList TaskList::FromXml(const TiXmlElement &root)
+{
+    TaskList list;
+    const char *daily = root.Attribute("dailyRestart");
+    list.dailyRestart = daily && QByteArray(daily).compare("true", Qt::CaseInsensitive) == 0;
+    for (const TiXmlElement *e = root.FirstChildElement(); e; e = e->NextSiblingElement())
+        list.Insert(list.Size(), ReadTask(*e));
+    return list;
+}
+
+void TaskList::ToXml(TiXmlDocument *doc) const
+{
+    auto *root = new TiXmlElement("TimerRecords"); // owned by the document once linked
+    doc->LinkEndChild(root);
+    if (dailyRestart) // absent: off, as in files without the option
+        root->SetAttribute("dailyRestart", "true");
+    for (const TimerTask &task : m_tasks) {
+        auto *record = new TiXmlElement("record");
+        record->SetAttribute("title", task.playPrice ? kPriceReport : task.title.toLocal8Bit().constData());
+        if (!task.playPrice)
+            record->LinkEndChild(new TiXmlText(task.text.toLocal8Bit().constData()));
+        record->SetAttribute("start", Condition(task.startAtTime, task.startTime, task.timeAfterLastTask).constData());
+        record->SetAttribute("end", Condition(task.endAtTime, task.endTime, task.lastTaskExecTimes).constData());
+        if (task.weekdays != TimerTask::kEveryDay) { // absent: every day
+            QByteArray digits;
+            for (int day = 0; day < 7; ++day)
+                if (task.weekdays & (1 << day))
+                    digits += char('1' + day);
+            record->SetAttribute("days", digits.constData());
+        }
+        root->LinkEndChild(record);
+    }
+}
