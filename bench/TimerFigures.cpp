@@ -40,11 +40,12 @@ private:
 
 } // namespace
 
-TimerFigures::PriceListMs TimerFigures::PriceList10k()
+TimerFigures::PriceListMs TimerFigures::PriceList(int rows, bool oddPrices)
 {
     QByteArray xml = "<PriceRecords recycle=\"true\">\n";
-    for (int i = 0; i < kPriceRows; ++i)
-        xml += "    <record name=\"第" + QByteArray::number(i) + "号西瓜\" price=\"1.98\" unit=\"一斤\" />\n";
+    for (int i = 0; i < rows; ++i)
+        xml += "    <record name=\"第" + QByteArray::number(i) + "号西瓜\" price=\""
+               + (oddPrices ? "面议" + QByteArray::number(i) : QByteArray("1.98")) + "\" unit=\"一斤\" />\n";
     WriteFile(PriceMode::FilePath(), xml + "</PriceRecords>\n");
     const QuietDebug quiet;
     PriceListMs figures;

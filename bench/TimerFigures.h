@@ -4,10 +4,12 @@
 namespace TimerFigures {
 struct PriceListMs
 {
-    double load = 0; // load and show a 10,000-row price.xml
+    double load = 0; // load and show price.xml
     double save = 0;
 };
-PriceListMs PriceList10k();
+// A price list of so many rows (prices that are no numbers when asked)
+// loaded and shown, then saved.
+PriceListMs PriceList(int rows, bool oddPrices);
 // One scheduling step over a 1,000-task table, in microseconds.
 double TimerStepUs();
 // The 24-hour day of the default tasks, clock and worker simulated.

@@ -409,9 +409,10 @@ int main(int argc, char **argv)
     const WindowFigures::WordListMs wordList = WindowFigures::WordList10k(SimplePlay::FilePath());
     PrintFigure("word_load_10k_ms", wordList.load, "ms", 1);
     PrintFigure("word_save_10k_ms", wordList.save, "ms", 1);
-    const TimerFigures::PriceListMs priceList = TimerFigures::PriceList10k();
+    const TimerFigures::PriceListMs priceList = TimerFigures::PriceList(10000, false);
     PrintFigure("price_load_10k_ms", priceList.load, "ms", 1);
     PrintFigure("price_save_10k_ms", priceList.save, "ms", 1);
+    PrintFigure("price_load_odd_20k_ms", TimerFigures::PriceList(20000, true).load, "ms", 1);
     PrintFigure("timer_step_us", TimerFigures::TimerStepUs(), "us", 2);
     PrintFigure("simulated_day_ms", TimerFigures::SimulatedDayMs(), "ms", 1);
     PrintFigure("simulated_week_ms", TimerFigures::SimulatedWeekMs(), "ms", 1);

@@ -25,16 +25,9 @@
 namespace {
 
 const QString kListName = QStringLiteral("报价列表");
-// While an editor is open the save is held back this long.
-constexpr int kHoldSaveMs = 1000000;
 const char kPriceExpression[] = "9999999|([0-9]{0,7}[.][0-9]{1,2})";
 const char *const kUnits[] = {"", "一斤", "一两", "一个", "一打", "半打", "三斤", "三个"};
 
-QString CellText(const QTableWidget *table, int row, int col)
-{
-    const QTableWidgetItem *item = table->item(row, col);
-    return item ? item->text() : QString();
-}
 
 } // namespace
 
@@ -46,13 +39,17 @@ PriceMode::PriceMode(int firstRequestIndex, QWidget *parent)
     ui->checkBox_recycle->setChecked(true);
     QTableWidget *table = ui->tableWidget;
     m_lastTableWidth = table->width();
-    table->setColumnCount(5);
-    table->setHorizontalHeaderLabels({QStringLiteral(" "), QStringLiteral("物品名称"), QStringLiteral("单价(元)"),
-                                      QStringLiteral("单位"), QStringLiteral("index")});
-    table->setColumnHidden(ColumnIndex, true);
+    table->setColumnCount(4);
+    table->setHorizontalHeaderLabels(
+        {QStringLiteral(" "), QStringLiteral("物品名称"), QStringLiteral("单价(元)"), QStringLiteral("单位")});
     table->horizontalHeader()->setMinimumSectionSize(16); // the check box column is 16 pixels
     connect(table, &QTableWidget::cellDoubleClicked, this, &PriceMode::ProcessTableDoubleClick);
     connect(table, &QTableWidget::currentCellChanged, this, &PriceMode::ProcessTableCellChanged);
+    connect(table, &QTableWidget::itemChanged, this, &PriceMode::CellEdited);
+    connect(ui->checkBox_recycle, &QCheckBox::toggled, this, [this](bool on) {
+        m_list.recycle = on;
+        m_saveTimer->Restart();
+    });
     connect(ui->pushButton_play, &QPushButton::clicked, this, &PriceMode::Play);
     connect(ui->pushButton_pause, &QPushButton::clicked, this, &PriceMode::Pause);
     AddWindowShortcut(this, QKeySequence(QStringLiteral("Ctrl+S")), [this] { SaveFile(); });
@@ -63,7 +60,7 @@ PriceMode::PriceMode(int firstRequestIndex, QWidget *parent)
                     {"插入报价", ":/image/addline.png", [this] { InsertRow(); }},
                     {"插入文字", ":/image/addline.png", [this] { InsertTextRow(); }},
                     {"插入延时", ":/image/wait.png", [this] { InsertWait(); }}});
-    connect(m_saveTimer, &QTimer::timeout, this, &PriceMode::TimerOut);
+    connect(m_saveTimer, &QTimer::timeout, this, &PriceMode::SaveFile);
     SetButtonColor(ui->pushButton_play, kColorPlain);
     SetButtonColor(ui->pushButton_pause, kColorPlain);
     table->setRowCount(0);
@@ -122,23 +119,7 @@ QString PriceMode::PriceToSpeech(const QString &price)
 
 bool PriceMode::IsTextRow(int row) const
 {
-    return ui->tableWidget->columnSpan(row, ColumnName) >= 2;
-}
-
-QCheckBox *PriceMode::RowCheckBox(int row) const
-{
-    return qobject_cast<QCheckBox *>(ui->tableWidget->cellWidget(row, ColumnCheck));
-}
-
-void PriceMode::PutCheckBox(int row)
-{
-    if (QCheckBox *box = RowCheckBox(row)) {
-        box->setChecked(true);
-        return;
-    }
-    auto *box = new QCheckBox(ui->tableWidget); // owned by the table once set
-    box->setChecked(true);
-    ui->tableWidget->setCellWidget(row, ColumnCheck, box);
+    return m_list.At(row).isText;
 }
 
 void PriceMode::SelectRow(int row)
@@ -147,35 +128,93 @@ void PriceMode::SelectRow(int row)
     ui->tableWidget->setFocus();
 }
 
-void PriceMode::AddPriceRow(const QString &name, const QString &price, const QString &unit)
+// The table is a view of the list: a row shows its data, and edits in it
+// (the check box, a name, the editors) write back to the data.
+void PriceMode::ShowRow(int row)
 {
     QTableWidget *table = ui->tableWidget;
-    const int row = table->rowCount();
-    qDebug("current cnt = %d, name: %s, price: %s, unit: %s", row, qPrintable(name), qPrintable(price),
-           qPrintable(unit));
-    table->insertRow(row);
-    PutCheckBox(row);
-    table->setItem(row, ColumnName, new QTableWidgetItem(name));
-    table->setItem(row, ColumnPrice, new QTableWidgetItem(price));
-    table->setItem(row, ColumnUnit, new QTableWidgetItem(unit));
+    const PriceRow &data = m_list.At(row);
+    const QSignalBlocker quietTable(table);
+    auto *box = qobject_cast<QCheckBox *>(table->cellWidget(row, ColumnCheck));
+    if (!box) {
+        box = new QCheckBox(table); // owned by the table once set
+        table->setCellWidget(row, ColumnCheck, box);
+    }
+    box->disconnect(this);
+    {
+        const QSignalBlocker quiet(box);
+        box->setChecked(data.ticked);
+    }
+    connect(box, &QCheckBox::toggled, this, [this, id = data.id](bool on) {
+        const int at = m_list.RowOf(id);
+        if (at >= 0)
+            m_list.At(at).ticked = on;
+    });
+    if (data.isText) {
+        table->setSpan(row, ColumnName, 1, 3);
+        auto *item = new QTableWidgetItem(data.text);
+        item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+        table->setItem(row, ColumnName, item);
+        return;
+    }
+    if (table->columnSpan(row, ColumnName) > 1)
+        table->setSpan(row, ColumnName, 1, 1);
+    table->setItem(row, ColumnName, new QTableWidgetItem(data.name));
+    table->setItem(row, ColumnPrice, new QTableWidgetItem(data.price));
+    table->setItem(row, ColumnUnit, new QTableWidgetItem(data.unit));
+}
+
+void PriceMode::ShowAllRows()
+{
+    QTableWidget *table = ui->tableWidget;
+    table->setUpdatesEnabled(false);
+    table->clearSpans();
+    table->setRowCount(0);
+    table->setRowCount(m_list.Size());
+    for (int row = 0; row < m_list.Size(); ++row)
+        ShowRow(row);
+    table->setUpdatesEnabled(true);
+}
+
+int PriceMode::AddRow(int row, const PriceRow &data)
+{
+    row = m_list.Insert(row, data);
+    ui->tableWidget->insertRow(row);
+    ShowRow(row);
     m_saveTimer->Restart();
+    return row;
+}
+
+void PriceMode::CellEdited(QTableWidgetItem *item)
+{
+    const int row = item->row();
+    if (row < 0 || row >= m_list.Size())
+        return;
+    PriceRow &data = m_list.At(row);
+    switch (item->column()) {
+    case ColumnName:
+        (data.isText ? data.text : data.name) = LimitTextLength(item->text());
+        break;
+    case ColumnPrice:
+        data.price = item->text();
+        break;
+    case ColumnUnit:
+        data.unit = item->text();
+        break;
+    default:
+        return;
+    }
+    m_saveTimer->Restart();
+}
+
+void PriceMode::AddPriceRow(const QString &name, const QString &price, const QString &unit)
+{
+    AddRow(m_list.Size(), PriceRow::Goods(name, price, unit));
 }
 
 void PriceMode::AddTextRow(const QString &text)
 {
-    InsertTextRowAt(ui->tableWidget->rowCount(), text);
-}
-
-int PriceMode::InsertTextRowAt(int row, const QString &text)
-{
-    QTableWidget *table = ui->tableWidget;
-    table->insertRow(row);
-    table->setSpan(row, ColumnName, 1, 3);
-    PutCheckBox(row);
-    auto *item = new QTableWidgetItem(LimitTextLength(text));
-    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-    table->setItem(row, ColumnName, item);
-    return row;
+    AddRow(m_list.Size(), PriceRow::Text(text));
 }
 
 QString PriceMode::GetPrice(int row)
@@ -186,10 +225,11 @@ QString PriceMode::GetPrice(int row)
         const QString price = QString::number(parts.at(0).toLongLong()) + QLatin1Char('.')
                               + (parts.size() > 1 ? parts.at(1) : QStringLiteral("00"));
         table->removeCellWidget(row, ColumnPrice);
-        table->setItem(row, ColumnPrice, new QTableWidgetItem(price));
-        return price;
+        m_list.At(row).price = price;
+        ShowRow(row);
+        m_saveTimer->Restart();
     }
-    return CellText(table, row, ColumnPrice);
+    return m_list.At(row).price;
 }
 
 QString PriceMode::GetUnit(int row)
@@ -198,21 +238,17 @@ QString PriceMode::GetUnit(int row)
     if (auto *editor = qobject_cast<QComboBox *>(table->cellWidget(row, ColumnUnit))) {
         const QString unit = editor->currentText().trimmed();
         table->removeCellWidget(row, ColumnUnit);
-        table->setItem(row, ColumnUnit, new QTableWidgetItem(unit));
-        return unit;
+        m_list.At(row).unit = unit;
+        ShowRow(row);
+        m_saveTimer->Restart();
     }
-    return CellText(table, row, ColumnUnit);
+    return m_list.At(row).unit;
 }
 
 bool PriceMode::AnnouncementText(int row, QString *text)
 {
-    const QTableWidgetItem *name = ui->tableWidget->item(row, ColumnName);
-    if (!name) {
-        PLOG(LOG_ERROR, "row = %d, name is NULL", row);
-        return false;
-    }
     if (IsTextRow(row)) {
-        *text = name->text().trimmed();
+        *text = m_list.At(row).text.trimmed();
         return true;
     }
     const QString price = GetPrice(row);
@@ -220,7 +256,7 @@ bool PriceMode::AnnouncementText(int row, QString *text)
         PLOG(LOG_ERROR, "row = %d, price is NULL", row);
         return false;
     }
-    *text = name->text() + PriceToSpeech(price) + GetUnit(row);
+    *text = m_list.At(row).name + PriceToSpeech(price) + GetUnit(row);
     return true;
 }
 
@@ -258,7 +294,7 @@ bool PriceMode::Play()
     } else {
         emit OutAudio(m_requestIndex, 0, text, true);
     }
-    table->setItem(row, ColumnIndex, new QTableWidgetItem(QString::number(m_requestIndex)));
+    m_sentRowId = m_list.At(row).id;
     ++m_requestIndex;
     m_playState = Playing;
     emit Active(true);
@@ -321,13 +357,9 @@ void PriceMode::NextAfterReport(int index)
     QTableWidget *table = ui->tableWidget;
     if (table->rowCount() == 0)
         return;
-    int start = -1;
-    const QString key = QString::number(index);
-    for (int row = 0; row < table->rowCount() && start < 0; ++row)
-        if (CellText(table, row, ColumnIndex) == key)
-            start = (row + 1) % table->rowCount();
-    if (start < 0)
-        start = qMax(0, table->currentRow());
+    // On from the row that was read, wherever it is now.
+    const int last = m_list.RowOf(m_sentRowId);
+    const int start = last >= 0 ? (last + 1) % table->rowCount() : qMax(0, table->currentRow());
     AdvanceFrom(start);
 }
 
@@ -347,8 +379,7 @@ void PriceMode::AdvanceFrom(int start)
     int row = start;
     do {
         SelectRow(row);
-        const QCheckBox *box = RowCheckBox(row);
-        if (!box || box->isChecked()) {
+        if (m_list.At(row).ticked) {
             if (Play()) {
                 PLOG(LOG_DEBUG, "try next row = %d", row);
                 return;
@@ -388,21 +419,28 @@ void PriceMode::StopTimerModeControl()
 void PriceMode::ProcessTableDoubleClick(int row, int col)
 {
     QTableWidget *table = ui->tableWidget;
-    if (col >= ColumnName && table->columnSpan(row, col) >= 2) {
-        QTableWidgetItem *item = table->item(row, col);
+    if (row < 0 || row >= m_list.Size())
+        return;
+    if (col >= ColumnName && IsTextRow(row)) {
         int ms = 0;
-        if (!item || ParseWaitText(item->text().trimmed(), &ms))
+        if (m_list.At(row).Wait(&ms))
             return;
-        GetEditString dialog(item->text());
-        if (dialog.exec() == QDialog::Accepted) {
-            item->setText(dialog.EditedText());
+        const quint64 id = m_list.At(row).id;
+        GetEditString dialog(m_list.At(row).text);
+        const bool accepted = dialog.exec() == QDialog::Accepted;
+        // The list may have changed while the dialog was open.
+        const int now = m_list.RowOf(id);
+        if (accepted && now >= 0) {
+            m_list.At(now).text = LimitTextLength(dialog.EditedText());
+            ShowRow(now);
             m_saveTimer->Restart();
         }
-        SelectRow(row);
+        if (now >= 0)
+            SelectRow(now);
         return;
     }
     if (col == ColumnPrice) {
-        auto *editor = new QLineEdit(CellText(table, row, ColumnPrice), table);
+        auto *editor = new QLineEdit(m_list.At(row).price, table);
         editor->setValidator(
             new QRegularExpressionValidator(QRegularExpression(QLatin1String(kPriceExpression)), editor));
         connect(editor, &QLineEdit::returnPressed, this, &PriceMode::PriceEnter);
@@ -413,45 +451,41 @@ void PriceMode::ProcessTableDoubleClick(int row, int col)
         editor->setEditable(true);
         for (const char *unit : kUnits)
             editor->addItem(QString::fromUtf8(unit));
-        const QString current = CellText(table, row, ColumnUnit);
+        const QString current = m_list.At(row).unit;
         if (editor->findText(current) < 0)
             editor->addItem(current);
         editor->setCurrentIndex(editor->findText(current));
         table->setCellWidget(row, ColumnUnit, editor);
     }
-    m_saveTimer->start(kHoldSaveMs);
 }
 
+// Leaving a cell commits its editor (a change, saved a second later).
 void PriceMode::ProcessTableCellChanged(int, int, int preR, int preC)
 {
-    if (preR >= 0 && preR < ui->tableWidget->rowCount()) {
+    if (preR >= 0 && preR < m_list.Size()) {
         if (preC == ColumnPrice)
             GetPrice(preR);
         else if (preC == ColumnUnit)
             GetUnit(preR);
     }
-    m_saveTimer->Restart();
 }
 
 void PriceMode::PriceEnter()
 {
-    SelectRow(ui->tableWidget->currentRow());
-    m_saveTimer->Restart();
+    const int row = ui->tableWidget->currentRow();
+    if (row >= 0 && row < m_list.Size())
+        GetPrice(row);
+    SelectRow(row);
 }
 
 void PriceMode::InsertRow()
 {
-    QTableWidget *table = ui->tableWidget;
-    const int row = table->currentRow() + 1;
-    table->insertRow(row);
-    SelectRow(row);
-    PutCheckBox(row);
+    SelectRow(AddRow(ui->tableWidget->currentRow() + 1, PriceRow::Goods(QString(), QString(), QString())));
 }
 
 void PriceMode::InsertTextRow()
 {
-    const int row = InsertTextRowAt(ui->tableWidget->currentRow() + 1, QString());
-    SelectRow(row);
+    SelectRow(AddRow(ui->tableWidget->currentRow() + 1, PriceRow::Text(QString())));
 }
 
 void PriceMode::InsertWait()
@@ -459,111 +493,76 @@ void PriceMode::InsertWait()
     SelectWaitTimeDialog dialog(this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    const int row = InsertTextRowAt(ui->tableWidget->currentRow() + 1,
-                                    QStringLiteral("延时") + QString::number(dialog.WaitValue()) + dialog.WaitUnit());
-    SelectRow(row);
+    const QString wait = QStringLiteral("延时") + QString::number(dialog.WaitValue()) + dialog.WaitUnit();
+    SelectRow(AddRow(ui->tableWidget->currentRow() + 1, PriceRow::Text(wait)));
+}
+
+void PriceMode::RemoveRow(int row)
+{
+    m_list.Remove(row);
+    ui->tableWidget->removeRow(row);
     m_saveTimer->Restart();
 }
 
 void PriceMode::DelItem()
 {
     const int row = ui->tableWidget->currentRow();
-    if (row >= 0)
-        ui->tableWidget->removeRow(row);
-    m_saveTimer->Restart();
+    if (row >= 0 && row < m_list.Size())
+        RemoveRow(row);
 }
 
 void PriceMode::DelAll()
 {
     if (!ConfirmWarning(QStringLiteral("请确认是否要删除所有记录？")))
         return;
-    for (int row = ui->tableWidget->rowCount() - 1; row >= 0; --row)
-        ui->tableWidget->removeRow(row);
+    m_list.Clear();
+    ShowAllRows();
     m_saveTimer->Restart();
-}
-
-void PriceMode::TimerOut()
-{
-    SaveFile();
 }
 
 void PriceMode::SaveFile()
 {
+    m_saveTimer->stop();
     if (g_restorePending)
         return;
     TiXmlDocument doc;
-    auto *root = new TiXmlElement("PriceRecords"); // owned by the document once linked
-    doc.LinkEndChild(root);
-    root->SetAttribute("recycle", ui->checkBox_recycle->isChecked() ? "true" : "false");
-    QTableWidget *table = ui->tableWidget;
-    for (int row = 0; row < table->rowCount(); ++row) {
-        const QTableWidgetItem *name = table->item(row, ColumnName);
-        if (!name)
-            continue;
-        if (IsTextRow(row)) {
-            const QString text = name->text().trimmed();
-            if (text.isEmpty())
-                continue;
-            auto *record = new TiXmlElement("record");
-            record->SetAttribute("text", text.toLocal8Bit().constData());
-            root->LinkEndChild(record);
-            continue;
-        }
-        const QString price = GetPrice(row);
-        if (price.isEmpty())
-            continue;
-        auto *record = new TiXmlElement("record");
-        record->SetAttribute("name", name->text().toLocal8Bit().constData());
-        record->SetAttribute("price", price.toLocal8Bit().constData());
-        record->SetAttribute("unit", GetUnit(row).toLocal8Bit().constData());
-        root->LinkEndChild(record);
-    }
+    m_list.ToXml(&doc);
     SAVE_STORED_FILE(*m_file, doc);
 }
 
 void PriceMode::LoadFile(const QString &path)
 {
     PLOG(LOG_INFO, "load price mode from file(%s)", qPrintable(path));
-    for (int row = ui->tableWidget->rowCount() - 1; row >= 0; --row)
-        ui->tableWidget->removeRow(row);
     TiXmlDocument doc;
+    int oddPrices = 0;
+    bool fresh = false;
     switch (m_file->LoadFrom(path, &doc)) {
     case XmlFile::ReadResult::Missing:
         PLOG(LOG_ERROR, "open file failed, filename is %s", qPrintable(path));
-        AddTextRow(QStringLiteral("欢迎光临，本店周年庆特大优惠，优惠信息如下"));
-        AddPriceRow(QStringLiteral("西瓜"), QStringLiteral("1.98"), QStringLiteral("一斤"));
-        AddPriceRow(QStringLiteral("哈密瓜"), QStringLiteral("2.48"), QStringLiteral("一斤"));
-        AddTextRow(QStringLiteral("延时5秒"));
-        return;
+        m_list = PriceList::Defaults();
+        fresh = true;
+        break;
     case XmlFile::ReadResult::Unusable:
         PLOG(LOG_ERROR, "%s", "parse price.xml file failed");
-        return;
+        m_list = PriceList();
+        break;
     case XmlFile::ReadResult::Ok:
+        m_list = PriceList::FromXml(*doc.FirstChildElement(), &oddPrices);
         break;
     }
-    const TiXmlElement *root = doc.FirstChildElement();
-    const char *recycle = root->Attribute("recycle");
-    if (recycle && QString::fromLocal8Bit(recycle).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
-        ui->checkBox_recycle->setChecked(true);
-    auto attribute = [](const TiXmlElement *e, const char *name) {
-        const char *value = e->Attribute(name);
-        return value ? QString::fromLocal8Bit(value) : QString();
-    };
-    ui->tableWidget->setUpdatesEnabled(false);
-    for (const TiXmlElement *e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
-        if (e->Attribute("text")) {
-            AddTextRow(attribute(e, "text"));
-            continue;
-        }
-        const QString price = attribute(e, "price");
-        bool isNumber = false;
-        price.toDouble(&isNumber);
-        if (!price.isEmpty() && !isNumber)
-            PLOG(LOG_WARNING, "price \"%s\" of %s is not a number; it is read as written", qPrintable(price),
-                 qPrintable(attribute(e, "name")));
-        AddPriceRow(LimitTextLength(attribute(e, "name")), price, attribute(e, "unit"));
+    if (oddPrices > 0)
+        PLOG(LOG_WARNING, "%d prices in %s are not numbers; they are read as written", oddPrices, qPrintable(path));
+    // "true" ticks the loop box; anything else leaves it as it is.
+    const bool loop = m_list.recycle || ui->checkBox_recycle->isChecked();
+    {
+        const QSignalBlocker quiet(ui->checkBox_recycle);
+        ui->checkBox_recycle->setChecked(loop);
     }
-    ui->tableWidget->setUpdatesEnabled(true);
+    m_list.recycle = loop;
+    m_sentRowId = 0;
+    ShowAllRows();
+    if (fresh)
+        m_saveTimer->Restart(); // the defaults are written a second later
 }
 
 void PriceMode::resizeEvent(QResizeEvent *event)

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "modes/PriceList.h"
+
 #include <QWidget>
 
 #include <memory>
 
-class QCheckBox;
+class QTableWidgetItem;
 class SaveTimer;
 class StoredFile;
 namespace Ui {
@@ -14,14 +16,15 @@ class PriceModeClass;
 // Price mode: a table of goods (name, price, unit), free text rows and
 // waits, each row read as one sentence (西瓜 1.98 一斤 → 西瓜1块9毛8一斤)
 // through the speech worker, once or in a loop. Timer mode can take
-// control of it: it then loops until timer mode stops it.
+// control of it: it then loops until timer mode stops it. The rows are
+// held as data (PriceList); the table is their view.
 class PriceMode : public QWidget
 {
     Q_OBJECT
 
 public:
     enum PlayState { Stopped = 0, Playing = 1, Paused = 2 };
-    enum Column { ColumnCheck = 0, ColumnName = 1, ColumnPrice = 2, ColumnUnit = 3, ColumnIndex = 4 };
+    enum Column { ColumnCheck = 0, ColumnName = 1, ColumnPrice = 2, ColumnUnit = 3 };
 
     explicit PriceMode(int firstRequestIndex, QWidget *parent = nullptr);
     ~PriceMode() override;
@@ -39,6 +42,7 @@ public:
     // The unit of a row, committing an open unit editor first.
     QString GetUnit(int row);
     int PlayState() const { return m_playState; }
+    const PriceList &List() const { return m_list; }
     bool SaveFailed() const;
 
 signals:
@@ -63,7 +67,6 @@ public slots:
     void ActionFinished(int index);
     void SaveFile();
     void PriceEnter();
-    void TimerOut();
     void StartTimerModeControl();
     void StopTimerModeControl();
 
@@ -72,9 +75,13 @@ protected:
 
 private:
     bool IsTextRow(int row) const;
-    QCheckBox *RowCheckBox(int row) const;
-    void PutCheckBox(int row);
-    int InsertTextRowAt(int row, const QString &text);
+    void ShowRow(int row);
+    void ShowAllRows();
+    // Inserts a row into the list and the table; its row.
+    int AddRow(int row, const PriceRow &data);
+    void RemoveRow(int row);
+    // An item edited in place: its text goes to the row's data.
+    void CellEdited(QTableWidgetItem *item);
     // The sentence a row is read as; false (with a log line) when the row cannot be read.
     bool AnnouncementText(int row, QString *text);
     void SelectRow(int row);
@@ -85,6 +92,8 @@ private:
     void StopAfterRow();
 
     std::unique_ptr<Ui::PriceModeClass> ui;
+    PriceList m_list;
+    quint64 m_sentRowId = 0; // the row whose request is out
     int m_requestIndex;
     int m_playState = Stopped;
     bool m_readyForNext = true;

@@ -16,5 +16,6 @@ public:
         setSingleShot(true);
         setInterval(kDelayMs);
     }
-    void Restart() { start(); }
+    // Always a second from now, whatever interval the timer was last given.
+    void Restart() { start(kDelayMs); }
 };

@@ -187,8 +187,23 @@ private slots:
         QVERIFY(ReadFile(TimerMode::FilePath())
                     .contains("<record title=\"PriceReport\" start=\"30s\" end=\"3s\" />"));
 
+        // A file as the program writes it comes back byte for byte, waits
+        // and counts of 0 included.
+        const QByteArray canonical = "<TimerRecords dailyRestart=\"true\">\n"
+                                     "    <record title=\"开门\" start=\"07:55\" end=\"0s\">开门 &amp; 欢迎</record>\n"
+                                     "    <record title=\"PriceReport\" start=\"0s\" end=\"12:00\" />\n"
+                                     "    <record title=\"周末\" start=\"5s\" end=\"3s\" days=\"67\">周末</record>\n"
+                                     "</TimerRecords>\n";
+        mode = Fresh(&canonical);
+        QCOMPARE(Table(*mode)->item(0, 3)->text(), QStringLiteral("重复0次"));
+        QCOMPARE(Table(*mode)->item(1, 1)->text(), QStringLiteral("延时0秒"));
+        mode->SaveFile();
+        QCOMPARE(ReadFile(TimerMode::FilePath()), canonical);
+        mode = Fresh(&canonical); // and read again, the same
+        QCOMPARE(Table(*mode)->item(1, 1)->text(), QStringLiteral("延时0秒"));
+
         // An edit made just before quitting is saved on the way out.
-        Table(*mode)->selectRow(0);
+        Table(*mode)->selectRow(1);
         mode->DelItem();
         mode.reset();
         QVERIFY(!ReadFile(TimerMode::FilePath()).contains("PriceReport"));
