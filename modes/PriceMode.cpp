@@ -135,21 +135,12 @@ void PriceMode::ShowRow(int row)
     QTableWidget *table = ui->tableWidget;
     const PriceRow &data = m_list.At(row);
     const QSignalBlocker quietTable(table);
-    auto *box = qobject_cast<QCheckBox *>(table->cellWidget(row, ColumnCheck));
-    if (!box) {
-        box = new QCheckBox(table); // owned by the table once set
-        table->setCellWidget(row, ColumnCheck, box);
-    }
-    box->disconnect(this);
-    {
-        const QSignalBlocker quiet(box);
-        box->setChecked(data.ticked);
-    }
-    connect(box, &QCheckBox::toggled, this, [this, id = data.id](bool on) {
-        const int at = m_list.RowOf(id);
-        if (at >= 0)
-            m_list.At(at).ticked = on;
-    });
+    // A checkable item, not a check box widget: a list of any length loads
+    // quickly (CellEdited writes the tick back).
+    auto *tick = new QTableWidgetItem;
+    tick->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    tick->setCheckState(data.ticked ? Qt::Checked : Qt::Unchecked);
+    table->setItem(row, ColumnCheck, tick);
     if (data.isText) {
         table->setSpan(row, ColumnName, 1, 3);
         auto *item = new QTableWidgetItem(data.text);
@@ -192,6 +183,9 @@ void PriceMode::CellEdited(QTableWidgetItem *item)
         return;
     PriceRow &data = m_list.At(row);
     switch (item->column()) {
+    case ColumnCheck:
+        data.ticked = item->checkState() == Qt::Checked;
+        return; // a tick is not stored
     case ColumnName:
         (data.isText ? data.text : data.name) = LimitTextLength(item->text());
         break;

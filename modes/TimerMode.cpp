@@ -74,7 +74,7 @@ TimerMode::TimerMode(int firstRequestIndex, QWidget *parent)
     m_tickTimer->setInterval(kTickMs);
     connect(m_tickTimer, &QTimer::timeout, this, &TimerMode::TimerOut);
     connect(m_saveTimer, &QTimer::timeout, this, &TimerMode::SaveFile);
-    connect(ui->checkBox_dailyRestart, &QCheckBox::clicked, this, [this](bool on) {
+    connect(ui->checkBox_dailyRestart, &QCheckBox::toggled, this, [this](bool on) {
         m_tasks.dailyRestart = on;
         m_saveTimer->Restart();
     });

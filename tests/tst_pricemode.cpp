@@ -45,7 +45,7 @@ private:
 
     QTableWidget *Table() const { return m_mode->findChild<QTableWidget *>("tableWidget"); }
     QCheckBox *Loop() const { return m_mode->findChild<QCheckBox *>("checkBox_recycle"); }
-    QCheckBox *Tick(int row) const { return qobject_cast<QCheckBox *>(Table()->cellWidget(row, 0)); }
+    void Untick(int row) const { Table()->item(row, 0)->setCheckState(Qt::Unchecked); }
     void Reload(const QByteArray *contents)
     {
         g_restorePending = true;
@@ -159,7 +159,7 @@ private slots:
 
         // Looping skips the row without a price and the unticked row, and wraps.
         Loop()->setChecked(true);
-        Tick(2)->setChecked(false);
+        Untick(2);
         Table()->selectRow(0);
         out.clear();
         QVERIFY(m_mode->Play());
@@ -172,7 +172,7 @@ private slots:
 
         // Every row unticked: each is tried once, the mode stops and says so.
         for (int row = 0; row < 4; ++row)
-            Tick(row)->setChecked(false);
+            Untick(row);
         out.clear();
         active.clear();
         m_mode->ActionFinished(0x1000000 + 1000);
