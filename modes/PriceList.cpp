@@ -42,6 +42,13 @@ int PriceList::Insert(int row, PriceRow value)
     return row;
 }
 
+void PriceList::RenumberFrom(quint64 first)
+{
+    m_nextId = first;
+    for (PriceRow &row : m_rows)
+        row.id = m_nextId++;
+}
+
 void PriceList::Remove(int row)
 {
     m_rows.removeAt(row);

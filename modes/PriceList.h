@@ -40,6 +40,9 @@ public:
     // Inserts at row (clamped) with a new id; the row.
     int Insert(int row, PriceRow value);
     void Remove(int row);
+    // Gives every row a new id from first on (ids of another list stay apart).
+    void RenumberFrom(quint64 first);
+    quint64 NextId() const { return m_nextId; }
     void Clear();
 
     // The four rows of a fresh install.

@@ -576,3 +576,34 @@ void PriceMode::resizeEvent(QResizeEvent *event)
                                           - table->columnWidth(ColumnPrice) - table->columnWidth(ColumnUnit) - 5);
     m_lastTableWidth = width;
 }
+
+void PriceMode::ReplaceList(PriceList list)
+{
+    // The row being read, found again by what it holds, keeps its identity,
+    // so its report moves on from where it is in the new list.
+    list.RenumberFrom(m_list.NextId());
+    const int sent = m_list.RowOf(m_sentRowId);
+    if (sent >= 0) {
+        const PriceRow &was = m_list.At(sent);
+        for (int row = 0; row < list.Size(); ++row) {
+            PriceRow &now = list.At(row);
+            if (now.isText == was.isText && now.text == was.text && now.name == was.name && now.price == was.price
+                && now.unit == was.unit) {
+                now.id = m_sentRowId;
+                break;
+            }
+        }
+    }
+    const int current = ui->tableWidget->currentRow();
+    const quint64 currentId = current >= 0 && current < m_list.Size() ? m_list.At(current).id : 0;
+    m_list = list;
+    {
+        const QSignalBlocker quiet(ui->checkBox_recycle);
+        ui->checkBox_recycle->setChecked(m_list.recycle);
+    }
+    ShowAllRows();
+    const int again = m_list.RowOf(currentId ? currentId : m_sentRowId);
+    if (again >= 0)
+        ui->tableWidget->selectRow(again);
+    SaveFile();
+}

@@ -43,6 +43,9 @@ public:
     QString GetUnit(int row);
     int PlayState() const { return m_playState; }
     const PriceList &List() const { return m_list; }
+    // Replaces every row at once (saved at once); the row being read goes
+    // on where it still is.
+    void ReplaceList(PriceList list);
     bool SaveFailed() const;
 
 signals:

@@ -575,3 +575,38 @@ void SimplePlay::LoadFile(const QString &path)
     }
     ui->listWidget_Record->setUpdatesEnabled(true);
 }
+
+ListJson::WordList SimplePlay::Words() const
+{
+    ListJson::WordList words;
+    words.loop = ui->checkBox_recycle->isChecked();
+    for (int row = 0; row < ui->listWidget_Record->count(); ++row)
+        words.rows << ui->listWidget_Record->item(row)->text();
+    return words;
+}
+
+void SimplePlay::ReplaceWords(const ListJson::WordList &words)
+{
+    QListWidget *list = ui->listWidget_Record;
+    // The row being played, found again by its text, keeps its id: its
+    // report then moves the loop on from where it is in the new list.
+    const QListWidgetItem *current = list->currentItem();
+    const QString currentText = current ? current->text() : QString();
+    const int currentId = current ? RowId(current) : -1;
+    list->setUpdatesEnabled(false);
+    list->clear();
+    int found = -1;
+    for (const QString &text : words.rows) {
+        QListWidgetItem *item = MakeItem(LimitTextLength(text));
+        if (found < 0 && current && text == currentText) {
+            item->setData(Qt::UserRole, currentId);
+            found = list->count();
+        }
+        list->addItem(item);
+    }
+    list->setUpdatesEnabled(true);
+    if (found >= 0)
+        SelectOnlyRow(list, found);
+    ui->checkBox_recycle->setChecked(words.loop);
+    SaveFile();
+}

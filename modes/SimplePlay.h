@@ -1,5 +1,7 @@
 #pragma once
 
+#include "modes/ListJson.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -29,6 +31,10 @@ public:
     void AddRecord(const QString &text);
     static QString FilePath();
     int PlayState() const { return m_playState; }
+    // The rows as they stand, and all of them replaced at once (saved at
+    // once; the row being played goes on where it still is).
+    ListJson::WordList Words() const;
+    void ReplaceWords(const ListJson::WordList &words);
     // The last save of the list failed: the changes are only in the window.
     bool SaveFailed() const;
 

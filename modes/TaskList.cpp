@@ -118,6 +118,19 @@ void TaskList::SetEnabled(int row, bool enabled)
     m_tasks[row].enabled = enabled;
 }
 
+void TaskList::Adopt(int row, quint64 id)
+{
+    m_tasks[row].id = id;
+    m_nextId = qMax(m_nextId, id + 1);
+}
+
+void TaskList::RenumberFrom(quint64 first)
+{
+    m_nextId = first;
+    for (TimerTask &task : m_tasks)
+        task.id = m_nextId++;
+}
+
 void TaskList::Remove(int row)
 {
     m_tasks.removeAt(row);

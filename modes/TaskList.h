@@ -28,6 +28,12 @@ public:
     // Replaces a row's task, keeping its id and whether it is ticked.
     void Replace(int row, TimerTask task);
     void SetEnabled(int row, bool enabled);
+    // Gives a row the id of a task it stands for (a list replaced whole);
+    // later ids stay above it.
+    void Adopt(int row, quint64 id);
+    // Gives every task a new id from first on (ids of another list stay apart).
+    void RenumberFrom(quint64 first);
+    quint64 NextId() const { return m_nextId; }
     void Remove(int row);
     void Clear();
 

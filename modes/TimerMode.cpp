@@ -497,3 +497,28 @@ void TimerMode::resizeEvent(QResizeEvent *event)
     table->setColumnWidth(ColumnEnd, 70);
     table->setColumnWidth(ColumnContent, table->width() - 1 - 16 - 70 - 70 - 4);
 }
+
+void TimerMode::ReplaceTasks(TaskList tasks)
+{
+    // A task that is still there, with the same settings, stays who it was:
+    // the schedule follows it on, its count kept.
+    auto same = [](const TimerTask &a, const TimerTask &b) {
+        return a.title == b.title && a.text == b.text && a.playPrice == b.playPrice && a.startAtTime == b.startAtTime
+               && a.startTime == b.startTime && a.timeAfterLastTask == b.timeAfterLastTask && a.endAtTime == b.endAtTime
+               && a.endTime == b.endTime && a.lastTaskExecTimes == b.lastTaskExecTimes && a.weekdays == b.weekdays;
+    };
+    tasks.RenumberFrom(m_tasks.NextId());
+    QList<quint64> kept;
+    for (int row = 0; row < tasks.Size(); ++row) {
+        for (const TimerTask &old : m_tasks.Tasks()) {
+            if (!kept.contains(old.id) && same(old, tasks.At(row))) {
+                tasks.Adopt(row, old.id);
+                kept << old.id;
+                break;
+            }
+        }
+    }
+    m_tasks = tasks;
+    ShowAllTasks();
+    SaveFile();
+}

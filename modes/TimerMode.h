@@ -36,6 +36,9 @@ public:
     static QString FilePath();
     void LoadFile(const QString &fileName);
     const TaskList &Tasks() const { return m_tasks; }
+    // Replaces every task at once (saved at once); a task that is still
+    // there keeps running where it was.
+    void ReplaceTasks(TaskList tasks);
     // Inserts a task at row (as the editor does); its row.
     int AddTask(int row, const TimerTask &task);
     // Replaces a row's task as the editor does (a running task keeps running).
