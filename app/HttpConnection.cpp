@@ -54,7 +54,7 @@ HttpConnection::HttpConnection(QTcpSocket *socket, qint64 maxBodyBytes, Screen s
 void HttpConnection::OnReadable()
 {
     while (!m_closing) {
-        const qint64 room = (m_haveHeaders ? m_maxBody + 1024 : kMaxHeaderBytes + 1) - m_buffer.size();
+        const qint64 room = (m_haveHeaders ? m_limit + 1024 : kMaxHeaderBytes + 1) - m_buffer.size();
         if (room > 0)
             m_buffer += m_socket->read(room);
         if (!m_haveHeaders) {
@@ -66,11 +66,11 @@ void HttpConnection::OnReadable()
                 return;
             if (!m_haveHeaders)
                 return; // more to come
-            m_socket->setReadBufferSize(m_maxBody + 1024);
+            m_socket->setReadBufferSize(m_limit + 1024);
             continue; // the body's room is there now
         }
         if (!ReadBody()) {
-            if (m_socket->bytesAvailable() > 0 && m_buffer.size() < m_maxBody + 1024)
+            if (m_socket->bytesAvailable() > 0 && m_buffer.size() < m_limit + 1024)
                 continue;
             return;
         }
@@ -129,8 +129,11 @@ bool HttpConnection::ParseHeaders()
     }
     m_haveHeaders = true;
     m_early.reset();
+    m_request.maxBody = 0;
     HttpReply early;
-    if (m_screen(m_request, &early)) {
+    const bool refused = m_screen(m_request, &early);
+    m_limit = m_request.maxBody > 0 ? m_request.maxBody : m_maxBody;
+    if (refused) {
         // A refused request's body is never kept: a small one is read past
         // (so the connection can serve the next request), a large one not at all.
         if (m_chunked || m_contentLength > m_maxBody) {
@@ -140,7 +143,7 @@ bool HttpConnection::ParseHeaders()
         m_early = early;
         return true;
     }
-    if (m_contentLength > m_maxBody) {
+    if (m_contentLength > m_limit) {
         Answer(ErrorReply(413, "the body is too large"), true);
         return false;
     }
@@ -165,7 +168,7 @@ bool HttpConnection::ReadBody()
             break;
         bool ok = false;
         const qint64 size = m_buffer.mid(at, lineEnd - at).split(';').value(0).trimmed().toLongLong(&ok, 16);
-        if (!ok || size < 0 || body.size() + size > m_maxBody) {
+        if (!ok || size < 0 || body.size() + size > m_limit) {
             Answer(ErrorReply(ok ? 413 : 400, ok ? "the body is too large" : "a malformed chunk"), true);
             return false;
         }
@@ -182,7 +185,7 @@ bool HttpConnection::ReadBody()
         body += m_buffer.mid(lineEnd + 2, size);
         at = lineEnd + 2 + size + 2;
     }
-    if (m_buffer.size() > m_maxBody + 1024) {
+    if (m_buffer.size() > m_limit + 1024) {
         Answer(ErrorReply(413, "the body is too large"), true);
         return false;
     }
@@ -195,10 +198,10 @@ void HttpConnection::Answer(const HttpReply &reply, bool close)
         return;
     const bool head = m_request.method == "HEAD";
     QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + ReasonOf(reply.status) + "\r\n"
-                     "Content-Type: application/json\r\n"
+                     "Content-Type: " + reply.contentType + "\r\n"
                      "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n"
                      "Cache-Control: no-store\r\n"
-                     "X-Content-Type-Options: nosniff\r\n";
+                     "X-Content-Type-Options: nosniff\r\n" + reply.headers;
     out += close ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n";
     if (!head)
         out += reply.body; // HEAD: the same headers, no body

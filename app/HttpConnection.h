@@ -19,12 +19,15 @@ struct HttpRequest
     QHash<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
     QHostAddress peer;
+    qint64 maxBody = 0; // set by the screen for a route that takes more; 0: the connection's limit
 };
 
 struct HttpReply
 {
     int status = 200;
-    QByteArray body; // JSON
+    QByteArray body;
+    QByteArray contentType = "application/json";
+    QByteArray headers; // further header lines, each ending in CR LF
 };
 
 // A connection that a stranger may hold: the request line and headers must
@@ -45,7 +48,7 @@ public:
 
     // Decides on the headers alone (token, rate, route): an answer here is
     // sent at once and the body never read.
-    using Screen = std::function<bool(const HttpRequest &, HttpReply *)>;
+    using Screen = std::function<bool(HttpRequest &, HttpReply *)>;
     using Handler = std::function<HttpReply(const HttpRequest &)>;
 
     HttpConnection(QTcpSocket *socket, qint64 maxBodyBytes, Screen screen, Handler handler, QObject *parent);
@@ -67,6 +70,7 @@ private:
     QTcpSocket *m_socket;
     QHostAddress m_peer;
     qint64 m_maxBody;
+    qint64 m_limit = 0; // the body limit of the request in hand
     Screen m_screen;
     Handler m_handler;
     QTimer m_deadline;

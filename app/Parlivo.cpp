@@ -5,6 +5,7 @@
 #include "music/PlayList.h"
 #include "speech/Announcer.h"
 #include "core/SettingsValues.h"
+#include "settings/PhonePairing.h"
 #include "settings/Settings.h"
 #include "modes/ModeHelpers.h"
 #include "modes/MyMessageBox.h"
@@ -72,6 +73,9 @@ Parlivo::Parlivo(QWidget *parent)
     connect(remote, &SpeechSource::Spoken, m_remote, &RemoteControl::Spoken);
     connect(remote, &SpeechSource::Finished, m_remote, &RemoteControl::ActionFinished);
     connect(m_settings, &Settings::Saved, this, &Parlivo::ApplyRemoteSettings);
+    connect(m_remote, &RemoteControl::DevicesChanged, m_settings->Pairing(), &PhonePairing::ShowDevices);
+    // A volume set from a phone is kept like one set in the music manager.
+    connect(m_remote, &RemoteControl::MusicVolumeChanged, m_settings, [this] { m_settings->Store(); });
     ApplyRemoteSettings();
 
     ui->tabWidget->setCurrentIndex(kPriceTab);

@@ -1,6 +1,9 @@
 #include "app/RemoteControl.h"
 
 #include "core/Log.h"
+#include "core/RemoteAccess.h"
+#include "modes/ListJson.h"
+#include "speech/Announcer.h"
 #include "core/SmallFile.h"
 #include "core/StoredFile.h"
 #include "music/MusicPlayer.h"
@@ -16,6 +19,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QMetaEnum>
 #include <QRandomGenerator>
@@ -42,13 +46,38 @@ QString StateName(int playState)
     return playState == 1 ? QStringLiteral("playing") : playState == 2 ? QStringLiteral("paused") : QStringLiteral("stopped");
 }
 
-// Equal in time whatever the bytes: a token is never guessed piecewise.
-bool SameToken(const QByteArray &a, const QByteArray &b)
+// The phone page's files, built into the program.
+struct Asset
 {
-    unsigned char diff = a.size() == b.size() ? 0 : 1;
-    for (qsizetype i = 0; i < qMax(a.size(), b.size()); ++i)
-        diff |= static_cast<unsigned char>((i < a.size() ? a.at(i) : 0) ^ (i < b.size() ? b.at(i) : 0));
-    return diff == 0 && !a.isEmpty();
+    const char *path;
+    const char *resource;
+    const char *type;
+};
+const Asset kAssets[] = {
+    {"/", ":/phone/index.html", "text/html; charset=utf-8"},
+    {"/phone.js", ":/phone/phone.js", "text/javascript; charset=utf-8"},
+    {"/phone.css", ":/phone/phone.css", "text/css; charset=utf-8"},
+};
+
+// Nothing but the page's own files, no inline script or style, no frames,
+// no forms sent elsewhere.
+const QByteArray kPageHeaders = "Content-Security-Policy: default-src 'none'; script-src 'self'; style-src 'self'; "
+                                "connect-src 'self'; img-src 'self'; base-uri 'none'; form-action 'none'; "
+                                "frame-ancestors 'none'\r\n"
+                                "X-Frame-Options: DENY\r\n"
+                                "Referrer-Policy: no-referrer\r\n";
+
+const Asset *AssetAt(const QByteArray &path)
+{
+    for (const Asset &asset : kAssets)
+        if (path == asset.path)
+            return &asset;
+    return nullptr;
+}
+
+QString Folder()
+{
+    return QFileInfo(Settings::FilePath()).absolutePath();
 }
 
 } // namespace
@@ -74,33 +103,23 @@ int RemoteControl::SpokenSecondsEstimate(const QString &text)
 
 QString RemoteControl::TokenFilePath()
 {
-    return QFileInfo(Settings::FilePath()).absolutePath() + QStringLiteral("/remote-token");
+    return RemoteAccess::TokenFile(Folder());
 }
 
 QByteArray RemoteControl::Token(bool renew)
 {
-    QByteArray stored;
-    const SmallFile::Result read = SmallFile::Read(TokenFilePath(), 1024, &stored);
-    if (!renew && read == SmallFile::Result::Ok && stored.trimmed().size() == 64)
-        return stored.trimmed();
-    if (read != SmallFile::Result::Ok && read != SmallFile::Result::Missing) {
-        // A FIFO, a device or a huge file in its place: set aside, a new token made.
-        PLOG(LOG_WARNING, "%s is %s: set aside, a new token made", qPrintable(TokenFilePath()), SmallFile::Describe(read));
-        StoredFile::KeepAside(TokenFilePath());
+    return RemoteAccess::MachineToken(Folder(), renew);
+}
+
+QByteArray RemoteControl::PhonePageBytes()
+{
+    QByteArray all;
+    for (const Asset &asset : kAssets) {
+        QFile file(QString::fromLatin1(asset.resource));
+        if (file.open(QIODevice::ReadOnly))
+            all += file.readAll();
     }
-    QByteArray bytes(32, '\0');
-    QRandomGenerator::system()->generate(bytes.begin(), bytes.end());
-    const QByteArray token = bytes.toHex();
-    QDir().mkpath(QFileInfo(TokenFilePath()).absolutePath());
-    QSaveFile file(TokenFilePath());
-    if (file.open(QIODevice::WriteOnly)) {
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner); // owner-only before the token is in
-        file.write(token + '\n');
-        if (!file.commit())
-            PLOG(LOG_ERROR, "cannot store the remote control token in %s", qPrintable(TokenFilePath()));
-    }
-    QFile::setPermissions(TokenFilePath(), QFile::ReadOwner | QFile::WriteOwner);
-    return token;
+    return all;
 }
 
 bool RemoteControl::Start(quint16 port, bool shopNetwork, const QByteArray &token)
@@ -175,7 +194,7 @@ void RemoteControl::Accept()
             continue;
         }
         auto *connection = new HttpConnection(
-            socket, kMaxBodyBytes, [this](const HttpRequest &r, HttpReply *early) { return Screen(r, early); },
+            socket, kMaxBodyBytes, [this](HttpRequest &r, HttpReply *early) { return Screen(r, early); },
             [this](const HttpRequest &r) { return Serve(r); }, this);
         m_connections.append(connection);
         connect(connection, &HttpConnection::Closed, this, [this](HttpConnection *closed) {
@@ -205,21 +224,30 @@ bool RemoteControl::Authorized(const HttpRequest &request) const
 {
     const QByteArray header = request.headers.value(QByteArrayLiteral("authorization"));
     const QByteArray prefix = QByteArrayLiteral("Bearer ");
-    return header.startsWith(prefix) && SameToken(header.mid(prefix.size()).trimmed(), m_token);
+    if (!header.startsWith(prefix))
+        return false;
+    const QByteArray token = header.mid(prefix.size()).trimmed();
+    return RemoteAccess::SameToken(token, m_token) || !RemoteAccess::DeviceOf(Folder(), token).isEmpty();
 }
 
 // On the headers alone: rate, token. Without a valid token the body is
-// never read, and the refusals count in a bucket of their own.
-bool RemoteControl::Screen(const HttpRequest &request, HttpReply *early)
+// never read, and the refusals count in a bucket of their own. The page's
+// files and the pairing need no token (pairing proves itself by its code).
+bool RemoteControl::Screen(HttpRequest &request, HttpReply *early)
 {
+    const bool open = (request.method == "GET" || request.method == "HEAD") && AssetAt(request.path);
+    const bool pairing = request.method == "POST" && request.path == "/api/pair";
     const bool authorized = Authorized(request);
     Reply reply{0, {}};
     if (OverRate(authorized ? &m_recent : &m_recentRefused, request.peer))
         reply = {429, Error(QStringLiteral("more than %1 requests a second").arg(kRequestsPerSecond))};
-    else if (!authorized)
+    else if (!authorized && !open && !pairing)
         reply = {401, Error(QStringLiteral("a valid bearer token is needed"))};
-    else
+    else {
+        if (authorized && request.method == "PUT" && request.path.startsWith("/api/lists/"))
+            request.maxBody = kMaxListBodyBytes;
         return false;
+    }
     PLOG(LOG_INFO, "remote %s %s %s: %d", qPrintable(request.peer.toString()), request.method.constData(),
          request.path.constData(), reply.status);
     *early = {reply.status, QJsonDocument(reply.body).toJson(QJsonDocument::Compact)};
@@ -228,6 +256,11 @@ bool RemoteControl::Screen(const HttpRequest &request, HttpReply *early)
 
 HttpReply RemoteControl::Serve(const HttpRequest &request)
 {
+    if (const Asset *asset = AssetAt(request.path); asset && (request.method == "GET" || request.method == "HEAD")) {
+        QFile file(QString::fromLatin1(asset->resource));
+        file.open(QIODevice::ReadOnly);
+        return {200, file.readAll(), asset->type, kPageHeaders};
+    }
     const Reply reply = Handle(request);
     PLOG(LOG_INFO, "remote %s %s %s: %d", qPrintable(request.peer.toString()), request.method.constData(),
          request.path.constData(), reply.status);
@@ -260,6 +293,26 @@ RemoteControl::Reply RemoteControl::Handle(const HttpRequest &request)
     }
     if (path.size() == 2 && path[1] == QLatin1String("status"))
         return get ? Status() : wrongMethod();
+    if (path.size() == 2 && path[1] == QLatin1String("pair"))
+        return post ? Pair(request) : wrongMethod();
+    if (path.size() == 3 && path[1] == QLatin1String("lists")) {
+        static const QStringList lists = {QStringLiteral("word"), QStringLiteral("price"), QStringLiteral("timer")};
+        if (!lists.contains(path[2]))
+            return {404, Error(QStringLiteral("not found"))};
+        if (get)
+            return GetList(path[2]);
+        return request.method == "PUT" ? PutList(path[2], request) : wrongMethod();
+    }
+    if (path.size() == 3 && path[1] == QLatin1String("music")) {
+        if (path[2] == QLatin1String("volume"))
+            return request.method == "PUT" ? MusicVolume(request) : wrongMethod();
+        if (path[2] != QLatin1String("play") && path[2] != QLatin1String("pause"))
+            return {404, Error(QStringLiteral("not found"))};
+        if (!post)
+            return wrongMethod();
+        path[2] == QLatin1String("play") ? m_window->Music()->Play() : m_window->Music()->Pause();
+        return Status();
+    }
     if (path.size() == 4 && path[1] == QLatin1String("modes")) {
         static const QStringList modes = {QStringLiteral("word"), QStringLiteral("price"), QStringLiteral("timer")};
         if (!modes.contains(path[2]) || (path[3] != QLatin1String("play") && path[3] != QLatin1String("pause")))
@@ -269,17 +322,105 @@ RemoteControl::Reply RemoteControl::Handle(const HttpRequest &request)
     return {404, Error(QStringLiteral("not found"))};
 }
 
-RemoteControl::Reply RemoteControl::Say(const HttpRequest &request)
+// The body as a JSON object; false with the refusal when it is not one.
+bool RemoteControl::JsonBody(const HttpRequest &request, qint64 maxBytes, QJsonObject *object, Reply *refusal)
 {
-    if (request.body.size() > kMaxBodyBytes)
-        return {413, Error(QStringLiteral("the body is larger than %1 bytes").arg(kMaxBodyBytes))};
-    if (request.body.contains('\0'))
-        return {400, Error(QStringLiteral("the body holds a NUL byte"))};
+    if (request.body.size() > maxBytes) {
+        *refusal = {413, Error(QStringLiteral("the body is larger than %1 bytes").arg(maxBytes))};
+        return false;
+    }
+    if (request.body.contains('\0')) {
+        *refusal = {400, Error(QStringLiteral("the body holds a NUL byte"))};
+        return false;
+    }
     QJsonParseError parseError;
     const QJsonDocument json = QJsonDocument::fromJson(request.body, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !json.isObject())
-        return {400, Error(QStringLiteral("the body is not a JSON object"))};
-    const QJsonValue text = json.object().value(QStringLiteral("text"));
+    if (parseError.error != QJsonParseError::NoError || !json.isObject()) {
+        *refusal = {400, Error(QStringLiteral("the body is not a JSON object"))};
+        return false;
+    }
+    *object = json.object();
+    return true;
+}
+
+RemoteControl::Reply RemoteControl::Pair(const HttpRequest &request)
+{
+    QJsonObject body;
+    Reply refusal{0, {}};
+    if (!JsonBody(request, kMaxBodyBytes, &body, &refusal))
+        return refusal;
+    const QString code = body.value(QStringLiteral("code")).toString();
+    if (!RemoteAccess::TakePairingCode(code))
+        return {403, Error(QStringLiteral("the pairing code is wrong, used or expired"))};
+    const QByteArray token = RemoteAccess::AddDevice(Folder(), body.value(QStringLiteral("name")).toString());
+    if (token.isEmpty())
+        return {500, Error(QStringLiteral("the phone could not be stored"))};
+    emit DevicesChanged();
+    return {201, QJsonObject{{QStringLiteral("token"), QString::fromLatin1(token)}}};
+}
+
+RemoteControl::Reply RemoteControl::GetList(const QString &name) const
+{
+    if (name == QLatin1String("word"))
+        return {200, ListJson::FromWords(m_window->WordMode()->Words())};
+    if (name == QLatin1String("price"))
+        return {200, ListJson::FromPrices(m_window->PricePage()->List())};
+    return {200, ListJson::FromTasks(m_window->TimerPage()->Tasks())};
+}
+
+RemoteControl::Reply RemoteControl::PutList(const QString &name, const HttpRequest &request)
+{
+    QJsonObject body;
+    Reply refusal{0, {}};
+    if (!JsonBody(request, kMaxListBodyBytes, &body, &refusal))
+        return refusal;
+    ListJson::Fault fault;
+    bool ok = false;
+    if (name == QLatin1String("word")) {
+        ListJson::WordList words;
+        if ((ok = ListJson::ToWords(body, &words, &fault)))
+            m_window->WordMode()->ReplaceWords(words);
+    } else if (name == QLatin1String("price")) {
+        PriceList prices;
+        if ((ok = ListJson::ToPrices(body, &prices, &fault)))
+            m_window->PricePage()->ReplaceList(prices);
+    } else {
+        TaskList tasks;
+        if ((ok = ListJson::ToTasks(body, &tasks, &fault)))
+            m_window->TimerPage()->ReplaceTasks(tasks);
+    }
+    if (!ok) {
+        QJsonObject error = Error(fault.message);
+        error.insert(QStringLiteral("row"), fault.row);
+        error.insert(QStringLiteral("field"), fault.field);
+        return {422, error};
+    }
+    return GetList(name);
+}
+
+RemoteControl::Reply RemoteControl::MusicVolume(const HttpRequest &request)
+{
+    QJsonObject body;
+    Reply refusal{0, {}};
+    if (!JsonBody(request, kMaxBodyBytes, &body, &refusal))
+        return refusal;
+    const QJsonValue volume = body.value(QStringLiteral("volume"));
+    const double value = volume.toDouble(-1);
+    if (!volume.isDouble() || value != double(int(value)) || value < 0 || value > 100)
+        return {422, Error(QStringLiteral("\"volume\" must be a whole number from 0 to 100"))};
+    g_settings.musicVol = int(value);
+    m_window->Music()->ApplyVolume();
+    emit MusicVolumeChanged();
+    return Status();
+}
+
+RemoteControl::Reply RemoteControl::Say(const HttpRequest &request)
+{
+    QJsonObject body;
+    Reply refusal{0, {}};
+    if (!JsonBody(request, kMaxBodyBytes, &body, &refusal))
+        return refusal;
+    const QJsonValue text = body.value(QStringLiteral("text"));
     if (!text.isString())
         return {400, Error(QStringLiteral("\"text\" must be a string"))};
     const QString spoken = text.toString().trimmed();
@@ -349,6 +490,9 @@ RemoteControl::Reply RemoteControl::Status() const
                                   {QStringLiteral("price"), StateName(m_window->PricePage()->PlayState())},
                                   {QStringLiteral("timer"), StateName(m_window->TimerPage()->PlayState())}}},
                      {QStringLiteral("queue"), m_window->Worker()->QueueLength()},
+                     {QStringLiteral("speaking"), m_window->Speech()->Sounding()},
+                     {QStringLiteral("waiting"), QJsonArray::fromStringList(m_window->Speech()->Waiting())},
+                     {QStringLiteral("musicVolume"), g_settings.musicVol},
                      {QStringLiteral("music"), music.playing  ? QStringLiteral("playing")
                                                : music.paused ? QStringLiteral("paused")
                                                               : QStringLiteral("stopped")},

@@ -19,7 +19,11 @@ class QTcpServer;
 //   POST /api/say {"text": "..."}         → 202 {"id": n}
 //   GET  /api/say/<id>                     → {"id": n, "spoken": bool}
 //   POST /api/modes/<word|price|timer>/<play|pause>
-//   GET  /api/status
+//   GET  /api/status                       → modes, music, what is spoken and waiting
+//   GET|PUT /api/lists/<word|price|timer>  → the list as JSON (see ListJson)
+//   POST /api/music/<play|pause>, PUT /api/music/volume {"volume": 0-100}
+//   POST /api/pair {"code": "...", "name": "..."} → 201 {"token": "..."} (no token needed)
+//   GET  /, /phone.js, /phone.css          → the phone page (no token needed)
 class RemoteControl : public QObject
 {
     Q_OBJECT
@@ -27,6 +31,8 @@ class RemoteControl : public QObject
 public:
     static constexpr int kIndexBase = 0x3000000; // this interface's speech requests
     static constexpr int kMaxBodyBytes = 16 * 1024;
+    // A whole list: far above 10,000 price rows as JSON.
+    static constexpr int kMaxListBodyBytes = 8 * 1024 * 1024;
     static constexpr int kMaxTextLength = 2000;
     static constexpr int kRequestsPerSecond = 10;
     // Far below the usual 1,024 descriptors, which the speech road and the
@@ -54,10 +60,18 @@ public:
     // The stored token, made (32 random bytes, hex) and stored when missing
     // or when renew is set.
     static QByteArray Token(bool renew = false);
+    // The phone page's files together (their size is what a phone loads).
+    static QByteArray PhonePageBytes();
 
     // About how long a text takes to speak, in seconds (letters of an
     // abbreviation are spelled, so they count more).
     static int SpokenSecondsEstimate(const QString &text);
+
+signals:
+    // A phone was paired.
+    void DevicesChanged();
+    // The music volume was set from here.
+    void MusicVolumeChanged();
 
 public slots:
     // The announcer's report for one of this interface's requests.
@@ -72,10 +86,15 @@ private:
         QJsonObject body;
     };
     void Accept();
-    bool Screen(const HttpRequest &request, HttpReply *early);
+    bool Screen(HttpRequest &request, HttpReply *early);
     HttpReply Serve(const HttpRequest &request);
     Reply Handle(const HttpRequest &request);
     Reply Say(const HttpRequest &request);
+    Reply Pair(const HttpRequest &request);
+    Reply GetList(const QString &name) const;
+    Reply PutList(const QString &name, const HttpRequest &request);
+    Reply MusicVolume(const HttpRequest &request);
+    static bool JsonBody(const HttpRequest &request, qint64 maxBytes, QJsonObject *object, Reply *refusal);
     Reply PressButton(const QString &mode, const QString &button);
     Reply Status() const;
     bool Authorized(const HttpRequest &request) const;

@@ -82,6 +82,11 @@ void PlayList::TurnDown(bool down)
     m_player->SetVolume(Level());
 }
 
+void PlayList::ApplyVolume()
+{
+    m_player->SetVolume(Level());
+}
+
 void PlayList::CheckStatus()
 {
     if (m_player->GetStatus().playing)

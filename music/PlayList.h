@@ -38,6 +38,8 @@ public slots:
     void Pause();
     // Turned down while speech is heard, or back to the normal level.
     void TurnDown(bool down);
+    // The music volume setting changed: the level follows (gliding).
+    void ApplyVolume();
     // Moves to the next track when the current one has ended.
     void CheckStatus();
 

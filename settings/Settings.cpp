@@ -7,7 +7,8 @@
 #include "settings/DataBackup.h"
 #include "core/Log.h"
 #include "modes/ModeHelpers.h"
-#include "app/RemoteControl.h"
+#include "core/RemoteAccess.h"
+#include "settings/PhonePairing.h"
 #include "music/MusicManager.h"
 #include "core/SettingsValues.h"
 #include "core/StoredFile.h"
@@ -58,6 +59,12 @@ const Voice kVoices[Settings::kVoiceCount] = {
 const char *const kPageTimes[] = {"禁用", "15秒", "30秒", "45秒", "60秒", "90秒"};
 
 QString g_filePathOverride;
+
+// The folder of settings.xml, where the remote interface's tokens are kept too.
+QString Folder()
+{
+    return QFileInfo(Settings::FilePath()).absolutePath();
+}
 bool g_restartRequested = false;
 
 void Information(const QString &text)
@@ -96,10 +103,12 @@ Settings::Settings(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::S
         QGuiApplication::clipboard()->setText(ui->lineEdit_token->text());
     });
     connect(ui->pushButton_newToken, &QPushButton::clicked, this, [this] {
-        ui->lineEdit_token->setText(QString::fromLatin1(RemoteControl::Token(true)));
+        ui->lineEdit_token->setText(QString::fromLatin1(RemoteAccess::MachineToken(Folder(), true)));
         emit Saved(); // the running interface takes the new token at once
     });
     connect(ui->checkBox_remote, &QCheckBox::toggled, this, &Settings::ShowToken);
+    m_pairing = new PhonePairing(ui->groupBox_remote);
+    ui->gridLayout_remote->addWidget(m_pairing, 5, 0, 1, 2);
     m_file = std::make_unique<StoredFile>(FilePath(), QStringLiteral("设置"), false);
     Load();
     ConfigToForm();
@@ -240,8 +249,8 @@ void Settings::ConfigToForm()
 void Settings::ShowToken()
 {
     const bool on = ui->checkBox_remote->isChecked();
-    ui->lineEdit_token->setText(on || QFile::exists(RemoteControl::TokenFilePath())
-                                    ? QString::fromLatin1(RemoteControl::Token())
+    ui->lineEdit_token->setText(on || QFile::exists(RemoteAccess::TokenFile(Folder()))
+                                    ? QString::fromLatin1(RemoteAccess::MachineToken(Folder()))
                                     : QString());
 }
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class PhonePairing;
 class StoredFile;
 namespace Ui {
 class SettingsClass;
@@ -36,6 +37,7 @@ public:
     bool Store();
     // Set when a restore asked for the program to start anew once it has closed.
     static bool RestartRequested();
+    PhonePairing *Pairing() const { return m_pairing; }
 
 signals:
     // settings.xml was written with the form's values.
@@ -63,4 +65,5 @@ private:
     std::unique_ptr<Ui::SettingsClass> ui;
     std::unique_ptr<StoredFile> m_file;
     QString m_chimeFile; // the operator's chime, when one was chosen
+    PhonePairing *m_pairing = nullptr;
 };

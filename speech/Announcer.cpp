@@ -6,6 +6,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 namespace {
 
 bool TurnMusicDown()
@@ -69,7 +71,7 @@ int Announcer::Outstanding(Source source) const
 void Announcer::Request(int source, int tag, int type, const QString &content, bool report)
 {
     const int index = m_nextIndex++;
-    m_requests.insert(index, Sent{source, tag, report});
+    m_requests.insert(index, Sent{source, tag, report, type == 0 ? content : QString()});
     if (type == 0 && MusicFollowsBroadcasts() && !m_musicWanted) {
         m_musicWanted = true;
         emit WantMusic(true);
@@ -127,8 +129,25 @@ void Announcer::Spoken(int index, bool heard)
         emit m_sources[found->source]->Spoken(found->tag, heard);
 }
 
-void Announcer::SoundStarted()
+QString Announcer::Sounding() const
 {
+    return m_requests.value(m_soundingIndex).text;
+}
+
+QStringList Announcer::Waiting() const
+{
+    QList<int> indexes = m_requests.keys();
+    std::sort(indexes.begin(), indexes.end());
+    QStringList texts;
+    for (const int index : indexes)
+        if (index != m_soundingIndex && !m_requests[index].text.isEmpty())
+            texts << m_requests[index].text;
+    return texts;
+}
+
+void Announcer::SoundStarted(int index)
+{
+    m_soundingIndex = index;
     ++m_sounding;
     m_quiet.stop();
     if (TurnMusicDown() && !m_ducked) {
@@ -137,8 +156,10 @@ void Announcer::SoundStarted()
     }
 }
 
-void Announcer::SoundEnded()
+void Announcer::SoundEnded(int index)
 {
+    if (index == m_soundingIndex)
+        m_soundingIndex = -1;
     m_sounding = qMax(0, m_sounding - 1);
     if (m_sounding == 0)
         m_quiet.start();

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <array>
@@ -66,6 +67,9 @@ public:
     int Outstanding() const { return int(m_requests.size()); }
     int Outstanding(Source source) const;
     bool MusicDucked() const { return m_ducked; }
+    // The text sounding now ("" when none), and the texts still waiting.
+    QString Sounding() const;
+    QStringList Waiting() const;
     bool MusicWanted() const { return m_musicWanted; }
 
 signals:
@@ -81,6 +85,7 @@ private:
         int source;
         int tag;
         bool report;
+        QString text; // a text to speak; empty for a wait
     };
 
     void Request(int source, int tag, int type, const QString &content, bool report);
@@ -90,8 +95,8 @@ private:
 
     void ActionFinished(int index);
     void Spoken(int index, bool heard);
-    void SoundStarted();
-    void SoundEnded();
+    void SoundStarted(int index);
+    void SoundEnded(int index);
     void QuietLongEnough();
     // Pauses following music once no source plays and nothing is queued.
     void CheckMusicStillWanted();
@@ -102,6 +107,7 @@ private:
     QHash<int, Sent> m_requests; // worker index → who asked
     int m_nextIndex = 1;
     int m_sounding = 0; // texts between SoundStarted and SoundEnded
+    int m_soundingIndex = -1;
     bool m_ducked = false;
     bool m_musicWanted = false;
     QTimer m_quiet;

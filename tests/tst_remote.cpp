@@ -5,7 +5,11 @@
 #include "settings/Settings.h"
 #include "speech/Speake.h"
 #include "core/SettingsValues.h"
+#include "DaySimulation.h"
 #include "TestEnvironment.h"
+#include "core/RemoteAccess.h"
+#include "modes/SimplePlay.h"
+#include "modes/TimerMode.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -169,6 +173,91 @@ private slots:
         QCOMPARE(answer.body.value("modes").toObject().value("price").toString(), QStringLiteral("paused"));
         QCOMPARE(answer.body.value("voice").toString(), g_settings.yusheng.Get());
         QVERIFY(answer.body.contains("queue") && answer.body.contains("music"));
+    }
+
+    // The lists over HTTP: a round trip leaves them as they were and the
+    // file as the tab saves it; a PUT with one bad row changes nothing and
+    // names the row and field.
+    void listsRoundTripAndRefusal_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QByteArray>("bad");
+        QTest::addColumn<int>("badRow");
+        QTest::addColumn<QString>("badField");
+        QTest::newRow("word") << "word" << QByteArray(R"({"loop": true, "rows": [{"text": "好"}, {"text": "  "}]})") << 1 << "text";
+        QTest::newRow("price") << "price"
+                               << QByteArray(R"({"rows": [{"kind": "goods", "name": "西瓜", "price": "1.9.8", "unit": "斤"}]})")
+                               << 0 << "price";
+        QTest::newRow("timer") << "timer"
+                               << QByteArray(R"({"tasks": [{"title": "a", "text": "b", "start": "07:00", "end": "08:00"},
+                                               {"price": true, "start": "25:00", "end": "08:00"}]})")
+                               << 1 << "start";
+    }
+    void listsRoundTripAndRefusal()
+    {
+        QFETCH(QString, list);
+        QFETCH(QByteArray, bad);
+        QFETCH(int, badRow);
+        QFETCH(QString, badField);
+        const QString path = "/api/lists/" + list;
+        const QString file = list == "word" ? SimplePlay::FilePath() : list == "price" ? PriceMode::FilePath() : TimerMode::FilePath();
+        const Answer before = Paced("GET", path);
+        QCOMPARE(before.status, 200);
+        const QByteArray json = QJsonDocument(before.body).toJson();
+        const Answer put = Paced("PUT", path, json);
+        QCOMPARE(put.status, 200);
+        QCOMPARE(put.body, before.body);
+        QCOMPARE(Paced("GET", path).body, before.body);
+        const QByteArray written = ReadFile(file);
+        if (list == "word")
+            m_window->WordMode()->SaveFile();
+        else if (list == "price")
+            m_window->PricePage()->SaveFile();
+        else
+            m_window->TimerPage()->SaveFile();
+        QCOMPARE(ReadFile(file), written);
+
+        const Answer refused = Paced("PUT", path, bad);
+        QCOMPARE(refused.status, 422);
+        QCOMPARE(refused.body.value("row").toInt(), badRow);
+        QCOMPARE(refused.body.value("field").toString(), badField);
+        QCOMPARE(Paced("GET", path).body, before.body);
+        QCOMPARE(ReadFile(file), written);
+    }
+
+    // Pairing: a code is good once and for ten minutes; the phone's own
+    // token works until the phone is revoked. The page and its files need
+    // no token and carry a strict content policy.
+    void pairingAndPage()
+    {
+        const QString code = RemoteAccess::NewPairingCode();
+        const Answer paired = Paced("POST", "/api/pair", "{\"code\": \"" + code.toLatin1() + "\", \"name\": \"收银台\"}", "");
+        QCOMPARE(paired.status, 201);
+        const QByteArray phone = paired.body.value("token").toString().toLatin1();
+        QCOMPARE(phone.size(), 64);
+        QCOMPARE(Paced("GET", "/api/status", {}, phone).status, 200);
+        QCOMPARE(Paced("POST", "/api/pair", "{\"code\": \"" + code.toLatin1() + "\"}", "").status, 403);
+
+        SimulatedClock clock;
+        Clock::Set(&clock);
+        const QString late = RemoteAccess::NewPairingCode();
+        clock.ms += RemoteAccess::kPairingMinutes * 60000 + 1000;
+        QCOMPARE(Paced("POST", "/api/pair", "{\"code\": \"" + late.toLatin1() + "\"}", "").status, 403);
+        Clock::Set(nullptr);
+
+        const QList<RemoteAccess::Device> devices = RemoteAccess::Devices(QFileInfo(Settings::FilePath()).absolutePath());
+        QCOMPARE(devices.size(), 1);
+        QCOMPARE(devices[0].name, QStringLiteral("收银台"));
+        QVERIFY(!ReadFile(RemoteAccess::DevicesFile(QFileInfo(Settings::FilePath()).absolutePath())).contains(phone));
+        QVERIFY(RemoteAccess::Revoke(QFileInfo(Settings::FilePath()).absolutePath(), devices[0].id));
+        QCOMPARE(Paced("GET", "/api/status", {}, phone).status, 401);
+
+        QByteArray page;
+        QTest::qWait(120);
+        QCOMPARE(Raw("GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", &page), 200);
+        QVERIFY(page.contains("Content-Type: text/html"));
+        QVERIFY(page.contains("Content-Security-Policy: default-src 'none'; script-src 'self';"));
+        QVERIFY2(page.contains("<script src=\"/phone.js\" defer></script>"), page.constData());
     }
 
     // A burst: the limit holds, every accepted text is queued once, and
