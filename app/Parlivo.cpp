@@ -33,6 +33,9 @@ constexpr int kPriceTab = 1;
 Parlivo::Parlivo(QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::ParlivoClass>()), m_speake(new Speake(this))
 {
+    // The images and the phone page live in the static library: its
+    // resources are registered here, not left to the linker's choice.
+    Q_INIT_RESOURCE(resources);
     ui->setupUi(this);
     setCentralWidget(ui->tabWidget);
     MyMessageBox::ShowRaisedNotices();
