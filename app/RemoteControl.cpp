@@ -57,6 +57,7 @@ const Asset kAssets[] = {
     {"/", ":/phone/index.html", "text/html; charset=utf-8"},
     {"/phone.js", ":/phone/phone.js", "text/javascript; charset=utf-8"},
     {"/phone.css", ":/phone/phone.css", "text/css; charset=utf-8"},
+    {"/favicon.ico", nullptr, nullptr}, // none: answered 204, so browsers stop asking
 };
 
 // Nothing but the page's own files, no inline script or style, no frames,
@@ -115,6 +116,8 @@ QByteArray RemoteControl::PhonePageBytes()
 {
     QByteArray all;
     for (const Asset &asset : kAssets) {
+        if (!asset.resource)
+            continue;
         QFile file(QString::fromLatin1(asset.resource));
         if (file.open(QIODevice::ReadOnly))
             all += file.readAll();
@@ -208,7 +211,7 @@ void RemoteControl::Accept()
     }
 }
 
-bool RemoteControl::OverRate(QHash<QString, std::deque<qint64>> *buckets, const QHostAddress &address)
+bool RemoteControl::OverRate(QHash<QString, std::deque<qint64>> *buckets, const QHostAddress &address, int perSecond)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     std::deque<qint64> &times = (*buckets)[address.toString()];
@@ -217,7 +220,7 @@ bool RemoteControl::OverRate(QHash<QString, std::deque<qint64>> *buckets, const 
     times.push_back(now);
     if (buckets->size() > 10000) // addresses not seen for a second are forgotten
         buckets->removeIf([now](const auto &it) { return it.value().empty() || now - it.value().back() >= 1000; });
-    return int(times.size()) > kRequestsPerSecond;
+    return int(times.size()) > perSecond;
 }
 
 bool RemoteControl::Authorized(const HttpRequest &request) const
@@ -239,7 +242,10 @@ bool RemoteControl::Screen(HttpRequest &request, HttpReply *early)
     const bool pairing = request.method == "POST" && request.path == "/api/pair";
     const bool authorized = Authorized(request);
     Reply reply{0, {}};
-    if (OverRate(authorized ? &m_recent : &m_recentRefused, request.peer))
+    // The page's files have a bucket of their own: a phone loading the page
+    // never uses up what pairing or a stranger's refusals may take.
+    if (OverRate(authorized ? &m_recent : open ? &m_recentPage : &m_recentRefused, request.peer,
+                 open ? kPageRequestsPerSecond : kRequestsPerSecond))
         reply = {429, Error(QStringLiteral("more than %1 requests a second").arg(kRequestsPerSecond))};
     else if (!authorized && !open && !pairing)
         reply = {401, Error(QStringLiteral("a valid bearer token is needed"))};
@@ -257,6 +263,8 @@ bool RemoteControl::Screen(HttpRequest &request, HttpReply *early)
 HttpReply RemoteControl::Serve(const HttpRequest &request)
 {
     if (const Asset *asset = AssetAt(request.path); asset && (request.method == "GET" || request.method == "HEAD")) {
+        if (!asset->resource)
+            return {204, {}, "text/plain", {}};
         QFile file(QString::fromLatin1(asset->resource));
         file.open(QIODevice::ReadOnly);
         return {200, file.readAll(), asset->type, kPageHeaders};

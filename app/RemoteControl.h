@@ -35,6 +35,7 @@ public:
     static constexpr int kMaxListBodyBytes = 8 * 1024 * 1024;
     static constexpr int kMaxTextLength = 2000;
     static constexpr int kRequestsPerSecond = 10;
+    static constexpr int kPageRequestsPerSecond = 30; // the page's files, from one address
     // Far below the usual 1,024 descriptors, which the speech road and the
     // log need too.
     static constexpr int kMaxConnections = 32;
@@ -98,7 +99,7 @@ private:
     Reply PressButton(const QString &mode, const QString &button);
     Reply Status() const;
     bool Authorized(const HttpRequest &request) const;
-    bool OverRate(QHash<QString, std::deque<qint64>> *buckets, const QHostAddress &address);
+    bool OverRate(QHash<QString, std::deque<qint64>> *buckets, const QHostAddress &address, int perSecond);
 
     Parlivo *m_window;
     QByteArray m_token;
@@ -119,4 +120,5 @@ private:
     // that strangers never use up the token holder's allowance.
     QHash<QString, std::deque<qint64>> m_recent;
     QHash<QString, std::deque<qint64>> m_recentRefused;
+    QHash<QString, std::deque<qint64>> m_recentPage;
 };
