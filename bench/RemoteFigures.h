@@ -6,6 +6,8 @@ struct Remote
 {
     double sayP99Ms = -1;    // POST /api/say → 202 (queued), 99th percentile
     double idleCpuPercent = -1; // interface on, no traffic
+    double listsPut10kMs = -1;  // PUT of 10,000 price rows → 200 (checked, shown, saved)
+    double phonePageKb = -1;    // the phone page and its files
 };
 Remote Measure();
 }

@@ -428,6 +428,8 @@ int main(int argc, char **argv)
     g_restorePending = false;
     PrintFigure("http_say_p99_ms", remote.sayP99Ms, "ms", 2);
     PrintFigure("http_idle_cpu_percent", remote.idleCpuPercent, "%", 3);
+    PrintFigure("lists_put_10k_ms", remote.listsPut10kMs, "ms", 1);
+    PrintFigure("phone_page_kb", remote.phonePageKb, "KB", 1);
     PrintFigure("settings_save_ms", MusicFigures::SettingsSaveMs(sandbox.FilePath(QString())), "ms", 2);
     PrintFigure("music_idle_cpu_percent", MusicFigures::MusicIdleCpuPercent(sandbox.FilePath(QString())), "%", 2);
     const MusicFigures::Duck duck = MusicFigures::DuckTimes(sandbox.FilePath(QString()));
