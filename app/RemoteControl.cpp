@@ -76,10 +76,6 @@ const Asset *AssetAt(const QByteArray &path)
     return nullptr;
 }
 
-QString Folder()
-{
-    return QFileInfo(Settings::FilePath()).absolutePath();
-}
 
 } // namespace
 
@@ -104,12 +100,12 @@ int RemoteControl::SpokenSecondsEstimate(const QString &text)
 
 QString RemoteControl::TokenFilePath()
 {
-    return RemoteAccess::TokenFile(Folder());
+    return RemoteAccess::TokenFile(Settings::Folder());
 }
 
 QByteArray RemoteControl::Token(bool renew)
 {
-    return RemoteAccess::MachineToken(Folder(), renew);
+    return RemoteAccess::MachineToken(Settings::Folder(), renew);
 }
 
 QByteArray RemoteControl::PhonePageBytes()
@@ -230,7 +226,7 @@ bool RemoteControl::Authorized(const HttpRequest &request) const
     if (!header.startsWith(prefix))
         return false;
     const QByteArray token = header.mid(prefix.size()).trimmed();
-    return RemoteAccess::SameToken(token, m_token) || !RemoteAccess::DeviceOf(Folder(), token).isEmpty();
+    return RemoteAccess::SameToken(token, m_token) || !RemoteAccess::DeviceOf(Settings::Folder(), token).isEmpty();
 }
 
 // On the headers alone: rate, token. Without a valid token the body is
@@ -360,7 +356,7 @@ RemoteControl::Reply RemoteControl::Pair(const HttpRequest &request)
     const QString code = body.value(QStringLiteral("code")).toString();
     if (!RemoteAccess::TakePairingCode(code))
         return {403, Error(QStringLiteral("the pairing code is wrong, used or expired"))};
-    const QByteArray token = RemoteAccess::AddDevice(Folder(), body.value(QStringLiteral("name")).toString());
+    const QByteArray token = RemoteAccess::AddDevice(Settings::Folder(), body.value(QStringLiteral("name")).toString());
     if (token.isEmpty())
         return {500, Error(QStringLiteral("the phone could not be stored"))};
     emit DevicesChanged();

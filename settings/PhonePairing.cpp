@@ -18,10 +18,6 @@
 
 namespace {
 
-QString Folder()
-{
-    return QFileInfo(Settings::FilePath()).absolutePath();
-}
 
 // The address phones reach this PC at: the shop network's own address
 // when the interface listens there, else this PC alone.
@@ -107,7 +103,7 @@ void PhonePairing::NewCode()
 void PhonePairing::ShowDevices()
 {
     m_devices->clear();
-    for (const RemoteAccess::Device &device : RemoteAccess::Devices(Folder())) {
+    for (const RemoteAccess::Device &device : RemoteAccess::Devices(Settings::Folder())) {
         auto *item = new QListWidgetItem(
             QStringLiteral("%1（%2 配对）").arg(device.name, device.paired.toString(QStringLiteral("yyyy-MM-dd hh:mm"))));
         item->setData(Qt::UserRole, device.id);
@@ -121,6 +117,6 @@ void PhonePairing::RevokeSelected()
     const QListWidgetItem *item = m_devices->currentItem();
     if (!item)
         return;
-    RemoteAccess::Revoke(Folder(), item->data(Qt::UserRole).toString());
+    RemoteAccess::Revoke(Settings::Folder(), item->data(Qt::UserRole).toString());
     ShowDevices();
 }

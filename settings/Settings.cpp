@@ -61,10 +61,6 @@ const char *const kPageTimes[] = {"禁用", "15秒", "30秒", "45秒", "60秒", 
 QString g_filePathOverride;
 
 // The folder of settings.xml, where the remote interface's tokens are kept too.
-QString Folder()
-{
-    return QFileInfo(Settings::FilePath()).absolutePath();
-}
 bool g_restartRequested = false;
 
 void Information(const QString &text)
@@ -103,7 +99,7 @@ Settings::Settings(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::S
         QGuiApplication::clipboard()->setText(ui->lineEdit_token->text());
     });
     connect(ui->pushButton_newToken, &QPushButton::clicked, this, [this] {
-        ui->lineEdit_token->setText(QString::fromLatin1(RemoteAccess::MachineToken(Folder(), true)));
+        ui->lineEdit_token->setText(QString::fromLatin1(RemoteAccess::MachineToken(Settings::Folder(), true)));
         emit Saved(); // the running interface takes the new token at once
     });
     connect(ui->checkBox_remote, &QCheckBox::toggled, this, &Settings::ShowToken);
@@ -125,6 +121,11 @@ QString Settings::FilePath()
     if (dir.isWritable() && (!file.exists() || file.isWritable()))
         return beside;
     return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/settings.xml");
+}
+
+QString Settings::Folder()
+{
+    return QFileInfo(FilePath()).absolutePath();
 }
 
 void Settings::UseFilePath(const QString &path)
@@ -249,8 +250,8 @@ void Settings::ConfigToForm()
 void Settings::ShowToken()
 {
     const bool on = ui->checkBox_remote->isChecked();
-    ui->lineEdit_token->setText(on || QFile::exists(RemoteAccess::TokenFile(Folder()))
-                                    ? QString::fromLatin1(RemoteAccess::MachineToken(Folder()))
+    ui->lineEdit_token->setText(on || QFile::exists(RemoteAccess::TokenFile(Settings::Folder()))
+                                    ? QString::fromLatin1(RemoteAccess::MachineToken(Settings::Folder()))
                                     : QString());
 }
 

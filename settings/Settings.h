@@ -27,6 +27,8 @@ public:
     // settings.xml beside the executable; in the per-user configuration
     // folder when the executable's folder cannot be written.
     static QString FilePath();
+    // The folder of settings.xml, where the remote interface's tokens are kept too.
+    static QString Folder();
     // Points settings.xml elsewhere (tests); empty restores the rule above.
     static void UseFilePath(const QString &path);
     // The voice label of the voice table.

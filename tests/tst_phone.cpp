@@ -133,7 +133,7 @@ private slots:
         Click("#pair-button");
         QTRY_VERIFY_WITH_TIMEOUT(!Run("return document.getElementById('controls').hidden;").toBool(), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(Run("return document.querySelectorAll('#rows button').length;").toInt(), 1, 30000);
-        const QString folder = QFileInfo(Settings::FilePath()).absolutePath();
+        const QString folder = Settings::Folder();
         QCOMPARE(RemoteAccess::Devices(folder).value(0).name, QStringLiteral("前台手机"));
         QVERIFY(!Run("return location.hash;").toString().contains(code)); // the used code leaves the address
 

@@ -245,11 +245,11 @@ private slots:
         QCOMPARE(Paced("POST", "/api/pair", "{\"code\": \"" + late.toLatin1() + "\"}", "").status, 403);
         Clock::Set(nullptr);
 
-        const QList<RemoteAccess::Device> devices = RemoteAccess::Devices(QFileInfo(Settings::FilePath()).absolutePath());
+        const QList<RemoteAccess::Device> devices = RemoteAccess::Devices(Settings::Folder());
         QCOMPARE(devices.size(), 1);
         QCOMPARE(devices[0].name, QStringLiteral("收银台"));
-        QVERIFY(!ReadFile(RemoteAccess::DevicesFile(QFileInfo(Settings::FilePath()).absolutePath())).contains(phone));
-        QVERIFY(RemoteAccess::Revoke(QFileInfo(Settings::FilePath()).absolutePath(), devices[0].id));
+        QVERIFY(!ReadFile(RemoteAccess::DevicesFile(Settings::Folder())).contains(phone));
+        QVERIFY(RemoteAccess::Revoke(Settings::Folder(), devices[0].id));
         QCOMPARE(Paced("GET", "/api/status", {}, phone).status, 401);
 
         QByteArray page;
