@@ -50,7 +50,8 @@ PhonePairing::PhonePairing(QWidget *parent)
     layout->addWidget(m_pair, 0, 0);
     layout->addWidget(m_code, 0, 1);
     layout->addWidget(m_qr, 1, 0, 1, 2, Qt::AlignHCenter);
-    layout->addWidget(new QLabel(QStringLiteral("已配对的手机"), this), 2, 0, 1, 2);
+    m_devicesTitle = new QLabel(QStringLiteral("已配对的手机"), this);
+    layout->addWidget(m_devicesTitle, 2, 0, 1, 2);
     layout->addWidget(m_devices, 3, 0, 1, 2);
     layout->addWidget(m_revoke, 4, 0);
     m_qr->hide();
@@ -109,7 +110,11 @@ void PhonePairing::ShowDevices()
         item->setData(Qt::UserRole, device.id);
         m_devices->addItem(item);
     }
-    m_revoke->setEnabled(m_devices->count() > 0);
+    // Shown only once a phone is paired: the tab stays short until then.
+    const bool any = m_devices->count() > 0;
+    m_devicesTitle->setVisible(any);
+    m_devices->setVisible(any);
+    m_revoke->setVisible(any);
 }
 
 void PhonePairing::RevokeSelected()

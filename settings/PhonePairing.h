@@ -31,6 +31,7 @@ private:
     QPushButton *m_pair;
     QLabel *m_qr;
     QLabel *m_code;
+    QLabel *m_devicesTitle = nullptr;
     QListWidget *m_devices;
     QPushButton *m_revoke;
 };
