@@ -1,4 +1,6 @@
 #include "core/AppPaths.h"
+#include "core/RemoteAccess.h"
+#include "settings/PhonePairing.h"
 #include "settings/DataBackup.h"
 #include "DialogDriver.h"
 #include "MessageAnswerer.h"
@@ -11,6 +13,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QListWidget>
 #include <QSlider>
 #include <QtTest>
@@ -315,6 +318,28 @@ private slots:
                 QVERIFY2(step < 40, "the operation never finished");
             }
         }
+    }
+
+    // "配对手机": nothing without the interface on; then a QR code of the
+    // page's address and a code the interface takes once.
+    void pairingCodeShown()
+    {
+        auto settings = Fresh(nullptr);
+        auto *pair = settings->findChild<QPushButton *>("pushButton_pair");
+        auto *qr = settings->findChild<QLabel *>("label_qr");
+        auto *text = settings->findChild<QLabel *>("label_pairCode");
+        g_settings.remoteEnabled = false;
+        pair->click();
+        QVERIFY(text->text().contains(QStringLiteral("请先开启远程控制")));
+        g_settings.remoteEnabled = true;
+        pair->click();
+        const QString code = text->text().section(QStringLiteral("配对码 "), 1).left(8);
+        QCOMPARE(code.size(), 8);
+        QVERIFY(!qr->pixmap().isNull() && qr->pixmap().width() == qr->pixmap().height());
+        QCOMPARE(PhonePairing::PageAddress(code), QStringLiteral("http://127.0.0.1:%1/#pair=%2").arg(g_settings.remotePort).arg(code));
+        QVERIFY(RemoteAccess::TakePairingCode(code));
+        QVERIFY(!RemoteAccess::TakePairingCode(code));
+        g_settings.remoteEnabled = false;
     }
 
     void cleaningCountsFiles()
