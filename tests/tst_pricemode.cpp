@@ -210,6 +210,24 @@ private slots:
         QCOMPARE(m_mode->PlayState(), int(PriceMode::Stopped));
     }
 
+    // The list replaced whole while it loops: the row being read is found
+    // again by what it holds, and the loop goes on after it.
+    void replacedWhilePlaying()
+    {
+        LoadRows({"甲|1|一个", "乙|2|一个", "丙|3|一个"}, true);
+        QSignalSpy out(m_mode.get(), &PriceMode::OutAudio);
+        Table()->selectRow(1);
+        QVERIFY(m_mode->Play());
+        PriceList list;
+        list.recycle = true;
+        for (const char *name : {"新", "乙", "丁"})
+            list.Insert(list.Size(), PriceRow::Goods(QString::fromUtf8(name), QString::fromUtf8(name) == "乙" ? "2" : "5", "一个"));
+        m_mode->ReplaceList(list);
+        QVERIFY(ReadFile(PriceMode::FilePath()).contains("丁")); // saved at once
+        Finish(out);
+        QCOMPARE(Requests(out).last().content, QStringLiteral("丁5块一个"));
+    }
+
     void priceEditorCommits()
     {
         LoadRows({"西瓜|1.98|一斤"}, false);

@@ -199,6 +199,23 @@ private slots:
         QVERIFY(!active.last().at(0).toBool());
     }
 
+    // The list replaced whole while it loops (as over HTTP): the row being
+    // read is found again, and the loop goes on after it in the new list.
+    void replacedWhilePlaying()
+    {
+        LoadRows({"甲", "乙", "丙"}, true);
+        QSignalSpy out(m_mode.get(), &SimplePlay::OutAudio);
+        List()->setCurrentRow(1);
+        QVERIFY(m_mode->Play());
+        const int sent = Requests(out).first().index;
+        m_mode->ReplaceWords({{"新", "乙", "丁"}, true});
+        QCOMPARE(Rows(), QStringList({"新", "乙", "丁"}));
+        QVERIFY(ReadFile(SimplePlay::FilePath()).contains("丁")); // saved at once
+        m_mode->ActionFinished(sent);
+        QCOMPARE(Requests(out).last().content, QStringLiteral("800"));
+        QCOMPARE(Requests(out).at(out.size() - 2).content, QStringLiteral("丁, ."));
+    }
+
     void pauseAndResume()
     {
         LoadRows({"甲", "乙", "丙"}, true);
