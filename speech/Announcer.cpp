@@ -20,6 +20,20 @@ bool MusicFollowsBroadcasts()
     return g_settings.musicStartType == 0;
 }
 
+// The timer's announcements are due at a clock time: they go ahead of the
+// remote texts still waiting, which wait behind everything else in turn.
+int RankOf(int source)
+{
+    switch (source) {
+    case Announcer::Timer:
+        return SpeechRequest::Timed;
+    case Announcer::Remote:
+        return SpeechRequest::Remote;
+    default:
+        return SpeechRequest::InTurn;
+    }
+}
+
 } // namespace
 
 SpeechSource::SpeechSource(Announcer *announcer, int source)
@@ -78,7 +92,7 @@ void Announcer::Request(int source, int tag, int type, const QString &content, b
     }
     // Every request reports to the announcer, so it always knows what is
     // still queued; the source hears only of those it asked about.
-    m_worker->SpeakAudio(index, type, content, true);
+    m_worker->Queue(index, type, content, true, RankOf(source));
 }
 
 void Announcer::Drop(int source, int tag)
@@ -138,10 +152,20 @@ QStringList Announcer::Waiting() const
 {
     QList<int> indexes = m_requests.keys();
     std::sort(indexes.begin(), indexes.end());
+    // In the order the worker will take them: the timer's ahead of remote texts.
+    QList<Sent> queue;
+    for (const int index : indexes) {
+        const Sent sent = m_requests.value(index);
+        if (index == m_soundingIndex || sent.text.isEmpty())
+            continue;
+        auto at = queue.end();
+        if (sent.source == Timer)
+            at = std::find_if(queue.begin(), queue.end(), [](const Sent &s) { return s.source == Remote; });
+        queue.insert(at, sent);
+    }
     QStringList texts;
-    for (const int index : indexes)
-        if (index != m_soundingIndex && !m_requests[index].text.isEmpty())
-            texts << m_requests[index].text;
+    for (const Sent &sent : queue)
+        texts << sent.text;
     return texts;
 }
 

@@ -33,8 +33,17 @@ void Speake::Stop()
 
 void Speake::SpeakAudio(int index, int type, QString content, bool needFinisheReport)
 {
+    Queue(index, type, content, needFinisheReport, SpeechRequest::InTurn);
+}
+
+void Speake::Queue(int index, int type, const QString &content, bool needFinisheReport, int rank)
+{
     QMutexLocker lock(&m_queueMutex);
-    m_queue.push_back(SpeechRequest{index, type, content, needFinisheReport});
+    auto at = m_queue.end();
+    if (rank == SpeechRequest::Timed)
+        at = std::find_if(m_queue.begin(), m_queue.end(),
+                          [](const SpeechRequest &r) { return r.rank == SpeechRequest::Remote; });
+    m_queue.insert(at, SpeechRequest{index, type, content, needFinisheReport, false, rank});
     m_queued.wakeOne();
 }
 

@@ -38,6 +38,8 @@ public slots:
     void DeleteRecord(int index);
 
 public:
+    // Queues a request where its rank puts it (see SpeechRequest::Rank). Any thread.
+    void Queue(int index, int type, const QString &content, bool needFinisheReport, int rank);
     // Drops every queued request whose index matches (those owing a report
     // stay as reports only) and cuts the request in hand when it matches:
     // its synthesis, chime, sound or wait end at once. Any thread.

@@ -115,6 +115,27 @@ private slots:
         QVERIFY2(clock.elapsed() >= 250, QByteArray::number(clock.elapsed()));
     }
 
+    // A timed announcement is not held back by remote texts already waiting,
+    // and what is shown as waiting is in the order it will be heard.
+    void timerGoesAheadOfRemoteTexts()
+    {
+        QStringList heard;
+        for (const auto source : {Announcer::Word, Announcer::Timer, Announcer::Remote})
+            connect(From(source), &SpeechSource::Finished, this,
+                    [&heard, source](int tag) { heard << QStringLiteral("%1:%2").arg(source).arg(tag); });
+        const QStringList texts = {QStringLiteral("远程一"), QStringLiteral("远程二"), QStringLiteral("定时")};
+        for (const QString &text : texts)
+            QVERIFY(WriteFile(SpeechCache::PathFor(text), WavFile::Header(1600) + QByteArray(1600, '\0')));
+        From(Announcer::Word)->Request(1, 1, QStringLiteral("300"), true);
+        From(Announcer::Remote)->Request(1, 0, texts[0], true);
+        From(Announcer::Remote)->Request(2, 0, texts[1], true);
+        From(Announcer::Timer)->Request(1, 1, QStringLiteral("10"), false); // the lead-in
+        From(Announcer::Timer)->Request(2, 0, texts[2], true);
+        QCOMPARE(m_announcer->Waiting(), QStringList({texts[2], texts[0], texts[1]}));
+        QTRY_COMPARE_WITH_TIMEOUT(m_announcer->Outstanding(), 0, 20000);
+        QCOMPARE(heard, QStringList({"0:1", "2:2", "3:1", "3:2"}));
+    }
+
     // Down from the first sound, not up again between rows close together,
     // back once the quiet has lasted; music following the broadcasts
     // starts with the first request and pauses only once no source plays.

@@ -100,6 +100,22 @@ private slots:
         QCOMPARE(Indexes(spy), QList<int>({5, 0x1000005, 0x2000005, -2}));
     }
 
+    // Texts from outside wait behind a timed announcement that comes later;
+    // everything else keeps its turn.
+    void timedRequestsGoAheadOfRemoteTexts()
+    {
+        QSignalSpy spy(m_worker.get(), &Speake::ActionFinished);
+        m_worker->SpeakAudio(1, 1, "300", true); // keeps the worker busy
+        m_worker->Queue(2, 1, "10", true, SpeechRequest::Remote);
+        m_worker->Queue(3, 1, "10", true, SpeechRequest::InTurn);
+        m_worker->Queue(4, 1, "10", true, SpeechRequest::Remote);
+        m_worker->Queue(5, 1, "10", true, SpeechRequest::Timed);
+        m_worker->Queue(6, 1, "10", true, SpeechRequest::Timed);
+        m_worker->Queue(7, 1, "10", true, SpeechRequest::InTurn);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 7, 5000);
+        QCOMPARE(Indexes(spy), QList<int>({1, 5, 6, 2, 3, 4, 7}));
+    }
+
     void deleteRecordTakesTheEarlierFirst()
     {
         QSignalSpy spy(m_worker.get(), &Speake::ActionFinished);
