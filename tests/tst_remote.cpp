@@ -16,6 +16,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTcpSocket>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -76,9 +77,8 @@ private:
             return 0;
         socket.write(request);
         QByteArray got;
-        QElapsedTimer clock;
-        clock.start();
-        while (!got.contains("\r\n\r\n") && clock.elapsed() < 15000) {
+        const QDeadlineTimer hangGuard(15000);
+        while (!got.contains("\r\n\r\n") && !hangGuard.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             socket.waitForReadyRead(20);
             got += socket.readAll();

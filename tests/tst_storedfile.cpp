@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
 #include <QtTest>
@@ -109,10 +108,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         const QString path = SimplePlay::FilePath();
         QVERIFY(WriteFile(path, bytes));
-        QElapsedTimer clock;
-        clock.start();
         auto mode = std::make_unique<SimplePlay>(0);
-        QVERIFY(clock.elapsed() < 20000); // a hang guard only
         QCOMPARE(mode->findChild<QListWidget *>("listWidget_Record")->count(), 0);
         const QStringList kept = KeptCopies(path);
         QCOMPARE(kept.size(), 1);
