@@ -132,10 +132,11 @@ private slots:
     void oneRow()
     {
         Rows({"欢迎光临本店"}, {"欢迎光临本店"});
-        m_target = m_dir + "/一行.mp3";
+        m_target = m_dir + "/一行"; // the proposed name accepted as it is
         Select({0});
         m_mode->ExportToFile();
         QCOMPARE(TakeNotices(), QStringList{"提示|导出文件成功！"});
+        m_target += ".mp3";
         WavFile::Info info;
         QVERIFY(WavFile::ReadInfo(SpeechCache::PathFor("欢迎光临本店, ."), &info));
         QVERIFY(qAbs(DurationS(m_target) - info.DurationMs() / 1000.0) < 0.1);
@@ -146,7 +147,7 @@ private slots:
         QCOMPARE(TakeNotices(), QStringList{"错误提示|文件不存在，请先播放当前行以产生音频文件！"});
     }
 
-    // A, a 5 s wait, B: the Part's list, and the length it adds up to.
+    // A, a 5 s wait, B: the list FFmpeg joins, and the length it adds up to.
     void rowsWithAWait()
     {
         Rows({"甲乙丙", "延时5秒", "丁戊己"}, {"甲乙丙", "丁戊己"});
