@@ -287,6 +287,17 @@ private slots:
         QCOMPARE(wav.size(), 44 + 3840000);
         QCOMPARE(wav.left(44), WavFile::Header(3840000));
         QVERIFY(!SimplePlay::WriteSleepWav(m_dir + "/no/such/dir/x.wav", 10));
+
+        // FFmpeg writes a LIST chunk before the data, as in the joined rows:
+        // the length comes from the data chunk wherever it is.
+        const QString joined = m_dir + "/joined.wav";
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=duration=2.5", "-ar",
+                                              "16000", "-ac", "1", joined}),
+                 0);
+        QVERIFY(ReadFile(joined).mid(12, 200).contains("LIST"));
+        WavFile::Info info;
+        QVERIFY(WavFile::ReadInfo(joined, &info));
+        QCOMPARE(info.DurationMs(), 2500);
     }
 };
 

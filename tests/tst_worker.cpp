@@ -7,6 +7,7 @@
 #include "TestEnvironment.h"
 #include "speech/WavFile.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -224,12 +225,35 @@ private slots:
     void failedSynthesisIsStillReported()
     {
         QSignalSpy spy(m_worker.get(), &Speake::ActionFinished);
+        QSignalSpy spoken(m_worker.get(), &Speake::Spoken);
         g_settings.yusheng = QStringLiteral("xf_nosuchvoice");
         m_worker->SpeakAudio(4, 0, "无法合成", true);
         g_settings.yusheng = QStringLiteral("nothing");
         m_worker->SpeakAudio(5, 0, "没有引擎", true);
         QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 2, 5000);
         QVERIFY(!QFile::exists(SpeechCache::PathFor("无法合成")));
+        QCOMPARE(spoken.size(), 2); // both told as not heard
+        QVERIFY(!spoken.at(0).at(1).toBool() && !spoken.at(1).at(1).toBool());
+    }
+
+    // A damaged cached file is synthesised again, a deleted cache folder is
+    // made again: both texts are heard, not skipped in silence.
+    void cacheTroubleIsMended()
+    {
+        QSignalSpy spoken(m_worker.get(), &Speake::Spoken);
+        const QStringList texts = {QStringLiteral("损坏的缓存"), QStringLiteral("缓存目录没了")};
+        QVERIFY(WriteFile(SpeechCache::PathFor(texts[0]), QByteArray("RIFF\0\0", 6)));
+        for (int i = 0; i < texts.size(); ++i) {
+            if (i == 1)
+                QVERIFY(QDir(AppPaths::SpeechCacheDir()).removeRecursively());
+            const qint64 startMs = DiskOutput().size() / kDiskBytesPerMs;
+            m_worker->SpeakAudio(20 + i, 0, texts[i], true);
+            QTRY_COMPARE_WITH_TIMEOUT(spoken.size(), i + 1, 30000);
+            QCOMPARE(spoken.at(i), QList<QVariant>({20 + i, true}));
+            QVERIFY2(DiskPeak(DiskOutput(), startMs, DiskOutput().size() / kDiskBytesPerMs) > 3000, qPrintable(texts[i]));
+            WavFile::Info info;
+            QVERIFY(WavFile::ReadInfo(SpeechCache::PathFor(texts[i]), &info) && info.DurationMs() > 500);
+        }
     }
 
     void chineseTextIsHeardThenCut()
