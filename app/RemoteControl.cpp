@@ -23,7 +23,6 @@
 #include <QJsonDocument>
 #include <QMetaEnum>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <QTcpServer>
 #include <QTimer>
 

@@ -14,7 +14,6 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 namespace {
 
@@ -38,14 +37,7 @@ QByteArray HashOf(const QByteArray &token)
 bool WriteOwnerOnly(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    file.write(bytes);
-    const bool ok = file.commit();
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-    return ok;
+    return SmallFile::Replace(path, bytes, nullptr, QFile::ReadOwner | QFile::WriteOwner);
 }
 
 bool StoreDevices(const QString &folder, const QList<RemoteAccess::Device> &devices)

@@ -1,6 +1,8 @@
 #include "core/SmallFile.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -49,4 +51,46 @@ const char *SmallFile::Describe(Result result)
     case Result::Unreadable: return "unreadable";
     }
     return "unreadable";
+}
+
+namespace {
+
+// The rename is only durable once the folder itself reached the disk.
+void SyncFolderOf(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+bool SmallFile::Replace(const QString &path, const QByteArray &bytes, QString *error,
+                        QFileDevice::Permissions permissions)
+{
+    QSaveFile file(path);
+    // Unbuffered, so that a short write (a full disk) shows in write()'s
+    // count: a buffered QSaveFile flushes a short write at commit() and
+    // still reports success, replacing the old file with a truncated one.
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    if (written && permissions)
+        file.setPermissions(permissions);
+    if (written) {
+        const qint64 count = file.write(bytes);
+        if (count != bytes.size() && error)
+            *error = QStringLiteral("only %1 of %2 bytes written (disk full?)").arg(qMax<qint64>(count, 0)).arg(bytes.size());
+        written = count == bytes.size() && file.commit();
+    }
+    if (!written) {
+        if (error && error->isEmpty())
+            *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (permissions)
+        QFile::setPermissions(path, permissions); // an older file's kept ones included
+    SyncFolderOf(path);
+    return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 
 // Reads a small file that the operator or another program may have put in
@@ -12,4 +13,11 @@ namespace SmallFile {
 enum class Result { Ok, Missing, NotRegular, TooLarge, Unreadable };
 Result Read(const QString &path, qint64 maxBytes, QByteArray *bytes);
 const char *Describe(Result result);
+
+// Replaces a file atomically: written whole beside the old one (with these
+// permissions before anything is in it, when given), renamed over it, the
+// folder synced; a crash, a power cut or a full disk never leaves a
+// truncated file. False, with *error saying why, when the old file stays.
+bool Replace(const QString &path, const QByteArray &bytes, QString *error = nullptr,
+             QFileDevice::Permissions permissions = {});
 }

@@ -1,16 +1,14 @@
 #include "core/XmlFile.h"
 
+#include "core/SmallFile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <tinyxml.h>
 
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -87,16 +85,6 @@ QString CheckMarkup(const QByteArray &bytes)
     return QString();
 }
 
-// The rename is only durable once the folder itself reached the disk.
-void SyncFolderOf(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 } // namespace
 
 QByteArray XmlFile::Print(const TiXmlDocument &doc)
@@ -110,26 +98,7 @@ QByteArray XmlFile::Print(const TiXmlDocument &doc)
 
 bool XmlFile::Write(const TiXmlDocument &doc, const QString &path, QString *error)
 {
-    QSaveFile file(path);
-    const QByteArray bytes = Print(doc);
-    // Unbuffered, so that a short write (a full disk) shows in write()'s
-    // count: a buffered QSaveFile flushes a short write at commit() and
-    // still reports success, replacing the old file with a truncated one.
-    bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    if (written) {
-        const qint64 count = file.write(bytes);
-        if (count != bytes.size() && error)
-            *error = QStringLiteral("only %1 of %2 bytes written (disk full?)").arg(qMax<qint64>(count, 0)).arg(bytes.size());
-        written = count == bytes.size() && file.commit();
-    }
-    if (!written) {
-        if (error && error->isEmpty())
-            *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    SyncFolderOf(path);
-    return true;
+    return SmallFile::Replace(path, Print(doc), error);
 }
 
 QString XmlFile::CheckBytes(const QByteArray &bytes)
