@@ -4,11 +4,11 @@
 #include "speech/AudioOutput.h"
 #include "core/Log.h"
 #include "core/SettingsValues.h"
+#include "core/SmallFile.h"
 #include "speech/WavFile.h"
 #include "speech/WavPlayer.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <SDL_mixer.h>
@@ -51,11 +51,7 @@ bool Chime::WriteBuiltIn(const QString &path)
         }
     }
     pcm.append(QByteArray(WavFile::kSampleRate * kGapMs / 1000 * 2, '\0'));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(WavFile::Header(quint32(pcm.size())) + pcm);
-    return file.commit();
+    return SmallFile::Replace(path, WavFile::Header(quint32(pcm.size())) + pcm);
 }
 
 bool Chime::Play(const QString &setting, const std::atomic<bool> *abort)
