@@ -82,15 +82,20 @@ bool RowsOf(const QJsonObject &json, const char *name, QJsonArray *rows, ListJso
 }
 
 // The list must also fit the stored file's limit.
+bool FitsTheFile(qint64 bytes, ListJson::Fault *fault)
+{
+    if (bytes > XmlFile::kMaxBytes)
+        return Fail(fault, -1, QStringLiteral("rows"),
+                    QStringLiteral("the list would be larger than %1 bytes").arg(XmlFile::kMaxBytes));
+    return true;
+}
+
 template <typename List>
 bool FitsTheFile(const List &list, ListJson::Fault *fault)
 {
     TiXmlDocument doc;
     list.ToXml(&doc);
-    if (XmlFile::Print(doc).size() > XmlFile::kMaxBytes)
-        return Fail(fault, -1, QStringLiteral("rows"),
-                    QStringLiteral("the list would be larger than %1 bytes").arg(XmlFile::kMaxBytes));
-    return true;
+    return FitsTheFile(XmlFile::Print(doc).size(), fault);
 }
 
 } // namespace
@@ -165,8 +170,8 @@ bool ListJson::ToWords(const QJsonObject &json, WordList *list, Fault *fault)
     qint64 bytes = 0;
     for (const QString &row : std::as_const(read.rows))
         bytes += row.toUtf8().size() + 40;
-    if (bytes > XmlFile::kMaxBytes)
-        return Fail(fault, -1, QStringLiteral("rows"), QStringLiteral("the list would be larger than %1 bytes").arg(XmlFile::kMaxBytes));
+    if (!FitsTheFile(bytes, fault))
+        return false;
     *list = read;
     return true;
 }
