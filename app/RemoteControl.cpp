@@ -75,7 +75,6 @@ const Asset *AssetAt(const QByteArray &path)
     return nullptr;
 }
 
-
 } // namespace
 
 RemoteControl::RemoteControl(Parlivo *window) : QObject(window), m_window(window) {}

@@ -2,6 +2,7 @@
 
 #include "core/AppPaths.h"
 #include "core/Log.h"
+#include "core/SmallFile.h"
 #include "core/XmlFile.h"
 
 #include <QDir>
@@ -39,11 +40,7 @@ QString MarkerPath(const char *operation)
 bool WriteMarker(const QString &path, const QByteArray &phase)
 {
     Step();
-    QSaveFile marker(path);
-    if (!marker.open(QIODevice::WriteOnly))
-        return false;
-    marker.write(phase + '\n');
-    return marker.commit();
+    return SmallFile::Replace(path, phase + '\n');
 }
 
 QByteArray ReadMarker(const QString &path)
