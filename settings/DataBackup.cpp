@@ -85,7 +85,15 @@ bool ReplaceStaged(bool backup, QString *failedFile)
     return true;
 }
 
+// A backup of a list that is no longer saved would mix two moments.
+void RemoveBackupsOfUnsavedLists()
+{
+    for (const DataBackup::ListFile &list : DataBackup::ListFiles())
+        if (!QFileInfo(list.file).isFile())
+            QFile::remove(list.backup);
 }
+
+} // namespace
 
 QList<DataBackup::ListFile> DataBackup::ListFiles()
 {
@@ -151,10 +159,7 @@ DataBackup::BackupResult DataBackup::Backup()
     QString failed;
     if (!ReplaceStaged(true, &failed))
         return fail(failed);
-    // A backup of a list that is no longer saved would mix two moments.
-    for (const ListFile &list : lists)
-        if (!QFileInfo(list.file).isFile())
-            QFile::remove(list.backup);
+    RemoveBackupsOfUnsavedLists();
     Step();
     QFile::remove(marker);
     result.outcome = Outcome::Done;
@@ -239,9 +244,7 @@ QString DataBackup::FinishInterrupted()
         QString failed;
         if (phase == kReplacing && ReplaceStaged(backup, &failed)) {
             if (backup)
-                for (const ListFile &list : ListFiles())
-                    if (!QFileInfo(list.file).isFile())
-                        QFile::remove(list.backup);
+                RemoveBackupsOfUnsavedLists();
             PLOG(LOG_WARNING, "an interrupted %s was finished", backup ? "backup" : "restore");
             notices << QStringLiteral("上次的%1在完成前中断，现已完成。").arg(what);
         } else if (phase == kReplacing) {
