@@ -2,7 +2,7 @@
 
 #include "core/Log.h"
 #include "core/RemoteAccess.h"
-#include "modes/ListJson.h"
+#include "shop/ListJson.h"
 #include "speech/Announcer.h"
 #include "core/SmallFile.h"
 #include "core/StoredFile.h"
@@ -379,7 +379,7 @@ RemoteControl::Reply RemoteControl::PutList(const QString &name, const HttpReque
     ListJson::Fault fault;
     bool ok = false;
     if (name == QLatin1String("word")) {
-        ListJson::WordList words;
+        WordList words;
         if ((ok = ListJson::ToWords(body, &words, &fault)))
             m_window->WordMode()->ReplaceWords(words);
     } else if (name == QLatin1String("price")) {

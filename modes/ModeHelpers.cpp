@@ -9,44 +9,6 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include <climits>
-
-namespace {
-
-// The number between "延时" and the unit; unreadable text gives 0.
-qint64 WaitNumber(QString text, const QString &unit)
-{
-    text.replace(QStringLiteral("延时"), QStringLiteral(" "));
-    text.replace(unit, QStringLiteral(" "));
-    bool ok = false;
-    const qint64 n = text.trimmed().toLongLong(&ok);
-    return ok ? n : 0;
-}
-
-int ClampToInt(qint64 number, qint64 factor)
-{
-    const qint64 limit = INT_MAX / factor;
-    return int(qBound(-limit, number, limit) * factor);
-}
-
-} // namespace
-
-bool ParseWaitText(QString text, int *ms)
-{
-    if (!text.startsWith(QStringLiteral("延时")))
-        return false;
-    const QString second = QStringLiteral("秒"), minute = QStringLiteral("分");
-    if (text.endsWith(second)) {
-        *ms = ClampToInt(WaitNumber(text, second), 1000);
-        return true;
-    }
-    if (text.endsWith(minute)) {
-        *ms = ClampToInt(WaitNumber(text, minute), 60000);
-        return true;
-    }
-    return false;
-}
-
 void SetButtonColor(QWidget *button, QString hex)
 {
     button->setStyleSheet(QStringLiteral("background-color:#") + hex);
@@ -60,16 +22,6 @@ bool ConfirmWarning(const QString &text)
     box.setDefaultButton(QMessageBox::Cancel);
     box.setEscapeButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Ok;
-}
-
-QString LimitTextLength(const QString &text)
-{
-    if (text.size() <= kMaxTextLength)
-        return text;
-    int length = kMaxTextLength;
-    if (text.at(length - 1).isHighSurrogate())
-        --length;
-    return text.left(length);
 }
 
 void SelectOnlyRow(QListWidget *list, int row)

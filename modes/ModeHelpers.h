@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shop/TextRules.h"
+
 #include <QString>
 
 #include <QKeySequence>
@@ -11,20 +13,10 @@ class QListWidget;
 class QObject;
 class QWidget;
 
-// The longest row text the modes take: a few minutes of speech, far above
-// any shop announcement, and short enough that synthesis and playback stay
-// quick and small. Longer texts are cut to it.
-constexpr int kMaxTextLength = 2000;
-// The text cut to kMaxTextLength characters (never inside a surrogate pair).
-QString LimitTextLength(const QString &text);
-
 // Button colours of the list modes: the button of the current state is lit.
 inline const QString kColorLit = QStringLiteral("00FF00");
 inline const QString kColorPlain = QStringLiteral("DFF7F3");
 
-// A row text starting with "延时" and ending with "秒" or "分" is a wait;
-// *ms receives its length, clamped to what an int holds.
-bool ParseWaitText(QString text, int *ms);
 // Sets the button's background to "#" + six hex digits.
 void SetButtonColor(QWidget *button, QString hex);
 // A parentless warning with "是"/"否", "否" the default (Enter and Esc

@@ -6,7 +6,7 @@
 #include "core/Log.h"
 #include "modes/ModeHelpers.h"
 #include "core/PendingSaves.h"
-#include "modes/SaveTimer.h"
+#include "shop/SaveTimer.h"
 #include "modes/SelectWaitTimeDialog.h"
 #include "core/SettingsValues.h"
 #include "core/StoredFile.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "modes/PriceList.h"
+#include "shop/PriceList.h"
 
 #include <QWidget>
 

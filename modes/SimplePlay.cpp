@@ -8,7 +8,7 @@
 #include "modes/MyMessageBox.h"
 #include "core/PendingSaves.h"
 #include "modes/ExportJob.h"
-#include "modes/SaveTimer.h"
+#include "shop/SaveTimer.h"
 #include "modes/SelectWaitTimeDialog.h"
 #include "core/SettingsValues.h"
 #include "speech/SpeechCache.h"
@@ -576,16 +576,16 @@ void SimplePlay::LoadFile(const QString &path)
     ui->listWidget_Record->setUpdatesEnabled(true);
 }
 
-ListJson::WordList SimplePlay::Words() const
+WordList SimplePlay::Words() const
 {
-    ListJson::WordList words;
+    WordList words;
     words.loop = ui->checkBox_recycle->isChecked();
     for (int row = 0; row < ui->listWidget_Record->count(); ++row)
-        words.rows << ui->listWidget_Record->item(row)->text();
+        words.Insert(row, ui->listWidget_Record->item(row)->text());
     return words;
 }
 
-void SimplePlay::ReplaceWords(const ListJson::WordList &words)
+void SimplePlay::ReplaceWords(const WordList &words)
 {
     QListWidget *list = ui->listWidget_Record;
     // The row being played, found again by its text, keeps its id: its
@@ -596,7 +596,7 @@ void SimplePlay::ReplaceWords(const ListJson::WordList &words)
     list->setUpdatesEnabled(false);
     list->clear();
     int found = -1;
-    for (const QString &text : words.rows) {
+    for (const QString &text : words.Texts()) {
         QListWidgetItem *item = MakeItem(LimitTextLength(text));
         if (found < 0 && current && text == currentText) {
             item->setData(Qt::UserRole, currentId);

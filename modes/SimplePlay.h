@@ -1,6 +1,6 @@
 #pragma once
 
-#include "modes/ListJson.h"
+#include "shop/ListJson.h"
 
 #include <QWidget>
 
@@ -33,8 +33,8 @@ public:
     int PlayState() const { return m_playState; }
     // The rows as they stand, and all of them replaced at once (saved at
     // once; the row being played goes on where it still is).
-    ListJson::WordList Words() const;
-    void ReplaceWords(const ListJson::WordList &words);
+    WordList Words() const;
+    void ReplaceWords(const WordList &words);
     // The last save of the list failed: the changes are only in the window.
     bool SaveFailed() const;
 

@@ -7,7 +7,7 @@
 #include "core/Log.h"
 #include "modes/ModeHelpers.h"
 #include "core/PendingSaves.h"
-#include "modes/SaveTimer.h"
+#include "shop/SaveTimer.h"
 #include "core/SettingsValues.h"
 #include "core/StoredFile.h"
 #include "core/XmlFile.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "modes/TaskList.h"
+#include "shop/TaskList.h"
 
 #include <QDate>
 #include <QHash>

@@ -208,7 +208,11 @@ private slots:
         List()->setCurrentRow(1);
         QVERIFY(m_mode->Play());
         const int sent = Requests(out).first().index;
-        m_mode->ReplaceWords({{"新", "乙", "丁"}, true});
+        WordList words;
+        for (const char *row : {"新", "乙", "丁"})
+            words.Insert(words.Size(), QString::fromUtf8(row));
+        words.loop = true;
+        m_mode->ReplaceWords(words);
         QCOMPARE(Rows(), QStringList({"新", "乙", "丁"}));
         QVERIFY(ReadFile(SimplePlay::FilePath()).contains("丁")); // saved at once
         m_mode->ActionFinished(sent);

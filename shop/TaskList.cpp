@@ -1,8 +1,8 @@
-#include "modes/TaskList.h"
+#include "shop/TaskList.h"
 
 #include "core/Log.h"
 #include "core/XmlFile.h"
-#include "modes/ModeHelpers.h"
+#include "shop/TextRules.h"
 
 #include <tinyxml.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "modes/TimerTask.h"
+#include "shop/TimerTask.h"
 
 #include <QList>
 

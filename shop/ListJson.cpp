@@ -1,7 +1,7 @@
-#include "modes/ListJson.h"
+#include "shop/ListJson.h"
 
 #include "core/XmlFile.h"
-#include "modes/ModeHelpers.h"
+#include "shop/TextRules.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -103,8 +103,8 @@ bool FitsTheFile(const List &list, ListJson::Fault *fault)
 QJsonObject ListJson::FromWords(const WordList &list)
 {
     QJsonArray rows;
-    for (const QString &text : list.rows)
-        rows.append(QJsonObject{{QStringLiteral("text"), text}});
+    for (const WordRow &row : list.Rows())
+        rows.append(QJsonObject{{QStringLiteral("text"), row.text}});
     return {{QStringLiteral("loop"), list.loop}, {QStringLiteral("rows"), rows}};
 }
 
@@ -164,12 +164,12 @@ bool ListJson::ToWords(const QJsonObject &json, WordList *list, Fault *fault)
         QString text;
         if (!TextField(rows[i].toObject(), "text", false, i, &text, fault))
             return false;
-        read.rows << text.trimmed();
+        read.Insert(read.Size(), text.trimmed());
     }
     // The word list's file holds each row as an element of its own.
     qint64 bytes = 0;
-    for (const QString &row : std::as_const(read.rows))
-        bytes += row.toUtf8().size() + 40;
+    for (const WordRow &row : read.Rows())
+        bytes += row.text.toUtf8().size() + 40;
     if (!FitsTheFile(bytes, fault))
         return false;
     *list = read;

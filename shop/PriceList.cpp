@@ -1,6 +1,6 @@
-#include "modes/PriceList.h"
+#include "shop/PriceList.h"
 
-#include "modes/ModeHelpers.h"
+#include "shop/TextRules.h"
 
 #include <tinyxml.h>
 

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "modes/PriceList.h"
-#include "modes/TaskList.h"
+#include "shop/PriceList.h"
+#include "shop/TaskList.h"
+#include "shop/WordList.h"
 
 #include <QJsonObject>
 #include <QStringList>
@@ -16,12 +17,6 @@
 //           "start": "hh:mm" | "after": seconds, "end": "hh:mm" | "times": n,
 //           "weekdays": [1..7], "enabled": b}]}
 namespace ListJson {
-
-struct WordList
-{
-    QStringList rows;
-    bool loop = false;
-};
 
 struct Fault
 {
