@@ -10,7 +10,7 @@
 
 #include <deque>
 
-class Parlivo;
+class Shop;
 class QTcpServer;
 
 // A small JSON interface for other systems of the shop (a checkout, a door
@@ -29,24 +29,18 @@ class RemoteControl : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int kIndexBase = 0x3000000; // this interface's speech requests
     static constexpr int kMaxBodyBytes = 16 * 1024;
     // A whole list: far above 10,000 price rows as JSON.
     static constexpr int kMaxListBodyBytes = 8 * 1024 * 1024;
-    static constexpr int kMaxTextLength = 2000;
     static constexpr int kRequestsPerSecond = 10;
     static constexpr int kPageRequestsPerSecond = 30; // the page's files, from one address
     // Far below the usual 1,024 descriptors, which the speech road and the
     // log need too.
     static constexpr int kMaxConnections = 32;
     static constexpr int kMaxConnectionsPerAddress = 8;
-    // What may wait to be spoken from here, so that remote texts never hold
-    // back the modes' own announcements for long.
-    static constexpr int kMaxWaitingTexts = 5;
-    static constexpr int kMaxWaitingSeconds = 120;
     static constexpr quint16 kDefaultPort = 8787;
 
-    explicit RemoteControl(Parlivo *window);
+    RemoteControl(Shop *shop, QObject *parent = nullptr);
 
     // Listens on 127.0.0.1 (or every address of the shop network); false
     // when the port cannot be had.
@@ -64,21 +58,9 @@ public:
     // The phone page's files together (their size is what a phone loads).
     static QByteArray PhonePageBytes();
 
-    // About how long a text takes to speak, in seconds (letters of an
-    // abbreviation are spelled, so they count more).
-    static int SpokenSecondsEstimate(const QString &text);
-
 signals:
     // A phone was paired.
     void DevicesChanged();
-    // The music volume was set from here.
-    void MusicVolumeChanged();
-
-public slots:
-    // The announcer's report for one of this interface's requests.
-    void ActionFinished(int index);
-    // Whether a text of this interface was really heard.
-    void Spoken(int index, bool heard);
 
 private:
     struct Reply
@@ -96,24 +78,14 @@ private:
     Reply PutList(const QString &name, const HttpRequest &request);
     Reply MusicVolume(const HttpRequest &request);
     static bool JsonBody(const HttpRequest &request, qint64 maxBytes, QJsonObject *object, Reply *refusal);
-    Reply PressButton(const QString &mode, const QString &button);
+    Reply PressButton(const QString &mode, bool play);
     Reply Status() const;
     bool Authorized(const HttpRequest &request) const;
     bool OverRate(QHash<QString, std::deque<qint64>> *buckets, const QHostAddress &address, int perSecond);
 
-    Parlivo *m_window;
+    Shop *m_shop;
     QByteArray m_token;
     bool m_listening = false;
-    int m_nextId = 1;
-    struct Announcement
-    {
-        bool done = false;
-        bool heard = false;
-        int seconds = 0;
-    };
-    QHash<int, Announcement> m_said; // id → what became of it
-    int m_waitingTexts = 0;
-    int m_waitingSeconds = 0;
     QTcpServer *m_server = nullptr;
     QList<HttpConnection *> m_connections;
     // Request times (ms) per address: with the token, and without it, so

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QDate>
 #include <QTime>
 
 // One timer task as the task list holds it, and as the task editor and
@@ -21,6 +22,8 @@ struct TimerTask
     int weekdays = kEveryDay;
     // Ticked in the table: an ended task is unticked until the next day.
     bool enabled = true;
+    // Whether the task runs on a day (its weekdays).
+    bool RunsOn(const QDate &day) const { return day.isValid() && (weekdays & (1 << (day.dayOfWeek() - 1))); }
     // Who the task is while the program runs (not stored): the scheduler
     // follows the running task by it, wherever its row moves.
     quint64 id = 0;
