@@ -14,17 +14,14 @@ namespace {
 // Everything that makes a task what it is, but its tick.
 QString SettingsKey(const TimerTask &t)
 {
-    return QStringList{t.title,
-                       t.text,
-                       QString::number(t.playPrice),
-                       QString::number(t.startAtTime),
-                       t.startTime.toString(),
-                       QString::number(t.timeAfterLastTask),
-                       QString::number(t.endAtTime),
-                       t.endTime.toString(),
-                       QString::number(t.lastTaskExecTimes),
-                       QString::number(t.weekdays)}
-        .join(QChar(0x1f));
+    const QChar separator(0x1f);
+    QString key = t.title + separator + t.text + separator;
+    auto ms = [](const QTime &time) { return time.isValid() ? time.msecsSinceStartOfDay() : -1; };
+    for (const int number : {int(t.playPrice), int(t.startAtTime), ms(t.startTime), t.timeAfterLastTask,
+                             int(t.endAtTime), ms(t.endTime),
+                             t.lastTaskExecTimes, t.weekdays})
+        key += QString::number(number) + separator;
+    return key;
 }
 
 } // namespace
@@ -108,12 +105,12 @@ QVariant TaskListModel::data(const QModelIndex &index, int role) const
         return {};
     switch (index.column()) {
     case ColumnStart:
-        return task.startAtTime ? task.startTime.toString(QStringLiteral("hh:mm"))
+        return task.startAtTime ? ClockText(task.startTime)
                                 : QStringLiteral("延时%1秒").arg(task.timeAfterLastTask);
     case ColumnContent:
         return ContentText(task);
     case ColumnEnd:
-        return task.endAtTime ? task.endTime.toString(QStringLiteral("hh:mm"))
+        return task.endAtTime ? ClockText(task.endTime)
                               : QStringLiteral("重复%1次").arg(task.lastTaskExecTimes);
     default:
         return {};

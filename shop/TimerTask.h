@@ -4,6 +4,12 @@
 #include <QDate>
 #include <QTime>
 
+// "hh:mm" of a clock time ("" for an invalid one), and back: the common
+// form read and written quickly (lists of tens of thousands of tasks),
+// anything else as Qt reads it.
+QString ClockText(const QTime &time);
+QTime ClockFromText(const QString &text);
+
 // One timer task as the task list holds it, and as the task editor and
 // the file reader exchange it.
 struct TimerTask
