@@ -34,7 +34,9 @@ TimerMode::TimerMode(Shop *shop, QWidget *parent)
     connect(m_tasks, &TaskListModel::DailyRestartChanged, ui->checkBox_dailyRestart, &QCheckBox::setChecked);
     if (m_tasks->List().Size() > 0)
         table->selectRow(m_tasks->List().Size() - 1);
-    ShowState(m_schedule->GetState());
+    // Neither button is lit before the timer has been started or stopped.
+    SetButtonColor(ui->pushButton_play, m_schedule->GetState() == TimerSchedule::Running ? kColorLit : kColorPlain);
+    SetButtonColor(ui->pushButton_pause, kColorPlain);
 }
 
 TimerMode::~TimerMode() = default;

@@ -77,10 +77,8 @@ bool TimerSchedule::Pause()
     m_speakingIndex = -1;
     m_run.taskRunning = false;
     StopPrice();
-    if (m_state != Stopped) {
-        m_state = Stopped;
-        emit StateChanged(m_state);
-    }
+    m_state = Stopped;
+    emit StateChanged(m_state); // told even when it was stopped: staff pressed 停止
     return true;
 }
 
