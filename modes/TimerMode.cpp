@@ -147,9 +147,7 @@ void TimerMode::ShowTask(int row)
     table->item(row, ColumnStart)
         ->setText(task.startAtTime ? task.startTime.toString(QStringLiteral("hh:mm"))
                                    : QStringLiteral("延时%1秒").arg(task.timeAfterLastTask));
-    const QString days = WeekdayText(task.weekdays);
-    const QString shown = task.playPrice ? QStringLiteral("播报价格") : task.title;
-    table->item(row, ColumnContent)->setText(days.isEmpty() ? shown : shown + QStringLiteral("（") + days + QStringLiteral("）"));
+    table->item(row, ColumnContent)->setText(TaskList::TitleWithDays(task, WeekdayText(task.weekdays), Clock::Current().Today()));
     table->item(row, ColumnEnd)
         ->setText(task.endAtTime ? task.endTime.toString(QStringLiteral("hh:mm"))
                                  : QStringLiteral("重复%1次").arg(task.lastTaskExecTimes));
@@ -189,6 +187,7 @@ bool TimerMode::EditTask(TimerTask *task, bool fill)
         else
             dialog.SetLastTaskExecTimes(task->lastTaskExecTimes);
         dialog.SetWeekdays(task->weekdays);
+        dialog.SetDates(task->from, task->until);
     }
     if (dialog.exec() != QDialog::Accepted)
         return false;
@@ -204,6 +203,8 @@ bool TimerMode::EditTask(TimerTask *task, bool fill)
     task->timeAfterLastTask = qBound(0, task->timeAfterLastTask, TaskList::kMaxCount);
     task->lastTaskExecTimes = qBound(0, task->lastTaskExecTimes, TaskList::kMaxCount);
     task->weekdays = dialog.GetWeekdays();
+    task->from = dialog.GetFrom();
+    task->until = dialog.GetUntil();
     return true;
 }
 
@@ -405,8 +406,7 @@ void TimerMode::RunSchedule()
         MoveTo(row + 1);
         return;
     }
-    const int today = 1 << (Clock::Current().Today().dayOfWeek() - 1);
-    if (!(task.weekdays & today) || TimeIsUp(task)) {
+    if (!task.RunsOn(Clock::Current().Today()) || TimeIsUp(task)) {
         qDebug("task %d ends (or does not run today)", row);
         if (task.playPrice)
             StopPrice();
@@ -505,7 +505,8 @@ void TimerMode::ReplaceTasks(TaskList tasks)
     auto same = [](const TimerTask &a, const TimerTask &b) {
         return a.title == b.title && a.text == b.text && a.playPrice == b.playPrice && a.startAtTime == b.startAtTime
                && a.startTime == b.startTime && a.timeAfterLastTask == b.timeAfterLastTask && a.endAtTime == b.endAtTime
-               && a.endTime == b.endTime && a.lastTaskExecTimes == b.lastTaskExecTimes && a.weekdays == b.weekdays;
+               && a.endTime == b.endTime && a.lastTaskExecTimes == b.lastTaskExecTimes && a.weekdays == b.weekdays
+               && a.from == b.from && a.until == b.until;
     };
     tasks.RenumberFrom(m_tasks.NextId());
     QList<quint64> kept;

@@ -1,0 +1,458 @@
+#include "app/ChainLink.h"
+
+#include "core/Log.h"
+#include "shop/PlayLog.h"
+#include "shop/TextRules.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr int kKeepAliveSeconds = 30;
+constexpr int kLoopTimeoutMs = 100;
+// A clean goodbye (offline status, disconnect) gets this long on stopping.
+constexpr int kGoodbyeMs = 1500;
+constexpr int kMaxIdLength = 200;
+const char *const kListKinds[] = {"word", "price", "timer"};
+
+void InitLibraryOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+QString Now()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+// An optional time of a say: absent is fine, present must be ISO 8601.
+bool ReadTime(const QJsonObject &o, const char *name, QDateTime *out)
+{
+    const QJsonValue value = o.value(QLatin1String(name));
+    if (value.isUndefined() || value.isNull())
+        return true;
+    *out = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+    return value.isString() && out->isValid();
+}
+
+} // namespace
+
+ChainLink::ChainLink(PlayLog *log, QObject *parent) : QObject(parent), m_log(log)
+{
+    InitLibraryOnce();
+    m_listSettle.setSingleShot(true);
+    m_listSettle.setInterval(kListSettleMs);
+    connect(&m_listSettle, &QTimer::timeout, this, &ChainLink::ChooseLists);
+    if (m_log)
+        connect(m_log, &PlayLog::Recorded, this, &ChainLink::SendPlayed);
+}
+
+ChainLink::~ChainLink()
+{
+    Stop();
+}
+
+bool ChainLink::Start(const ChainConfig &config)
+{
+    Stop();
+    QString why;
+    if (!config.Enabled() || !config.Check(&why)) {
+        PLOG(LOG_ERROR, "chain link not started: %s", qPrintable(why.isEmpty() ? QStringLiteral("no broker or shop id") : why));
+        return false;
+    }
+    ChainConfig::Address address;
+    config.ParseBroker(&address);
+    m_config = config;
+    m_lists.clear();
+    m_handedOn.clear();
+    // One client id per shop: the broker keeps its session (subscriptions
+    // and the messages queued for it) while the shop is off.
+    const QByteArray clientId = "parlivo-" + config.shop.toUtf8();
+    m_mosq = mosquitto_new(clientId.constData(), false, this);
+    if (!m_mosq) {
+        PLOG(LOG_ERROR, "%s", "chain link: no MQTT client could be made");
+        return false;
+    }
+    mosquitto_threaded_set(m_mosq, true);
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_connect_callback_set(m_mosq, &ChainLink::OnConnect);
+    mosquitto_disconnect_callback_set(m_mosq, &ChainLink::OnDisconnect);
+    mosquitto_message_callback_set(m_mosq, &ChainLink::OnMessage);
+    mosquitto_publish_callback_set(m_mosq, &ChainLink::OnPublish);
+    mosquitto_log_callback_set(m_mosq, &ChainLink::OnLog);
+    if (!config.user.isEmpty())
+        mosquitto_username_pw_set(m_mosq, config.user.toUtf8().constData(),
+                                  config.password.isEmpty() ? nullptr : config.password.constData());
+    const QByteArray will = QJsonDocument(StatusWith(false)).toJson(QJsonDocument::Compact);
+    const QByteArray statusTopic = config.ShopTopic("status");
+    mosquitto_will_set(m_mosq, statusTopic.constData(), int(will.size()), will.constData(), 1, true);
+    if (address.tls) {
+        // Without a CA file of its own the system's trusted authorities apply.
+        const QByteArray caFile = config.caFile.toLocal8Bit();
+        const int rc = mosquitto_tls_set(m_mosq, caFile.isEmpty() ? nullptr : caFile.constData(),
+                                         caFile.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            PLOG(LOG_ERROR, "chain link: TLS cannot be set up (%s)", mosquitto_strerror(rc));
+            Refused(QStringLiteral("连锁总部的证书文件无法使用：%1").arg(config.caFile));
+            mosquitto_destroy(m_mosq);
+            m_mosq = nullptr;
+            return false;
+        }
+    }
+    m_stop = false;
+    m_online = false;
+    SetState(State::Connecting);
+    PLOG(LOG_INFO, "chain link to %s as shop %s", qPrintable(config.broker), qPrintable(config.shop));
+    m_thread = std::thread([this, host = address.host.toUtf8(), port = address.port] {
+        mosquitto_connect_async(m_mosq, host.constData(), port, kKeepAliveSeconds);
+        Run();
+    });
+    return true;
+}
+
+void ChainLink::Stop()
+{
+    if (!m_mosq)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_sleepMutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    // Said offline in so many words: a clean disconnect sends no last will.
+    if (m_online) {
+        Publish(m_config.ShopTopic("status"), StatusWith(false), true);
+        mosquitto_disconnect(m_mosq);
+    }
+    m_thread.join();
+    mosquitto_destroy(m_mosq);
+    m_mosq = nullptr;
+    m_online = false;
+    m_inFlight.clear();
+    SetState(State::Off);
+}
+
+void ChainLink::Run()
+{
+    int delay = kFirstRetrySeconds;
+    while (true) {
+        const auto stopAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGoodbyeMs);
+        int rc = MOSQ_ERR_SUCCESS;
+        // After a stop the loop runs on until the goodbye is sent.
+        while ((rc = mosquitto_loop(m_mosq, kLoopTimeoutMs, 1)) == MOSQ_ERR_SUCCESS) {
+            if (m_online)
+                delay = kFirstRetrySeconds;
+            if (m_stop && (!m_online || std::chrono::steady_clock::now() > stopAt))
+                break;
+        }
+        if (m_stop)
+            return;
+        QString tlsError;
+        {
+            std::lock_guard<std::mutex> lock(m_tlsMutex);
+            tlsError.swap(m_tlsError);
+        }
+        QMetaObject::invokeMethod(this, [this, rc, tlsError] { Failed(rc, tlsError); }, Qt::QueuedConnection);
+        do {
+            if (!SleepUnlessStopped(delay))
+                return;
+            delay = qMin(delay * 2, kLastRetrySeconds);
+        } while (mosquitto_reconnect_async(m_mosq) != MOSQ_ERR_SUCCESS);
+    }
+}
+
+bool ChainLink::SleepUnlessStopped(int seconds)
+{
+    std::unique_lock<std::mutex> lock(m_sleepMutex);
+    return !m_wake.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_stop.load(); });
+}
+
+void ChainLink::OnConnect(mosquitto *, void *self, int rc)
+{
+    auto *link = static_cast<ChainLink *>(self);
+    if (rc != 0) {
+        const QString reason = rc == 4 || rc == 5 ? QStringLiteral("连锁总部拒绝登录：用户名或密码错误")
+                                                  : QStringLiteral("连锁总部拒绝连接（%1）").arg(QString::fromUtf8(mosquitto_connack_string(rc)));
+        QMetaObject::invokeMethod(link, [link, reason] { link->Refused(reason); }, Qt::QueuedConnection);
+        return;
+    }
+    link->m_online = true;
+    link->Subscribe();
+    QMetaObject::invokeMethod(link, &ChainLink::Connected, Qt::QueuedConnection);
+}
+
+void ChainLink::OnDisconnect(mosquitto *, void *self, int)
+{
+    auto *link = static_cast<ChainLink *>(self);
+    link->m_online = false;
+    QMetaObject::invokeMethod(link, &ChainLink::Disconnected, Qt::QueuedConnection);
+}
+
+void ChainLink::OnMessage(mosquitto *, void *self, const mosquitto_message *message)
+{
+    auto *link = static_cast<ChainLink *>(self);
+    const QByteArray topic(message->topic);
+    const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
+    QMetaObject::invokeMethod(link, [link, topic, payload] { link->Received(topic, payload); }, Qt::QueuedConnection);
+}
+
+void ChainLink::OnPublish(mosquitto *, void *self, int mid)
+{
+    auto *link = static_cast<ChainLink *>(self);
+    QMetaObject::invokeMethod(link, [link, mid] { link->Acknowledged(mid); }, Qt::QueuedConnection);
+}
+
+void ChainLink::OnLog(mosquitto *, void *self, int level, const char *text)
+{
+    if (!(level & MOSQ_LOG_ERR) || !strstr(text, "OpenSSL Error"))
+        return;
+    auto *link = static_cast<ChainLink *>(self);
+    std::lock_guard<std::mutex> lock(link->m_tlsMutex);
+    link->m_tlsError = QString::fromUtf8(text);
+}
+
+void ChainLink::Subscribe()
+{
+    QList<QByteArray> topics{m_config.Topic(QStringLiteral("say/all")),
+                             m_config.Topic(QStringLiteral("say/shop/") + m_config.shop),
+                             m_config.Topic(QStringLiteral("lists/+/all")),
+                             m_config.Topic(QStringLiteral("lists/+/shop/") + m_config.shop)};
+    for (const QString &group : m_config.groups)
+        topics << m_config.Topic(QStringLiteral("say/group/") + group)
+               << m_config.Topic(QStringLiteral("lists/+/group/") + group);
+    std::vector<char *> pointers;
+    for (QByteArray &topic : topics)
+        pointers.push_back(topic.data());
+    const int rc = mosquitto_subscribe_multiple(m_mosq, nullptr, int(pointers.size()), pointers.data(), 1, 0, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS)
+        PLOG(LOG_ERROR, "chain link: subscribing failed (%s)", mosquitto_strerror(rc));
+}
+
+void ChainLink::Connected()
+{
+    m_toldRefusal.clear();
+    PLOG(LOG_INFO, "chain link up: %s", qPrintable(m_config.broker));
+    SetState(State::Online);
+    Publish(m_config.ShopTopic("status"), StatusWith(true), true);
+    const QList<QJsonObject> events = std::exchange(m_pendingEvents, {});
+    for (const QJsonObject &event : events)
+        Publish(m_config.ShopTopic("events"), event, false);
+    SendPlayed();
+}
+
+void ChainLink::Disconnected()
+{
+    if (m_state == State::Online)
+        PLOG(LOG_WARNING, "chain link to %s lost", qPrintable(m_config.broker));
+    if (m_mosq && !m_stop)
+        SetState(State::Offline);
+}
+
+void ChainLink::Failed(int rc, const QString &tlsError)
+{
+    if (!tlsError.isEmpty()) {
+        PLOG(LOG_ERROR, "chain link: %s", qPrintable(tlsError));
+        Refused(tlsError.contains(QLatin1String("certificate verify failed"))
+                    ? QStringLiteral("连锁总部的证书不受信任，无法建立加密连接")
+                    : QStringLiteral("无法与连锁总部建立加密连接"));
+    } else if (m_state != State::Offline) {
+        PLOG(LOG_WARNING, "chain link to %s down: %s", qPrintable(m_config.broker), mosquitto_strerror(rc));
+    }
+    if (m_mosq && !m_stop)
+        SetState(State::Offline);
+}
+
+void ChainLink::Refused(const QString &reason)
+{
+    if (reason == m_toldRefusal)
+        return;
+    m_toldRefusal = reason;
+    PLOG(LOG_ERROR, "chain link refused: %s", qPrintable(reason));
+    emit LinkRefused(reason);
+}
+
+void ChainLink::SetState(State state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    emit LinkStateChanged(state);
+}
+
+bool ChainLink::Publish(const QByteArray &topic, const QJsonObject &json, bool retain, int *mid)
+{
+    if (!m_mosq)
+        return false;
+    const QByteArray payload = QJsonDocument(json).toJson(QJsonDocument::Compact);
+    const int rc = mosquitto_publish(m_mosq, mid, topic.constData(), int(payload.size()), payload.constData(), 1, retain);
+    if (rc != MOSQ_ERR_SUCCESS)
+        PLOG(LOG_WARNING, "chain link: %s not sent (%s)", topic.constData(), mosquitto_strerror(rc));
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+QJsonObject ChainLink::StatusWith(bool online) const
+{
+    QJsonObject status = online ? m_status : QJsonObject();
+    status.insert(QStringLiteral("online"), online);
+    status.insert(QStringLiteral("shop"), m_config.shop);
+    status.insert(QStringLiteral("time"), Now());
+    return status;
+}
+
+void ChainLink::PublishStatus(const QJsonObject &status)
+{
+    m_status = status;
+    if (m_state == State::Online)
+        Publish(m_config.ShopTopic("status"), StatusWith(true), true);
+}
+
+void ChainLink::PublishEvent(const QJsonObject &event)
+{
+    QJsonObject stamped = event;
+    stamped.insert(QStringLiteral("shop"), m_config.shop);
+    if (!stamped.contains(QStringLiteral("time")))
+        stamped.insert(QStringLiteral("time"), Now());
+    if (m_state == State::Online)
+        Publish(m_config.ShopTopic("events"), stamped, false);
+    else
+        m_pendingEvents.append(stamped);
+}
+
+void ChainLink::SendPlayed()
+{
+    if (!m_log || m_state != State::Online || m_inFlight.size() >= kMaxInFlight)
+        return;
+    const QList<PlayRecord> records = m_log->Unpublished(kMaxInFlight - int(m_inFlight.size()), m_inFlight.values());
+    for (const PlayRecord &record : records) {
+        QJsonObject json = PlayLog::ToJson(record);
+        json.insert(QStringLiteral("shop"), m_config.shop);
+        int mid = 0;
+        if (!Publish(m_config.ShopTopic("played"), json, false, &mid))
+            return;
+        m_inFlight.insert(mid, record.row);
+    }
+}
+
+void ChainLink::Acknowledged(int mid)
+{
+    const auto found = m_inFlight.constFind(mid);
+    if (found == m_inFlight.cend())
+        return;
+    m_log->MarkPublished(*found);
+    m_inFlight.erase(found);
+    SendPlayed();
+}
+
+void ChainLink::Received(const QByteArray &topicBytes, const QByteArray &payload)
+{
+    const QString topic = QString::fromUtf8(topicBytes);
+    const QString head = m_config.prefix + QLatin1Char('/');
+    if (!topic.startsWith(head))
+        return;
+    const QStringList levels = topic.mid(head.size()).split(QLatin1Char('/'));
+    // The rank of a scope this shop belongs to; -1 for one of another shop
+    // or a group left (the broker keeps old subscriptions in the session).
+    auto rankOf = [this](const QStringList &scope) {
+        if (scope.size() == 1 && scope[0] == QLatin1String("all"))
+            return 0;
+        if (scope.size() == 2 && scope[0] == QLatin1String("group") && m_config.groups.contains(scope[1]))
+            return 1 + int(m_config.groups.lastIndexOf(scope[1]));
+        if (scope.size() == 2 && scope[0] == QLatin1String("shop") && scope[1] == m_config.shop)
+            return 1 + int(m_config.groups.size());
+        return -1;
+    };
+    if (levels.value(0) == QLatin1String("say") && rankOf(levels.mid(1)) >= 0)
+        TakeSay(payload);
+    else if (levels.value(0) == QLatin1String("lists") && levels.size() >= 3 && rankOf(levels.mid(2)) >= 0)
+        TakeList(levels[1], rankOf(levels.mid(2)), payload);
+}
+
+void ChainLink::TakeSay(const QByteArray &payload)
+{
+    QJsonParseError error;
+    const QJsonObject o = QJsonDocument::fromJson(payload, &error).object();
+    const QString id = o.value(QStringLiteral("id")).toString();
+    if (error.error != QJsonParseError::NoError || id.isEmpty() || id.size() > kMaxIdLength) {
+        Report(QStringLiteral("refused"), id, QString(), QStringLiteral("a say needs a JSON object with an \"id\" of 1 to 200 characters"));
+        return;
+    }
+    const bool seen = m_log ? m_log->Seen(id) : m_seenHere.contains(id);
+    if (seen) {
+        PLOG(LOG_DEBUG, "chain message %s delivered again: taken once", qPrintable(id));
+        return;
+    }
+    if (m_log)
+        m_log->Remember(id);
+    else
+        m_seenHere.insert(id);
+    const QJsonValue textValue = o.value(QStringLiteral("text"));
+    const QString text = textValue.toString();
+    QDateTime notAfter, at;
+    QString why;
+    if (!textValue.isString() || text.trimmed().isEmpty())
+        why = QStringLiteral("\"text\" must be a text that is not blank");
+    else if (TextRules::CharacterCount(text) > kMaxTextLength)
+        why = QStringLiteral("\"text\" is longer than %1 characters").arg(kMaxTextLength);
+    else if (text.contains(QChar(0)))
+        why = QStringLiteral("\"text\" holds a NUL character");
+    else if (!ReadTime(o, "not_after", &notAfter))
+        why = QStringLiteral("\"not_after\" must be an ISO 8601 time");
+    else if (!ReadTime(o, "at", &at))
+        why = QStringLiteral("\"at\" must be an ISO 8601 time");
+    if (!why.isEmpty()) {
+        Report(QStringLiteral("refused"), id, text.left(100), why);
+        return;
+    }
+    if (notAfter.isValid() && notAfter < QDateTime::currentDateTime()) {
+        PLOG(LOG_INFO, "chain message %s expired at %s: not spoken", qPrintable(id), qPrintable(notAfter.toString(Qt::ISODate)));
+        Report(QStringLiteral("expired"), id, text, QStringLiteral("past not_after %1").arg(notAfter.toString(Qt::ISODate)));
+        return;
+    }
+    emit SayReceived(id, text, notAfter, at);
+}
+
+void ChainLink::Report(const QString &event, const QString &id, const QString &text, const QString &reason)
+{
+    QJsonObject json{{QStringLiteral("event"), event}, {QStringLiteral("reason"), reason}};
+    if (!id.isEmpty())
+        json.insert(QStringLiteral("id"), id);
+    if (!text.isEmpty())
+        json.insert(QStringLiteral("text"), text);
+    PublishEvent(json);
+}
+
+void ChainLink::TakeList(const QString &kind, int rank, const QByteArray &payload)
+{
+    if (std::none_of(std::begin(kListKinds), std::end(kListKinds), [&kind](const char *k) { return kind == QLatin1String(k); }))
+        return;
+    // An empty retained message clears that scope's list.
+    if (payload.isEmpty())
+        m_lists[kind].remove(rank);
+    else
+        m_lists[kind].insert(rank, payload);
+    m_listSettle.start();
+}
+
+void ChainLink::ChooseLists()
+{
+    for (auto it = m_lists.cbegin(); it != m_lists.cend(); ++it) {
+        if (it->isEmpty())
+            continue;
+        const QByteArray &winner = it->last(); // the highest rank
+        if (m_handedOn.value(it.key()) == winner)
+            continue;
+        m_handedOn.insert(it.key(), winner);
+        emit ListReceived(it.key(), winner);
+    }
+}
