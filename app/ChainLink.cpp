@@ -22,6 +22,8 @@ constexpr int kLoopTimeoutMs = 100;
 // A clean goodbye (offline status, disconnect) gets this long on stopping.
 constexpr int kGoodbyeMs = 1500;
 constexpr int kMaxIdLength = 200;
+// Far above any list the stored files can hold; a larger message is refused unread.
+constexpr int kMaxPayloadBytes = 8 * 1024 * 1024;
 const char *const kListKinds[] = {"word", "price", "timer"};
 
 void InitLibraryOnce()
@@ -203,6 +205,12 @@ void ChainLink::OnMessage(mosquitto *, void *self, const mosquitto_message *mess
 {
     auto *link = static_cast<ChainLink *>(self);
     const QByteArray topic(message->topic);
+    if (message->payloadlen > kMaxPayloadBytes) {
+        const QString why = QStringLiteral("%1: larger than %2 bytes").arg(QString::fromUtf8(topic)).arg(kMaxPayloadBytes);
+        QMetaObject::invokeMethod(
+            link, [link, why] { link->Report(QStringLiteral("refused"), QString(), QString(), why); }, Qt::QueuedConnection);
+        return;
+    }
     const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
     QMetaObject::invokeMethod(link, [link, topic, payload] { link->Received(topic, payload); }, Qt::QueuedConnection);
 }
