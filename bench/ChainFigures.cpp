@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
 #include <QVariant>
@@ -152,8 +153,10 @@ double ChainFigures::PlayedQueryMs(const QString &folder)
         // A busy month written in one transaction: the figure is the export, not the filling.
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-fill"));
         db.setDatabaseName(path);
-        if (!db.open())
+        if (!db.open()) {
+            qWarning("played_query: no database");
             return -1;
+        }
         db.transaction();
         QSqlQuery insert(db);
         insert.prepare(QStringLiteral("INSERT INTO played (id, text, source, started, ended, published) VALUES (?, ?, ?, ?, ?, 1)"));
@@ -161,12 +164,15 @@ double ChainFigures::PlayedQueryMs(const QString &folder)
         const qint64 stepMs = 30LL * 24 * 3600 * 1000 / kMonthRecords;
         for (int i = 0; i < kMonthRecords; ++i) {
             const qint64 at = start.toMSecsSinceEpoch() + i * stepMs;
-            insert.addBindValue(i % 5 == 4 ? QStringLiteral("m-%1").arg(i) : QString());
-            insert.addBindValue(QStringLiteral("今日特价：鸡蛋4块9毛9一斤，每人限购两斤。第%1条").arg(i));
-            insert.addBindValue(QString::fromLatin1(sources[i % 5]));
-            insert.addBindValue(at);
-            insert.addBindValue(at + 6000);
-            insert.exec();
+            insert.bindValue(0, i % 5 == 4 ? QStringLiteral("m-%1").arg(i) : QStringLiteral(""));
+            insert.bindValue(1, QStringLiteral("今日特价：鸡蛋4块9毛9一斤，每人限购两斤。第%1条").arg(i));
+            insert.bindValue(2, QString::fromLatin1(sources[i % 5]));
+            insert.bindValue(3, at);
+            insert.bindValue(4, at + 6000);
+            if (!insert.exec()) {
+                qWarning("played_query: %s", qPrintable(insert.lastError().text()));
+                return -1;
+            }
         }
         db.commit();
         db.close();
@@ -177,5 +183,7 @@ double ChainFigures::PlayedQueryMs(const QString &folder)
     clock.start();
     const QByteArray csv = log.Csv(start, QDateTime::currentDateTime().addSecs(1));
     const double ms = clock.nsecsElapsed() / 1e6;
+    if (csv.count('\n') != kMonthRecords + 1)
+        qWarning("played_query: %lld lines", qint64(csv.count('\n')));
     return csv.count('\n') == kMonthRecords + 1 ? ms : -1;
 }

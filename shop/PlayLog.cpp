@@ -14,6 +14,9 @@
 #include <QUrlQuery>
 #include <QVariant>
 
+#include <cstdio>
+#include <limits>
+
 namespace {
 
 constexpr qint64 kDayMs = 24LL * 3600 * 1000;
@@ -45,6 +48,40 @@ QString Stamp(const QDateTime &time)
     return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
+// ISO 8601 local times with their offset, as Stamp() writes them, but
+// without a time zone lookup for every record: the offset is looked up
+// once an hour of records (zones change on the hour).
+class StampWriter
+{
+public:
+    void AppendTo(QByteArray *out, qint64 ms)
+    {
+        const qint64 hour = FloorDiv(ms, 3600000);
+        if (hour != m_hour) {
+            m_hour = hour;
+            m_offsetSeconds = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+        }
+        const qint64 local = ms + m_offsetSeconds * 1000LL;
+        const qint64 day = FloorDiv(local, kDayMs);
+        const qint64 inDay = local - day * kDayMs;
+        int year = 0, month = 0, dayOfMonth = 0;
+        QDate(1970, 1, 1).addDays(day).getDate(&year, &month, &dayOfMonth);
+        const int offsetMinutes = qAbs(m_offsetSeconds) / 60;
+        char text[40];
+        const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", year, month,
+                                    dayOfMonth, int(inDay / 3600000), int(inDay / 60000 % 60), int(inDay / 1000 % 60),
+                                    int(inDay % 1000), m_offsetSeconds < 0 ? '-' : '+', offsetMinutes / 60,
+                                    offsetMinutes % 60);
+        out->append(text, n);
+    }
+
+private:
+    static qint64 FloorDiv(qint64 a, qint64 b) { return a / b - (a % b < 0 ? 1 : 0); }
+
+    qint64 m_hour = std::numeric_limits<qint64>::min();
+    int m_offsetSeconds = 0;
+};
+
 // The range and source clause shared by the queries.
 QSqlQuery RangeQuery(const QSqlDatabase &db, const QString &columns, const QDateTime &from, const QDateTime &to,
                      const QString &source)
@@ -75,11 +112,19 @@ PlayRecord ReadRow(const QSqlQuery &query)
 // as a formula.
 void AppendCell(QByteArray *out, const QString &value)
 {
-    QString cell = value;
-    if (!cell.isEmpty() && QStringLiteral("=+-@").contains(cell.front()))
-        cell.prepend(QLatin1Char('\''));
-    if (cell.contains(QLatin1Char(',')) || cell.contains(QLatin1Char('"')) || cell.contains(QLatin1Char('\n'))
-        || cell.contains(QLatin1Char('\r'))) {
+    const bool formula = !value.isEmpty() && QStringView(u"=+-@").contains(value.front());
+    bool quote = false;
+    for (const QChar c : value)
+        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r') {
+            quote = true;
+            break;
+        }
+    if (!formula && !quote) {
+        out->append(value.toUtf8());
+        return;
+    }
+    QString cell = formula ? QLatin1Char('\'') + value : value;
+    if (quote) {
         cell.replace(QLatin1String("\""), QLatin1String("\"\""));
         cell = QLatin1Char('"') + cell + QLatin1Char('"');
     }
@@ -170,9 +215,11 @@ qint64 PlayLog::Record(const QString &id, const QString &text, const QString &so
         return 0;
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.prepare(QStringLiteral("INSERT INTO played (id, text, source, started, ended) VALUES (?, ?, ?, ?, ?)"));
-    query.addBindValue(id);
-    query.addBindValue(text);
-    query.addBindValue(source);
+    // A null QString would bind as NULL, which the columns refuse.
+    auto notNull = [](const QString &value) { return value.isNull() ? QStringLiteral("") : value; };
+    query.addBindValue(notNull(id));
+    query.addBindValue(notNull(text));
+    query.addBindValue(notNull(source));
     query.addBindValue(started.toMSecsSinceEpoch());
     query.addBindValue(ended.toMSecsSinceEpoch());
     if (!query.exec()) {
@@ -197,14 +244,18 @@ QByteArray PlayLog::Csv(const QDateTime &from, const QDateTime &to, const QStrin
 {
     QByteArray out("\xEF\xBB\xBFid,text,source,started,ended\r\n");
     QSqlQuery query = RangeQuery(QSqlDatabase::database(m_connection, false), kColumns, from, to, source);
+    StampWriter stamps;
     while (query.next()) {
-        const PlayRecord record = ReadRow(query);
-        AppendCell(&out, record.id);
+        AppendCell(&out, query.value(1).toString());
         out += ',';
-        AppendCell(&out, record.text);
+        AppendCell(&out, query.value(2).toString());
         out += ',';
-        AppendCell(&out, record.source);
-        out += ',' + Stamp(record.started).toLatin1() + ',' + Stamp(record.ended).toLatin1() + "\r\n";
+        AppendCell(&out, query.value(3).toString());
+        out += ',';
+        stamps.AppendTo(&out, query.value(4).toLongLong());
+        out += ',';
+        stamps.AppendTo(&out, query.value(5).toLongLong());
+        out += "\r\n";
     }
     return out;
 }

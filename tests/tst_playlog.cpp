@@ -109,8 +109,8 @@ private slots:
             PlayLog log(path);
             QSignalSpy recorded(&log, &PlayLog::Recorded);
             const QDateTime t = QDateTime::currentDateTime();
-            for (int i = 1; i <= 5; ++i)
-                log.Record("", QString::number(i), "word", t, t);
+            for (int i = 1; i <= 5; ++i) // a null id is an empty one
+                QCOMPARE(log.Record(QString(), QString::number(i), "word", t, t), qint64(i));
             QCOMPARE(recorded.count(), 5);
             QCOMPARE(log.Unpublished(2).size(), 2);
             QCOMPARE(log.Unpublished(10, {1, 2}).first().row, 3);
