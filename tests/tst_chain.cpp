@@ -10,6 +10,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <tinyxml.h>
+
 #include <map>
 #include <memory>
 
@@ -107,6 +109,65 @@ private slots:
         QVERIFY(m_broker.Start());
     }
 
+    // settings.xml holds only the chain attributes that are set (none for
+    // a shop without a chain); addresses and topic levels are checked; the
+    // password stays in an owner-only file.
+    void configuration_data()
+    {
+        QTest::addColumn<QString>("attributes"); // of the settings root
+        QTest::addColumn<QString>("problem");    // what Check() names, empty when usable
+        QTest::addColumn<QString>("address");    // host:port:tls
+        QTest::newRow("no chain") << "" << "broker" << "";
+        QTest::newRow("plain") << R"(chainBroker="mqtt://10.0.0.5" chainShop="S001")" << "" << "10.0.0.5:1883:0";
+        QTest::newRow("tls, all set")
+            << R"(chainBroker="mqtts://hq.example.cn:8884" chainShop="S001" chainUser="S001" chainCaFile="/etc/ca.crt" chainGroups="east,beijing" chainPrefix="acme/parlivo")"
+            << "" << "hq.example.cn:8884:1";
+        QTest::newRow("tls default port") << R"(chainBroker="mqtts://hq.example.cn" chainShop="S1")" << "" << "hq.example.cn:8883:1";
+        QTest::newRow("another scheme") << R"(chainBroker="http://hq.example.cn" chainShop="S1")" << "broker" << "";
+        QTest::newRow("a path") << R"(chainBroker="mqtt://hq/x" chainShop="S1")" << "broker" << "";
+        QTest::newRow("wildcard shop") << R"(chainBroker="mqtt://hq" chainShop="S#")" << "shop id" << "hq:1883:0";
+        QTest::newRow("slash in a group") << R"(chainBroker="mqtt://hq" chainShop="S1" chainGroups="east,a/b")" << "group" << "hq:1883:0";
+        QTest::newRow("plus in the prefix") << R"(chainBroker="mqtt://hq" chainShop="S1" chainPrefix="p+")" << "prefix" << "hq:1883:0";
+    }
+    void configuration()
+    {
+        QFETCH(QString, attributes);
+        QFETCH(QString, problem);
+        QFETCH(QString, address);
+        const QByteArray xml = "<Settings yusheng=\"xf_xiaoyan\"" + (attributes.isEmpty() ? QByteArray() : " " + attributes.toUtf8()) + " />";
+        TiXmlDocument doc;
+        doc.Parse(xml.constData());
+        ChainConfig config;
+        config.ReadXml(*doc.RootElement());
+        QString why;
+        QCOMPARE(config.Check(&why), problem.isEmpty());
+        QVERIFY2(problem.isEmpty() ? why.isEmpty() : why.startsWith(problem), qPrintable(why));
+        ChainConfig::Address parsed;
+        if (config.ParseBroker(&parsed))
+            QCOMPARE(QString("%1:%2:%3").arg(parsed.host).arg(parsed.port).arg(parsed.tls), address);
+        TiXmlElement written("Settings");
+        written.SetAttribute("yusheng", "xf_xiaoyan");
+        config.WriteXml(&written);
+        TiXmlPrinter printer;
+        written.Accept(&printer);
+        QCOMPARE(QByteArray(printer.CStr()).trimmed(), xml);
+    }
+
+    void passwordFile()
+    {
+        const QString folder = m_dir.filePath("settings");
+        ChainConfig config;
+        QVERIFY(!config.ReadPassword(folder));
+        QVERIFY(ChainConfig::WritePassword(folder, "s3cret\n"));
+        const QString path = ChainConfig::PasswordPath(folder);
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+        QCOMPARE(QFile::permissions(path) & (others | QFile::ReadOwner), QFile::ReadOwner);
+        QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOther));
+        QVERIFY(config.ReadPassword(folder));
+        QCOMPARE(config.password, QByteArray("s3cret"));
+        QCOMPARE(QFile::permissions(path) & others, QFile::Permissions()); // made owner-only again
+    }
+
     // Says to all, to a group and to one shop reach exactly the shops they
     // name, each once although one is published twice; a marker to all
     // published last proves nothing else is still on its way.
@@ -158,15 +219,19 @@ private slots:
         QVERIFY(m_broker.Publish("parlivo/say/all", Say("live-1", "十五分钟后闭店。")));
         QVERIFY(m_broker.Publish("parlivo/say/shop/S004", Say("soon-gone", "限时特价。", soon)));
         QVERIFY(m_broker.Publish("parlivo/say/group/east", Say("live-2", "新鲜草莓到货。", soon.addSecs(3600))));
+        QVERIFY(m_broker.Publish("parlivo/say/shop/S004", R"({"id":"blank-1","text":" "})"));
         QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentDateTime() > soon, kGuardMs);
 
         QVERIFY(shop->link->Start(shop->config));
-        QTRY_VERIFY_WITH_TIMEOUT(events.On("/events").size() == 1, kGuardMs);
+        QTRY_VERIFY_WITH_TIMEOUT(events.On("/events").size() == 2, kGuardMs);
         QTRY_COMPARE_WITH_TIMEOUT(shop->said, QStringList({"live-1", "live-2"}), kGuardMs);
-        const QJsonObject expired = events.On("/events").first();
+        const QJsonObject expired = events.On("/events")[0], refused = events.On("/events")[1];
         QCOMPARE(expired.value("event").toString(), QString("expired"));
         QCOMPARE(expired.value("id").toString(), QString("soon-gone"));
         QCOMPARE(expired.value("shop").toString(), QString("S004"));
+        QCOMPARE(refused.value("event").toString(), QString("refused"));
+        QCOMPARE(refused.value("id").toString(), QString("blank-1"));
+        QVERIFY(refused.value("reason").toString().contains("blank"));
 
         // The shop restarts (a new log on the same file); a late second
         // delivery of a taken id is not spoken again.
@@ -178,7 +243,7 @@ private slots:
         QVERIFY(m_broker.Publish("parlivo/say/all", Say("live-1", "十五分钟后闭店。")));
         QVERIFY(m_broker.Publish("parlivo/say/all", Say("end-2", "谢谢。")));
         QTRY_COMPARE_WITH_TIMEOUT(shop->said, QStringList({"end-2"}), kGuardMs);
-        QCOMPARE(events.On("/events").size(), 1);
+        QCOMPARE(events.On("/events").size(), 2);
     }
 
     // The broker goes down mid-day: the link comes back by itself and the
