@@ -4,12 +4,14 @@
 #include "shop/PlayLog.h"
 #include "shop/TextRules.h"
 
-#include <QCoreApplication>
 #include <QJsonDocument>
 
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <cstring>
 #include <utility>
@@ -50,6 +52,67 @@ bool ReadTime(const QJsonObject &o, const char *name, QDateTime *out)
 
 } // namespace
 
+struct ChainLink::Session
+{
+    ~Session() { mosquitto_destroy(mosq); }
+
+    // Hands a call to the link's thread, unless the link has let go.
+    template <typename Call>
+    void Post(Call call)
+    {
+        std::lock_guard<std::mutex> lock(ownerMutex);
+        if (owner)
+            QMetaObject::invokeMethod(owner, [link = owner, call] { call(link); }, Qt::QueuedConnection);
+    }
+    void LetGo()
+    {
+        std::lock_guard<std::mutex> lock(ownerMutex);
+        owner = nullptr;
+    }
+    void RequestStop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(sleepMutex);
+            stop = true;
+        }
+        wake.notify_all();
+    }
+    // Sleeps; false when a stop came first.
+    bool SleepUnlessStopped(int seconds)
+    {
+        std::unique_lock<std::mutex> lock(sleepMutex);
+        return !wake.wait_for(lock, std::chrono::seconds(seconds), [this] { return stop.load(); });
+    }
+    void Finished()
+    {
+        {
+            std::lock_guard<std::mutex> lock(sleepMutex);
+            finished = true;
+        }
+        wake.notify_all();
+    }
+    bool WaitFinished(int ms)
+    {
+        std::unique_lock<std::mutex> lock(sleepMutex);
+        return wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return finished; });
+    }
+
+    quint64 generation = 0; // which start of the link this is
+    mosquitto *mosq = nullptr;
+    ChainConfig config;
+    QByteArray host;
+    int port = 0;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> online{false};
+    std::mutex sleepMutex;
+    std::condition_variable wake;
+    bool finished = false;
+    std::mutex tlsMutex;
+    QString tlsError; // the last TLS failure the library logged
+    std::mutex ownerMutex;
+    ChainLink *owner = nullptr;
+};
+
 ChainLink::ChainLink(PlayLog *log, QObject *parent) : QObject(parent), m_log(log)
 {
     InitLibraryOnce();
@@ -78,177 +141,182 @@ bool ChainLink::Start(const ChainConfig &config)
     m_config = config;
     m_lists.clear();
     m_handedOn.clear();
+    auto session = std::make_shared<Session>();
+    session->config = config;
+    session->host = address.host.toUtf8();
+    session->port = address.port;
+    session->owner = this;
+    session->generation = ++m_generation;
     // One client id per shop: the broker keeps its session (subscriptions
     // and the messages queued for it) while the shop is off.
     const QByteArray clientId = "parlivo-" + config.shop.toUtf8();
-    m_mosq = mosquitto_new(clientId.constData(), false, this);
-    if (!m_mosq) {
+    session->mosq = mosquitto_new(clientId.constData(), false, session.get());
+    if (!session->mosq) {
         PLOG(LOG_ERROR, "%s", "chain link: no MQTT client could be made");
         return false;
     }
-    mosquitto_threaded_set(m_mosq, true);
-    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_connect_callback_set(m_mosq, &ChainLink::OnConnect);
-    mosquitto_disconnect_callback_set(m_mosq, &ChainLink::OnDisconnect);
-    mosquitto_message_callback_set(m_mosq, &ChainLink::OnMessage);
-    mosquitto_publish_callback_set(m_mosq, &ChainLink::OnPublish);
-    mosquitto_log_callback_set(m_mosq, &ChainLink::OnLog);
+    mosquitto *mosq = session->mosq;
+    mosquitto_threaded_set(mosq, true);
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_connect_callback_set(mosq, &ChainLink::OnConnect);
+    mosquitto_disconnect_callback_set(mosq, &ChainLink::OnDisconnect);
+    mosquitto_message_callback_set(mosq, &ChainLink::OnMessage);
+    mosquitto_publish_callback_set(mosq, &ChainLink::OnPublish);
+    mosquitto_log_callback_set(mosq, &ChainLink::OnLog);
     if (!config.user.isEmpty())
-        mosquitto_username_pw_set(m_mosq, config.user.toUtf8().constData(),
+        mosquitto_username_pw_set(mosq, config.user.toUtf8().constData(),
                                   config.password.isEmpty() ? nullptr : config.password.constData());
     const QByteArray will = QJsonDocument(StatusWith(false)).toJson(QJsonDocument::Compact);
     const QByteArray statusTopic = config.ShopTopic("status");
-    mosquitto_will_set(m_mosq, statusTopic.constData(), int(will.size()), will.constData(), 1, true);
+    mosquitto_will_set(mosq, statusTopic.constData(), int(will.size()), will.constData(), 1, true);
     if (address.tls) {
         // Without a CA file of its own the system's trusted authorities apply.
         const QByteArray caFile = config.caFile.toLocal8Bit();
-        const int rc = mosquitto_tls_set(m_mosq, caFile.isEmpty() ? nullptr : caFile.constData(),
+        const int rc = mosquitto_tls_set(mosq, caFile.isEmpty() ? nullptr : caFile.constData(),
                                          caFile.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             PLOG(LOG_ERROR, "chain link: TLS cannot be set up (%s)", mosquitto_strerror(rc));
             Refused(QStringLiteral("连锁总部的证书文件无法使用：%1").arg(config.caFile));
-            mosquitto_destroy(m_mosq);
-            m_mosq = nullptr;
             return false;
         }
     }
-    m_stop = false;
-    m_online = false;
+    m_session = session;
     SetState(State::Connecting);
     PLOG(LOG_INFO, "chain link to %s as shop %s", qPrintable(config.broker), qPrintable(config.shop));
-    m_thread = std::thread([this, host = address.host.toUtf8(), port = address.port] {
-        mosquitto_connect_async(m_mosq, host.constData(), port, kKeepAliveSeconds);
-        Run();
-    });
+    m_thread = std::thread([session] { Run(session); });
     return true;
 }
 
 void ChainLink::Stop()
 {
-    if (!m_mosq)
+    if (!m_session)
         return;
-    {
-        std::lock_guard<std::mutex> lock(m_sleepMutex);
-        m_stop = true;
-    }
-    m_wake.notify_all();
+    const std::shared_ptr<Session> session = std::exchange(m_session, nullptr);
+    session->RequestStop();
     // Said offline in so many words: a clean disconnect sends no last will.
-    if (m_online) {
-        Publish(m_config.ShopTopic("status"), StatusWith(false), true);
-        mosquitto_disconnect(m_mosq);
+    if (session->online) {
+        const QByteArray payload = QJsonDocument(StatusWith(false)).toJson(QJsonDocument::Compact);
+        const QByteArray topic = m_config.ShopTopic("status");
+        mosquitto_publish(session->mosq, nullptr, topic.constData(), int(payload.size()), payload.constData(), 1, true);
+        mosquitto_disconnect(session->mosq);
     }
-    m_thread.join();
-    mosquitto_destroy(m_mosq);
-    m_mosq = nullptr;
-    m_online = false;
+    session->LetGo();
+    if (session->WaitFinished(kStopWaitMs)) {
+        m_thread.join();
+    } else {
+        PLOG(LOG_WARNING, "%s", "chain link: the network thread is still busy (a name lookup?); it ends by itself");
+        m_thread.detach();
+    }
     m_inFlight.clear();
     SetState(State::Off);
 }
 
-void ChainLink::Run()
+void ChainLink::Run(const std::shared_ptr<Session> &session)
 {
+    mosquitto *mosq = session->mosq;
+    mosquitto_connect_async(mosq, session->host.constData(), session->port, kKeepAliveSeconds);
     int delay = kFirstRetrySeconds;
     while (true) {
         const auto stopAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGoodbyeMs);
         int rc = MOSQ_ERR_SUCCESS;
         // After a stop the loop runs on until the goodbye is sent.
-        while ((rc = mosquitto_loop(m_mosq, kLoopTimeoutMs, 1)) == MOSQ_ERR_SUCCESS) {
-            if (m_online)
+        while ((rc = mosquitto_loop(mosq, kLoopTimeoutMs, 1)) == MOSQ_ERR_SUCCESS) {
+            if (session->online)
                 delay = kFirstRetrySeconds;
-            if (m_stop && (!m_online || std::chrono::steady_clock::now() > stopAt))
+            if (session->stop && (!session->online || std::chrono::steady_clock::now() > stopAt))
                 break;
         }
-        if (m_stop)
-            return;
+        if (session->stop)
+            break;
         QString tlsError;
         {
-            std::lock_guard<std::mutex> lock(m_tlsMutex);
-            tlsError.swap(m_tlsError);
+            std::lock_guard<std::mutex> lock(session->tlsMutex);
+            tlsError.swap(session->tlsError);
         }
-        QMetaObject::invokeMethod(this, [this, rc, tlsError] { Failed(rc, tlsError); }, Qt::QueuedConnection);
+        const quint64 from = session->generation;
+        session->Post([from, rc, tlsError](ChainLink *link) { link->Failed(from, rc, tlsError); });
+        bool retry = true;
         do {
-            if (!SleepUnlessStopped(delay))
-                return;
+            retry = session->SleepUnlessStopped(delay);
             delay = qMin(delay * 2, kLastRetrySeconds);
-        } while (mosquitto_reconnect_async(m_mosq) != MOSQ_ERR_SUCCESS);
+        } while (retry && mosquitto_reconnect_async(mosq) != MOSQ_ERR_SUCCESS);
+        if (!retry)
+            break;
     }
+    session->Finished();
 }
 
-bool ChainLink::SleepUnlessStopped(int seconds)
+void ChainLink::OnConnect(mosquitto *, void *data, int rc)
 {
-    std::unique_lock<std::mutex> lock(m_sleepMutex);
-    return !m_wake.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_stop.load(); });
-}
-
-void ChainLink::OnConnect(mosquitto *, void *self, int rc)
-{
-    auto *link = static_cast<ChainLink *>(self);
+    auto *session = static_cast<Session *>(data);
     if (rc != 0) {
         const QString reason = rc == 4 || rc == 5 ? QStringLiteral("连锁总部拒绝登录：用户名或密码错误")
                                                   : QStringLiteral("连锁总部拒绝连接（%1）").arg(QString::fromUtf8(mosquitto_connack_string(rc)));
-        QMetaObject::invokeMethod(link, [link, reason] { link->Refused(reason); }, Qt::QueuedConnection);
+        session->Post([reason](ChainLink *link) { link->Refused(reason); });
         return;
     }
-    link->m_online = true;
-    link->Subscribe();
-    QMetaObject::invokeMethod(link, &ChainLink::Connected, Qt::QueuedConnection);
+    session->online = true;
+    Subscribe(*session);
+    session->Post([from = session->generation](ChainLink *link) { link->Connected(from); });
 }
 
-void ChainLink::OnDisconnect(mosquitto *, void *self, int)
+void ChainLink::OnDisconnect(mosquitto *, void *data, int)
 {
-    auto *link = static_cast<ChainLink *>(self);
-    link->m_online = false;
-    QMetaObject::invokeMethod(link, &ChainLink::Disconnected, Qt::QueuedConnection);
+    auto *session = static_cast<Session *>(data);
+    session->online = false;
+    session->Post([from = session->generation](ChainLink *link) { link->Disconnected(from); });
 }
 
-void ChainLink::OnMessage(mosquitto *, void *self, const mosquitto_message *message)
+void ChainLink::OnMessage(mosquitto *, void *data, const mosquitto_message *message)
 {
-    auto *link = static_cast<ChainLink *>(self);
+    auto *session = static_cast<Session *>(data);
     const QByteArray topic(message->topic);
     if (message->payloadlen > kMaxPayloadBytes) {
         const QString why = QStringLiteral("%1: larger than %2 bytes").arg(QString::fromUtf8(topic)).arg(kMaxPayloadBytes);
-        QMetaObject::invokeMethod(
-            link, [link, why] { link->Report(QStringLiteral("refused"), QString(), QString(), why); }, Qt::QueuedConnection);
+        session->Post([why](ChainLink *link) { link->Report(QStringLiteral("refused"), QString(), QString(), why); });
         return;
     }
     const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
-    QMetaObject::invokeMethod(link, [link, topic, payload] { link->Received(topic, payload); }, Qt::QueuedConnection);
+    session->Post([topic, payload](ChainLink *link) { link->Received(topic, payload); });
 }
 
-void ChainLink::OnPublish(mosquitto *, void *self, int mid)
+void ChainLink::OnPublish(mosquitto *, void *data, int mid)
 {
-    auto *link = static_cast<ChainLink *>(self);
-    QMetaObject::invokeMethod(link, [link, mid] { link->Acknowledged(mid); }, Qt::QueuedConnection);
+    auto *session = static_cast<Session *>(data);
+    session->Post([from = session->generation, mid](ChainLink *link) { link->Acknowledged(from, mid); });
 }
 
-void ChainLink::OnLog(mosquitto *, void *self, int level, const char *text)
+void ChainLink::OnLog(mosquitto *, void *data, int level, const char *text)
 {
     if (!(level & MOSQ_LOG_ERR) || !strstr(text, "OpenSSL Error"))
         return;
-    auto *link = static_cast<ChainLink *>(self);
-    std::lock_guard<std::mutex> lock(link->m_tlsMutex);
-    link->m_tlsError = QString::fromUtf8(text);
+    auto *session = static_cast<Session *>(data);
+    std::lock_guard<std::mutex> lock(session->tlsMutex);
+    session->tlsError = QString::fromUtf8(text);
 }
 
-void ChainLink::Subscribe()
+void ChainLink::Subscribe(Session &session)
 {
-    QList<QByteArray> topics{m_config.Topic(QStringLiteral("say/all")),
-                             m_config.Topic(QStringLiteral("say/shop/") + m_config.shop),
-                             m_config.Topic(QStringLiteral("lists/+/all")),
-                             m_config.Topic(QStringLiteral("lists/+/shop/") + m_config.shop)};
-    for (const QString &group : m_config.groups)
-        topics << m_config.Topic(QStringLiteral("say/group/") + group)
-               << m_config.Topic(QStringLiteral("lists/+/group/") + group);
+    const ChainConfig &config = session.config;
+    QList<QByteArray> topics{config.Topic(QStringLiteral("say/all")),
+                             config.Topic(QStringLiteral("say/shop/") + config.shop),
+                             config.Topic(QStringLiteral("lists/+/all")),
+                             config.Topic(QStringLiteral("lists/+/shop/") + config.shop)};
+    for (const QString &group : config.groups)
+        topics << config.Topic(QStringLiteral("say/group/") + group)
+               << config.Topic(QStringLiteral("lists/+/group/") + group);
     std::vector<char *> pointers;
     for (QByteArray &topic : topics)
         pointers.push_back(topic.data());
-    const int rc = mosquitto_subscribe_multiple(m_mosq, nullptr, int(pointers.size()), pointers.data(), 1, 0, nullptr);
+    const int rc = mosquitto_subscribe_multiple(session.mosq, nullptr, int(pointers.size()), pointers.data(), 1, 0, nullptr);
     if (rc != MOSQ_ERR_SUCCESS)
         PLOG(LOG_ERROR, "chain link: subscribing failed (%s)", mosquitto_strerror(rc));
 }
 
-void ChainLink::Connected()
+void ChainLink::Connected(quint64 from)
 {
+    if (!m_session || from != m_session->generation)
+        return;
     m_toldRefusal.clear();
     PLOG(LOG_INFO, "chain link up: %s", qPrintable(m_config.broker));
     SetState(State::Online);
@@ -259,16 +327,19 @@ void ChainLink::Connected()
     SendPlayed();
 }
 
-void ChainLink::Disconnected()
+void ChainLink::Disconnected(quint64 from)
 {
+    if (!m_session || from != m_session->generation)
+        return;
     if (m_state == State::Online)
         PLOG(LOG_WARNING, "chain link to %s lost", qPrintable(m_config.broker));
-    if (m_mosq && !m_stop)
-        SetState(State::Offline);
+    SetState(State::Offline);
 }
 
-void ChainLink::Failed(int rc, const QString &tlsError)
+void ChainLink::Failed(quint64 from, int rc, const QString &tlsError)
 {
+    if (!m_session || from != m_session->generation)
+        return;
     if (!tlsError.isEmpty()) {
         PLOG(LOG_ERROR, "chain link: %s", qPrintable(tlsError));
         Refused(tlsError.contains(QLatin1String("certificate verify failed"))
@@ -277,8 +348,7 @@ void ChainLink::Failed(int rc, const QString &tlsError)
     } else if (m_state != State::Offline) {
         PLOG(LOG_WARNING, "chain link to %s down: %s", qPrintable(m_config.broker), mosquitto_strerror(rc));
     }
-    if (m_mosq && !m_stop)
-        SetState(State::Offline);
+    SetState(State::Offline);
 }
 
 void ChainLink::Refused(const QString &reason)
@@ -300,10 +370,10 @@ void ChainLink::SetState(State state)
 
 bool ChainLink::Publish(const QByteArray &topic, const QJsonObject &json, bool retain, int *mid)
 {
-    if (!m_mosq)
+    if (!m_session)
         return false;
     const QByteArray payload = QJsonDocument(json).toJson(QJsonDocument::Compact);
-    const int rc = mosquitto_publish(m_mosq, mid, topic.constData(), int(payload.size()), payload.constData(), 1, retain);
+    const int rc = mosquitto_publish(m_session->mosq, mid, topic.constData(), int(payload.size()), payload.constData(), 1, retain);
     if (rc != MOSQ_ERR_SUCCESS)
         PLOG(LOG_WARNING, "chain link: %s not sent (%s)", topic.constData(), mosquitto_strerror(rc));
     return rc == MOSQ_ERR_SUCCESS;
@@ -352,8 +422,10 @@ void ChainLink::SendPlayed()
     }
 }
 
-void ChainLink::Acknowledged(int mid)
+void ChainLink::Acknowledged(quint64 from, int mid)
 {
+    if (!m_session || from != m_session->generation)
+        return;
     const auto found = m_inFlight.constFind(mid);
     if (found == m_inFlight.cend())
         return;

@@ -13,9 +13,7 @@
 #include <QString>
 #include <QTimer>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 #include <thread>
 
 struct mosquitto;
@@ -46,6 +44,8 @@ class ChainLink : public QObject
 public:
     enum class State { Off, Connecting, Online, Offline };
     Q_ENUM(State)
+    // How long stopping waits for the network thread before leaving it behind.
+    static constexpr int kStopWaitMs = 2000;
     // Back-off between attempts: doubles from the first to the last.
     static constexpr int kFirstRetrySeconds = 1;
     static constexpr int kLastRetrySeconds = 30;
@@ -85,23 +85,25 @@ signals:
     void LinkRefused(const QString &reason);
 
 private:
-    // On the network thread.
-    void Run();
-    bool SleepUnlessStopped(int seconds);
-    static void OnConnect(mosquitto *, void *self, int rc);
-    static void OnDisconnect(mosquitto *, void *self, int rc);
-    static void OnMessage(mosquitto *, void *self, const mosquitto_message *message);
-    static void OnPublish(mosquitto *, void *self, int mid);
-    static void OnLog(mosquitto *, void *self, int level, const char *text);
-    void Subscribe();
+    // What the network thread shares with this object. A stop that cannot
+    // wait (a name lookup hanging) leaves it to the thread, which ends it.
+    struct Session;
+    static void Run(const std::shared_ptr<Session> &session);
+    static void OnConnect(mosquitto *, void *session, int rc);
+    static void OnDisconnect(mosquitto *, void *session, int rc);
+    static void OnMessage(mosquitto *, void *session, const mosquitto_message *message);
+    static void OnPublish(mosquitto *, void *session, int mid);
+    static void OnLog(mosquitto *, void *session, int level, const char *text);
+    static void Subscribe(Session &session);
 
-    // On this object's thread.
-    void Connected();
-    void Disconnected();
-    void Failed(int rc, const QString &tlsError);
+    // On this object's thread. from: the start of the link a report belongs to;
+    // those of a start since stopped are dropped.
+    void Connected(quint64 from);
+    void Disconnected(quint64 from);
+    void Failed(quint64 from, int rc, const QString &tlsError);
     void Refused(const QString &reason);
     void SetState(State state);
-    void Acknowledged(int mid);
+    void Acknowledged(quint64 from, int mid);
     void Received(const QByteArray &topic, const QByteArray &payload);
     void TakeSay(const QByteArray &payload);
     void TakeList(const QString &kind, int rank, const QByteArray &payload);
@@ -112,15 +114,9 @@ private:
 
     PlayLog *m_log;
     ChainConfig m_config;
-    mosquitto *m_mosq = nullptr;
+    std::shared_ptr<Session> m_session;
+    quint64 m_generation = 0;
     std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_online{false};
-    std::mutex m_sleepMutex;
-    std::condition_variable m_wake;
-    std::mutex m_tlsMutex;
-    QString m_tlsError; // the last TLS failure the library logged
-
     State m_state = State::Off;
     QString m_toldRefusal;
     QJsonObject m_status;

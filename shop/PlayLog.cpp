@@ -14,7 +14,9 @@
 #include <QUrlQuery>
 #include <QVariant>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -112,23 +114,20 @@ PlayRecord ReadRow(const QSqlQuery &query)
 // as a formula.
 void AppendCell(QByteArray *out, const QString &value)
 {
-    const bool formula = !value.isEmpty() && QStringView(u"=+-@").contains(value.front());
-    bool quote = false;
-    for (const QChar c : value)
-        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r') {
-            quote = true;
-            break;
-        }
+    const QByteArray utf8 = value.toUtf8();
+    const bool formula = !utf8.isEmpty() && std::strchr("=+-@", utf8.front()) != nullptr;
+    const bool quote = std::any_of(utf8.cbegin(), utf8.cend(), [](char c) { return c == ',' || c == '"' || c == '\n' || c == '\r'; });
     if (!formula && !quote) {
-        out->append(value.toUtf8());
+        out->append(utf8);
         return;
     }
-    QString cell = formula ? QLatin1Char('\'') + value : value;
-    if (quote) {
-        cell.replace(QLatin1String("\""), QLatin1String("\"\""));
-        cell = QLatin1Char('"') + cell + QLatin1Char('"');
-    }
-    out->append(cell.toUtf8());
+    if (quote)
+        out->append('"');
+    if (formula)
+        out->append('\'');
+    out->append(quote ? QByteArray(utf8).replace("\"", "\"\"") : utf8);
+    if (quote)
+        out->append('"');
 }
 
 // A "from" or "to" of the query string: a day (to: through its end) or a time.
@@ -244,6 +243,7 @@ QByteArray PlayLog::Csv(const QDateTime &from, const QDateTime &to, const QStrin
 {
     QByteArray out("\xEF\xBB\xBFid,text,source,started,ended\r\n");
     QSqlQuery query = RangeQuery(QSqlDatabase::database(m_connection, false), kColumns, from, to, source);
+    out.reserve(1 << 20);
     StampWriter stamps;
     while (query.next()) {
         AppendCell(&out, query.value(1).toString());
