@@ -467,12 +467,13 @@ void ChainLink::TakeSay(const QByteArray &payload)
         Report(QStringLiteral("refused"), id, QString(), QStringLiteral("a say needs a JSON object with an \"id\" of 1 to 200 characters"));
         return;
     }
-    const bool seen = m_log ? m_log->Seen(id) : m_seenHere.contains(id);
-    if (seen) {
+    // Without a usable log the ids are remembered while the program runs.
+    const bool logged = m_log && m_log->IsOpen();
+    if (logged ? m_log->Seen(id) : m_seenHere.contains(id)) {
         PLOG(LOG_DEBUG, "chain message %s delivered again: taken once", qPrintable(id));
         return;
     }
-    if (m_log)
+    if (logged)
         m_log->Remember(id);
     else
         m_seenHere.insert(id);

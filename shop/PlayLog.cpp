@@ -15,6 +15,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -147,8 +148,12 @@ bool ParseBound(const QString &text, bool end, QDateTime *out)
 PlayLog::PlayLog(const QString &path, QObject *parent) : QObject(parent), m_connection(NewConnectionName())
 {
     m_open = Open(path.isEmpty() ? DefaultPath() : path);
-    if (m_open)
-        Trim();
+    if (!m_open)
+        return;
+    Trim();
+    m_trim.setInterval(std::chrono::hours(kTrimEveryHours));
+    connect(&m_trim, &QTimer::timeout, this, [this] { Trim(); });
+    m_trim.start();
 }
 
 PlayLog::~PlayLog()

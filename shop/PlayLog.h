@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class QUrlQuery;
 
@@ -32,6 +33,8 @@ class PlayLog : public QObject
 
 public:
     static constexpr int kKeepDays = 400;
+    // A program running for weeks trims its log this often.
+    static constexpr int kTrimEveryHours = 6;
 
     // Opens (creating) the database at path; DefaultPath() when empty.
     explicit PlayLog(const QString &path = QString(), QObject *parent = nullptr);
@@ -63,7 +66,8 @@ public:
     };
     Answer AnswerRequest(const QUrlQuery &query, const QByteArray &accept) const;
 
-    // Removes records (and remembered chain ids) older than kKeepDays before now.
+    // Removes records (and remembered chain ids) older than kKeepDays
+    // before now; done on opening and every kTrimEveryHours.
     int Trim(const QDateTime &now = QDateTime::currentDateTime());
 
     // The outbox: records the chain has not yet acknowledged, oldest first,
@@ -90,4 +94,5 @@ private:
 
     QString m_connection;
     bool m_open = false;
+    QTimer m_trim;
 };
