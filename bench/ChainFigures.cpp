@@ -116,29 +116,23 @@ ChainFigures::Chain ChainFigures::Measure(const QString &folder)
     if (!office.Ok())
         return figures;
 
-    std::vector<double> say;
-    for (int i = 0; i < kSaySamples; ++i) {
-        const QString id = QStringLiteral("one-%1").arg(i);
-        QElapsedTimer clock;
-        clock.start();
-        office.Say("parlivo/say/shop/B000", id);
-        if (!WaitFor([&] { return links[0].last == id; }))
-            return figures;
-        say.push_back(clock.nsecsElapsed() / 1e6);
-    }
-    figures.sayToReceivedMs = Median(say);
-
-    std::vector<double> fanout;
-    for (int i = 0; i < kFanoutSamples; ++i) {
-        const QString id = QStringLiteral("all-%1").arg(i);
-        QElapsedTimer clock;
-        clock.start();
-        office.Say("parlivo/say/all", id);
-        if (!WaitFor([&] { return std::all_of(links.begin(), links.end(), [&id](const Link &l) { return l.last == id; }); }))
-            return figures;
-        fanout.push_back(clock.nsecsElapsed() / 1e6);
-    }
-    figures.fanoutMs = Median(fanout);
+    // The median time from publishing samples says to topic until the
+    // shops that must have it (first count of links) all have it; -1 on a hang.
+    auto median = [&](const char *topic, int samples, size_t count) {
+        std::vector<double> times;
+        for (int i = 0; i < samples; ++i) {
+            const QString id = QStringLiteral("%1-%2").arg(QLatin1String(topic)).arg(i);
+            QElapsedTimer clock;
+            clock.start();
+            office.Say(topic, id);
+            if (!WaitFor([&] { return std::all_of(links.begin(), links.begin() + count, [&id](const Link &l) { return l.last == id; }); }))
+                return -1.0;
+            times.push_back(clock.nsecsElapsed() / 1e6);
+        }
+        return Median(times);
+    };
+    figures.sayToReceivedMs = median("parlivo/say/shop/B000", kSaySamples, 1);
+    figures.fanoutMs = median("parlivo/say/all", kFanoutSamples, links.size());
     return figures;
 }
 
