@@ -104,6 +104,17 @@ struct ChainLink::Session
     int port = 0;
     std::atomic<bool> stop{false};
     std::atomic<bool> online{false};
+    // The offline status sent on stopping; the disconnect follows its
+    // acknowledgement. Acknowledgements after the stop are kept, so one
+    // that comes before its id is known still counts.
+    std::atomic<int> goodbyeMid{-1};
+    std::mutex ackMutex;
+    QSet<int> ackedSinceStop;
+    bool GoodbyeAcked()
+    {
+        std::lock_guard<std::mutex> lock(ackMutex);
+        return goodbyeMid >= 0 && ackedSinceStop.contains(goodbyeMid);
+    }
     std::mutex sleepMutex;
     std::condition_variable wake;
     bool finished = false;
@@ -197,8 +208,10 @@ void ChainLink::Stop()
     if (session->online) {
         const QByteArray payload = QJsonDocument(StatusWith(false)).toJson(QJsonDocument::Compact);
         const QByteArray topic = m_config.ShopTopic("status");
-        mosquitto_publish(session->mosq, nullptr, topic.constData(), int(payload.size()), payload.constData(), 1, true);
-        mosquitto_disconnect(session->mosq);
+        int mid = 0;
+        if (mosquitto_publish(session->mosq, &mid, topic.constData(), int(payload.size()), payload.constData(), 1, true)
+            == MOSQ_ERR_SUCCESS)
+            session->goodbyeMid = mid;
     }
     session->LetGo();
     if (session->WaitFinished(kStopWaitMs)) {
@@ -219,12 +232,20 @@ void ChainLink::Run(const std::shared_ptr<Session> &session)
     while (true) {
         const auto stopAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGoodbyeMs);
         int rc = MOSQ_ERR_SUCCESS;
-        // After a stop the loop runs on until the goodbye is sent.
+        // After a stop the loop runs on until the offline status is
+        // acknowledged and the disconnect sent, or the goodbye's time is up.
+        bool disconnecting = false;
         while ((rc = mosquitto_loop(mosq, kLoopTimeoutMs, 1)) == MOSQ_ERR_SUCCESS) {
             if (session->online)
                 delay = kFirstRetrySeconds;
-            if (session->stop && (!session->online || std::chrono::steady_clock::now() > stopAt))
+            if (!session->stop)
+                continue;
+            if (!session->online || std::chrono::steady_clock::now() > stopAt)
                 break;
+            if (!disconnecting && session->GoodbyeAcked()) {
+                mosquitto_disconnect(mosq);
+                disconnecting = true;
+            }
         }
         if (session->stop)
             break;
@@ -283,6 +304,10 @@ void ChainLink::OnMessage(mosquitto *, void *data, const mosquitto_message *mess
 void ChainLink::OnPublish(mosquitto *, void *data, int mid)
 {
     auto *session = static_cast<Session *>(data);
+    if (session->stop) {
+        std::lock_guard<std::mutex> lock(session->ackMutex);
+        session->ackedSinceStop.insert(mid);
+    }
     session->Post([from = session->generation, mid](ChainLink *link) { link->Acknowledged(from, mid); });
 }
 

@@ -214,6 +214,7 @@ private slots:
         QVERIFY(shop->WaitOnline());
         QVERIFY(m_broker.WaitForLog("SUBACK to parlivo-S004"));
         shop->link->Stop();
+        QVERIFY(m_broker.WaitForLog("Received DISCONNECT from parlivo-S004")); // offline said, no last will
 
         const QDateTime soon = QDateTime::currentDateTime().addSecs(2);
         QVERIFY(m_broker.Publish("parlivo/say/all", Say("live-1", "十五分钟后闭店。")));
