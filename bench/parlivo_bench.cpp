@@ -15,6 +15,7 @@
 #include "speech/TextNormalizer.h"
 #include "speech/WavFile.h"
 #include "speech/WavPlayer.h"
+#include "ChainFigures.h"
 #include "ExportFigures.h"
 #include "HeardReading.h"
 #include "MusicFigures.h"
@@ -366,6 +367,15 @@ void PrintPercentiles(const char *p50Name, const char *p99Name, const std::vecto
     PrintFigure(p99Name, Percentile(samples, 99), "ms", 3);
 }
 
+// Against a real broker on loopback; the sound part of a say is not included.
+void PrintChainFigures(const QString &folder)
+{
+    const ChainFigures::Chain chain = ChainFigures::Measure(folder);
+    PrintFigure("chain_say_to_sound_ms", chain.sayToReceivedMs, "ms", 2);
+    PrintFigure("chain_fanout_ms", chain.fanoutMs, "ms", 2);
+    PrintFigure("played_query_ms", ChainFigures::PlayedQueryMs(folder), "ms", 1);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -380,6 +390,11 @@ int main(int argc, char **argv)
     if (!sandbox.Prepare() || TTS::Init() != 0) {
         qCritical("no temporary folders or no local speech engine");
         return 1;
+    }
+    // Only the chain's figures (they need no speech).
+    if (argc > 1 && qstrcmp(argv[1], "--chain") == 0) {
+        PrintChainFigures(sandbox.FilePath(QString()));
+        return 0;
     }
     const QString announcement = QString::fromUtf8(kAnnouncement);
     if (!CacheAnnouncement(announcement)) {
@@ -440,5 +455,6 @@ int main(int argc, char **argv)
     const MusicFigures::Duck duck = MusicFigures::DuckTimes(sandbox.FilePath(QString()));
     PrintFigure("duck_latency_ms", duck.duckLatencyMs, "ms", 1);
     PrintFigure("restore_after_quiet_ms", duck.restoreAfterQuietMs, "ms", 1);
+    PrintChainFigures(sandbox.FilePath(QString()));
     return 0;
 }
