@@ -5,7 +5,6 @@
 #include "core/SmallFile.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -16,6 +15,8 @@
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -377,6 +378,9 @@ QString Prepare(QString text)
         else if (u == 0x2022 || u == 0x30FB)
             c = QChar(0xB7); // ·
     }
+    text.replace(QChar(0x2265), QStringLiteral("大于等于")).replace(QChar(0x2264), QStringLiteral("小于等于"));
+    if (!std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 128 && c.isDigit(); }))
+        return text;
     static const QRegularExpression thousands(QStringLiteral("(?<![\\d.])\\d{1,3}(?:,\\d{3})+(?![\\d,])"));
     text = ReplaceAll(text, thousands, [](const QRegularExpressionMatch &m) { return m.captured().remove(QLatin1Char(',')); });
     static const QRegularExpression yen(QStringLiteral("¥\\s*(\\d+(?:\\.\\d+)?)(元)?"));
@@ -398,8 +402,6 @@ QString Prepare(QString text)
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:l|L)(?![A-Za-z])")), QStringLiteral("升")},
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:m|M)(?![A-Za-z])")), QStringLiteral("米")},
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:℃|°C|°c)")), QStringLiteral("摄氏度")},
-        {QRegularExpression(QStringLiteral("≥")), QStringLiteral("大于等于")},
-        {QRegularExpression(QStringLiteral("≤")), QStringLiteral("小于等于")},
         {QRegularExpression(QStringLiteral("(?<=[\\d升克米])\\s*[×xX*]\\s*(?=\\d)")), QStringLiteral("乘")},
     };
     for (const auto &[pattern, word] : units)
@@ -673,56 +675,82 @@ QString ReadSeparators(QString text)
 // word (长期 in 本店长期 over 店长).
 struct Word
 {
-    QString reading;
+    std::string_view reading; // UTF-8
     int cost = 0;
 };
 
+// Keys and readings point into the program's own text, so the table
+// costs no copies to build; all its words are CJK characters, three
+// bytes each in UTF-8.
 struct WordTable
 {
-    QHash<QString, Word> words;
-    int longest = 1;
+    std::unordered_map<std::string_view, Word> words;
+    int longest = 1; // in characters
 };
 
 // A hand-table word the word list does not count, and a character it
 // does not count.
 constexpr int kHandWordCost = 16;
 constexpr int kRareCharacterCost = 24;
+constexpr size_t kHanBytes = 3;
 
 const char kLexicon[] =
 #include "speech/Lexicon.inc"
     ;
 
+void LoadLexicon(WordTable *t)
+{
+    const std::string_view all(kLexicon, sizeof kLexicon - 1);
+    t->words.reserve(size_t(std::count(all.begin(), all.end(), '\n')) + std::size(kBuiltInReadings));
+    for (size_t at = 0; at < all.size();) {
+        size_t end = all.find('\n', at);
+        end = end == std::string_view::npos ? all.size() : end;
+        const std::string_view line = all.substr(at, end - at);
+        at = end + 1;
+        const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+        if (tab1 == 0 || tab1 == std::string_view::npos || tab2 == std::string_view::npos)
+            continue;
+        int cost = 0;
+        for (const char c : line.substr(tab2 + 1))
+            cost = cost * 10 + (c - '0');
+        t->words.emplace(line.substr(0, tab1), Word{line.substr(tab1 + 1, tab2 - tab1 - 1), cost});
+    }
+}
+
+// The hand table has the last word: no lexicon word longer than one of
+// its words keeps that word from being read by it.
+void PutHandTable(WordTable *t)
+{
+    std::unordered_map<std::string_view, std::vector<std::string_view>> handByFirst;
+    for (const auto &[word, reading] : kBuiltInReadings)
+        handByFirst[std::string_view(word, kHanBytes)].push_back(word);
+    for (auto it = t->words.begin(); it != t->words.end();) {
+        const std::string_view key = it->first;
+        bool holdsHandWord = false;
+        for (size_t i = 0; i + kHanBytes <= key.size() && !holdsHandWord && key.size() > kHanBytes; i += kHanBytes) {
+            const auto found = handByFirst.find(key.substr(i, kHanBytes));
+            if (found == handByFirst.end())
+                continue;
+            for (const std::string_view hand : found->second)
+                holdsHandWord = holdsHandWord || (hand.size() < key.size() && key.substr(i, hand.size()) == hand);
+        }
+        it = holdsHandWord ? t->words.erase(it) : std::next(it);
+    }
+    for (const auto &[word, reading] : kBuiltInReadings) {
+        const auto found = t->words.find(word);
+        const int cost = found == t->words.end() ? kHandWordCost : qMin(kHandWordCost, found->second.cost);
+        t->words[word] = Word{reading, cost};
+    }
+}
+
 const WordTable &BuiltInWords()
 {
     static const WordTable table = [] {
         WordTable t;
-        const QString lexicon = QString::fromUtf8(kLexicon, qsizetype(sizeof kLexicon) - 1);
-        t.words.reserve(lexicon.count(QLatin1Char('\n')) + int(std::size(kBuiltInReadings)));
-        for (const QStringView line : QStringView(lexicon).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-            const QList<QStringView> fields = line.split(QLatin1Char('\t'));
-            if (fields.size() == 3 && !fields[0].isEmpty())
-                t.words.insert(fields[0].toString(), Word{fields[1].toString(), fields[2].toInt()});
-        }
-        // The hand table has the last word: no lexicon word longer than one
-        // of its words keeps that word from being read by it.
-        QHash<QChar, QStringList> handByFirst;
-        for (const auto &[word, reading] : kBuiltInReadings)
-            handByFirst[QString::fromUtf8(word).at(0)] << QString::fromUtf8(word);
-        for (auto it = t.words.begin(); it != t.words.end();) {
-            const QString &key = it.key();
-            bool holdsHandWord = false;
-            for (qsizetype i = 0; i < key.size() && !holdsHandWord && key.size() > 1; ++i)
-                for (const QString &hand : handByFirst.value(key.at(i)))
-                    holdsHandWord = holdsHandWord || (hand.size() < key.size() && QStringView(key).mid(i).startsWith(hand));
-            it = holdsHandWord ? t.words.erase(it) : std::next(it);
-        }
-        for (const auto &[word, reading] : kBuiltInReadings) {
-            const QString w = QString::fromUtf8(word);
-            const int cost = qMin(kHandWordCost, t.words.value(w, Word{QString(), kHandWordCost}).cost);
-            t.words.insert(w, Word{QString::fromUtf8(reading), cost});
-        }
-        for (auto it = t.words.cbegin(); it != t.words.cend(); ++it)
-            t.longest = qMax(t.longest, int(it.key().size()));
+        LoadLexicon(&t);
+        PutHandTable(&t);
+        for (const auto &entry : t.words)
+            t.longest = qMax(t.longest, int(entry.first.size() / kHanBytes));
         return t;
     }();
     return table;
@@ -733,29 +761,36 @@ const WordTable &BuiltInWords()
 // divisions the one whose last word is longest.
 QString ReadWordRun(QStringView run, const WordTable &table)
 {
+    const QByteArray utf8 = run.toUtf8();
     const qsizetype n = run.size();
+    if (utf8.size() != n * qsizetype(kHanBytes))
+        return run.toString();
     std::vector<int> cost(n + 1, 0), cut(n + 1, 0);
     std::vector<const Word *> last(n + 1, nullptr);
     for (qsizetype end = 1; end <= n; ++end) {
         cost[end] = std::numeric_limits<int>::max();
         for (qsizetype length = 1; length <= qMin<qsizetype>(table.longest, end); ++length) {
-            const auto found = table.words.constFind(run.mid(end - length, length).toString());
-            const bool known = found != table.words.cend();
+            const std::string_view word(utf8.constData() + (end - length) * kHanBytes, size_t(length) * kHanBytes);
+            const auto found = table.words.find(word);
+            const bool known = found != table.words.end();
             if (!known && length > 1)
                 continue;
-            const int c = cost[end - length] + (known ? found->cost : kRareCharacterCost);
+            const int c = cost[end - length] + (known ? found->second.cost : kRareCharacterCost);
             if (c <= cost[end]) {
                 cost[end] = c;
                 cut[end] = int(end - length);
-                last[end] = known ? &*found : nullptr;
+                last[end] = known ? &found->second : nullptr;
             }
         }
     }
     QString out;
     for (qsizetype end = n; end > 0; end = cut[end]) {
         const Word *word = last[end];
-        out.prepend(word && !word->reading.isEmpty() ? QLatin1Char(' ') + word->reading + QLatin1Char(' ')
-                                                     : run.mid(cut[end], end - cut[end]).toString());
+        if (word && !word->reading.empty())
+            out.prepend(QLatin1Char(' ') + QString::fromUtf8(word->reading.data(), qsizetype(word->reading.size()))
+                        + QLatin1Char(' '));
+        else
+            out.prepend(run.mid(cut[end], end - cut[end]));
     }
     return out;
 }
@@ -823,6 +858,8 @@ bool SaysAsWord(const QString &word)
 
 QString LatinWords(const QString &text)
 {
+    if (!std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 128 && c.isLetter(); }))
+        return text;
     static const QRegularExpression word(QStringLiteral("(?<![A-Za-z0-9\\x{E001}-\\x{E005}])[A-Za-z]+(?![A-Za-z0-9\\x{E001}-\\x{E005}])"));
     return ReplaceAll(text, word, [](const QRegularExpressionMatch &m) {
         const QString w = m.captured();
@@ -941,14 +978,28 @@ DigitStyle StyleOf(const std::vector<Reading> &operatorReadings)
 QString ReadNumbers(const QString &input, const DigitStyle &style)
 {
     QString text = Prepare(input);
-    text = ReadTelephones(text, style);
-    text = ReadCodes(text, style);
-    text = ReadDates(text);
-    text = ReadTimes(text);
-    text = ReadRanges(text);
-    text = ReadShares(text);
-    text = ReadPlainNumbers(text, style);
-    return ReadSeparators(text);
+    auto has = [&text](const char16_t *signs) {
+        return std::any_of(text.cbegin(), text.cend(), [signs](QChar c) {
+            for (const char16_t *s = signs; *s; ++s)
+                if (c.unicode() == *s)
+                    return true;
+            return false;
+        });
+    };
+    if (has(u"0123456789")) {
+        text = ReadTelephones(text, style);
+        text = ReadCodes(text, style);
+        if (has(u"/-.月年0123456789"))
+            text = ReadDates(text);
+        if (has(u":："))
+            text = ReadTimes(text);
+        if (has(u"-~—–"))
+            text = ReadRanges(text);
+        if (has(u"/%‰折"))
+            text = ReadShares(text);
+        text = ReadPlainNumbers(text, style);
+    }
+    return has(u"-~—–/·•&:\\|_") ? ReadSeparators(text) : text;
 }
 
 } // namespace
@@ -1024,7 +1075,7 @@ QString TextNormalizer::KeepReadable(const QString &text, int *dropped)
 
 qsizetype TextNormalizer::BuiltInWordTableBytes()
 {
-    return qsizetype(sizeof kLexicon);
+    return qsizetype(sizeof kLexicon + sizeof kBuiltInReadings);
 }
 
 QString TextNormalizer::OperatorFilePath()
