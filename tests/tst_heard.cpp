@@ -9,9 +9,11 @@
 // units, spoken through the real
 // synthesis path of both engines, judged syllable by syllable and tone by
 // tone against the reading an announcer gives them.
-// The shares first measured on the two new halves (see newAnnouncements).
-constexpr double kDevFloorPercent = 0;
-constexpr double kHoldoutFloorPercent = 0;
+// The shares measured on the two new halves when the held-out half was
+// first run (304 of 306 and 288 of 307): a change may not read either
+// half worse (see newAnnouncements).
+constexpr double kDevFloorPercent = 99.3;
+constexpr double kHoldoutFloorPercent = 93.8;
 
 class TestHeard : public QObject
 {
