@@ -428,7 +428,12 @@ QString ReadTelephones(QString text, const DigitStyle &style)
     // and 800 numbers.
     static const QRegularExpression shaped(QStringLiteral(
         "(?<![\\d\\-.:])(?:1[3-9]\\d(?:[\\- ]?\\d{4}){2}|0\\d{2,3}-\\d{3,4}[\\- ]?\\d{4}|[48]00\\d?[\\- ]\\d{3,4}[\\- ]\\d{3,4}|[48]00\\d{7})(?![\\d\\-])"));
-    return ReplaceAll(text, shaped, [&style](const QRegularExpressionMatch &m) { return PhoneDigits(m.captured(), style); });
+    text = ReplaceAll(text, shaped, [&style](const QRegularExpressionMatch &m) { return PhoneDigits(m.captured(), style); });
+    // Long groups of digits joined by dashes are a number to dial, not a
+    // range (123-456-789, 021-6543210).
+    static const QRegularExpression grouped(QStringLiteral(
+        "(?<![\\d\\-.:])(?:\\d{3,}(?:-\\d{3,}){2,}|\\d{3,}-\\d{6,}|0\\d{2,3}-\\d{5,})(?![\\d\\-])"));
+    return ReplaceAll(text, grouped, [&style](const QRegularExpressionMatch &m) { return PhoneDigits(m.captured(), style); });
 }
 
 // ---- Codes: orders, pickups, cards, rooms, plates, bays ----
@@ -668,116 +673,147 @@ struct Word
     int cost = 0;
 };
 
-// Keys and readings point into the program's own text, so the table
-// costs no copies to build; all its words are CJK characters, three
-// bytes each in UTF-8.
-struct WordTable
-{
-    std::unordered_map<std::string_view, Word> words;
-    int longest = 1; // in characters
-};
-
 // A hand-table word the word list does not count, and a character it
-// does not count.
+// does not count. All words are CJK characters, three bytes each in UTF-8,
+// and none is longer than four.
 constexpr int kHandWordCost = 16;
 constexpr int kRareCharacterCost = 24;
 constexpr size_t kHanBytes = 3;
+constexpr qsizetype kLongestWord = 4;
 
 const char kLexicon[] =
 #include "speech/Lexicon.inc"
     ;
 
-void LoadLexicon(WordTable *t)
+// A line of the lexicon: word, reading, cost.
+bool ParseLine(std::string_view line, std::string_view *word, Word *entry)
 {
-    const std::string_view all(kLexicon, sizeof kLexicon - 1);
-    t->words.reserve(size_t(std::count(all.begin(), all.end(), '\n')) + std::size(kBuiltInReadings));
-    for (size_t at = 0; at < all.size();) {
-        size_t end = all.find('\n', at);
-        end = end == std::string_view::npos ? all.size() : end;
-        const std::string_view line = all.substr(at, end - at);
-        at = end + 1;
-        const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
-        if (tab1 == 0 || tab1 == std::string_view::npos || tab2 == std::string_view::npos)
-            continue;
-        int cost = 0;
-        for (const char c : line.substr(tab2 + 1))
-            cost = cost * 10 + (c - '0');
-        t->words.emplace(line.substr(0, tab1), Word{line.substr(tab1 + 1, tab2 - tab1 - 1), cost});
-    }
+    const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+    if (tab1 == std::string_view::npos || tab2 == std::string_view::npos)
+        return false;
+    *word = line.substr(0, tab1);
+    entry->reading = line.substr(tab1 + 1, tab2 - tab1 - 1);
+    entry->cost = 0;
+    for (const char c : line.substr(tab2 + 1))
+        entry->cost = entry->cost * 10 + (c - '0');
+    return true;
 }
 
-// The hand table has the last word: no lexicon word longer than one of
-// its words keeps that word from being read by it.
-void PutHandTable(WordTable *t)
+// The lexicon's lines are in byte order of their words. The lines of each
+// first character are found once (one pass over the text, about a
+// millisecond: the cloud engine's process reads one text and exits), a
+// word among them by halving.
+using LineRange = std::pair<uint32_t, uint32_t>; // [first byte, end byte) of whole lines
+
+const std::unordered_map<std::string_view, LineRange> &LinesByFirstCharacter()
 {
-    std::unordered_map<std::string_view, std::vector<std::string_view>> handByFirst;
-    for (const auto &[word, reading] : kBuiltInReadings)
-        handByFirst[std::string_view(word, kHanBytes)].push_back(word);
-    for (auto it = t->words.begin(); it != t->words.end();) {
-        const std::string_view key = it->first;
-        bool holdsHandWord = false;
-        for (size_t i = 0; i + kHanBytes <= key.size() && !holdsHandWord && key.size() > kHanBytes; i += kHanBytes) {
-            const auto found = handByFirst.find(key.substr(i, kHanBytes));
-            if (found == handByFirst.end())
-                continue;
-            for (const std::string_view hand : found->second)
-                holdsHandWord = holdsHandWord || (hand.size() < key.size() && key.substr(i, hand.size()) == hand);
+    static const std::unordered_map<std::string_view, LineRange> index = [] {
+        std::unordered_map<std::string_view, LineRange> byFirst;
+        const std::string_view all(kLexicon, sizeof kLexicon - 1);
+        for (size_t at = 0; at + kHanBytes <= all.size();) {
+            size_t end = all.find('\n', at);
+            end = end == std::string_view::npos ? all.size() : end;
+            auto [range, added] = byFirst.try_emplace(all.substr(at, kHanBytes), LineRange{uint32_t(at), uint32_t(end)});
+            range->second.second = uint32_t(end);
+            at = end + 1;
         }
-        it = holdsHandWord ? t->words.erase(it) : std::next(it);
-    }
-    for (const auto &[word, reading] : kBuiltInReadings) {
-        const auto found = t->words.find(word);
-        const int cost = found == t->words.end() ? kHandWordCost : qMin(kHandWordCost, found->second.cost);
-        t->words[word] = Word{reading, cost};
-    }
+        return byFirst;
+    }();
+    return index;
 }
 
-const WordTable &BuiltInWords()
+bool FindInLexicon(std::string_view word, Word *entry)
 {
-    static const WordTable table = [] {
-        WordTable t;
-        LoadLexicon(&t);
-        PutHandTable(&t);
-        for (const auto &entry : t.words)
-            t.longest = qMax(t.longest, int(entry.first.size() / kHanBytes));
+    const auto &index = LinesByFirstCharacter();
+    const auto range = index.find(word.substr(0, kHanBytes));
+    if (range == index.end())
+        return false;
+    const std::string_view all(kLexicon, sizeof kLexicon - 1);
+    size_t low = range->second.first, high = range->second.second;
+    while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        const size_t before = middle > low ? all.rfind('\n', middle - 1) : std::string_view::npos;
+        const size_t start = before == std::string_view::npos || before < low ? low : before + 1;
+        size_t end = all.find('\n', start);
+        end = end == std::string_view::npos || end > high ? high : end;
+        const std::string_view line = all.substr(start, end - start);
+        const std::string_view key = line.substr(0, line.find('\t'));
+        if (key == word) {
+            std::string_view parsed;
+            return ParseLine(line, &parsed, entry);
+        }
+        if (key < word)
+            low = end + 1;
+        else
+            high = start;
+    }
+    return false;
+}
+
+const std::unordered_map<std::string_view, Word> &HandTable()
+{
+    static const std::unordered_map<std::string_view, Word> table = [] {
+        std::unordered_map<std::string_view, Word> t;
+        for (const auto &[word, reading] : kBuiltInReadings) {
+            Word inLexicon;
+            const int cost = FindInLexicon(word, &inLexicon) ? qMin(kHandWordCost, inLexicon.cost) : kHandWordCost;
+            t.emplace(word, Word{reading, cost});
+        }
         return t;
     }();
     return table;
 }
 
+// A word of the hand table, or of the lexicon unless it holds a shorter
+// hand-table word (the hand table has the last word on its words).
+bool FindWord(std::string_view word, Word *entry)
+{
+    const auto &hand = HandTable();
+    if (const auto found = hand.find(word); found != hand.end()) {
+        *entry = found->second;
+        return true;
+    }
+    if (!FindInLexicon(word, entry))
+        return false;
+    for (size_t from = 0; from < word.size(); from += kHanBytes)
+        for (size_t length = kHanBytes; from + length <= word.size() && length < word.size(); length += kHanBytes)
+            if (hand.count(word.substr(from, length)))
+                return false;
+    return true;
+}
+
 // Reads one run of characters by the built-in table: divided into the
 // likeliest words (lowest total cost), and among equally likely
 // divisions the one whose last word is longest.
-QString ReadWordRun(QStringView run, const WordTable &table)
+QString ReadWordRun(QStringView run)
 {
     const QByteArray utf8 = run.toUtf8();
     const qsizetype n = run.size();
     if (utf8.size() != n * qsizetype(kHanBytes))
         return run.toString();
     std::vector<int> cost(n + 1, 0), cut(n + 1, 0);
-    std::vector<const Word *> last(n + 1, nullptr);
+    std::vector<Word> last(n + 1);
     for (qsizetype end = 1; end <= n; ++end) {
         cost[end] = std::numeric_limits<int>::max();
-        for (qsizetype length = 1; length <= qMin<qsizetype>(table.longest, end); ++length) {
-            const std::string_view word(utf8.constData() + (end - length) * kHanBytes, size_t(length) * kHanBytes);
-            const auto found = table.words.find(word);
-            const bool known = found != table.words.end();
+        for (qsizetype length = 1; length <= qMin(kLongestWord, end); ++length) {
+            Word word;
+            const bool known =
+                FindWord(std::string_view(utf8.constData() + (end - length) * kHanBytes, size_t(length) * kHanBytes), &word);
             if (!known && length > 1)
                 continue;
-            const int c = cost[end - length] + (known ? found->second.cost : kRareCharacterCost);
+            const int c = cost[end - length] + (known ? word.cost : kRareCharacterCost);
             if (c <= cost[end]) {
                 cost[end] = c;
                 cut[end] = int(end - length);
-                last[end] = known ? &found->second : nullptr;
+                last[end] = known ? word : Word();
             }
         }
     }
     QString out;
     for (qsizetype end = n; end > 0; end = cut[end]) {
-        const Word *word = last[end];
-        if (word && !word->reading.empty())
-            out.prepend(QLatin1Char(' ') + QString::fromUtf8(word->reading.data(), qsizetype(word->reading.size()))
-                        + QLatin1Char(' '));
+        const std::string_view reading = last[end].reading;
+        if (!reading.empty())
+            out.prepend(QLatin1Char(' ') + QString::fromUtf8(reading.data(), qsizetype(reading.size())) + QLatin1Char(' '));
         else
             out.prepend(run.mid(cut[end], end - cut[end]));
     }
@@ -790,7 +826,6 @@ QString ApplyReadings(const QString &text, std::vector<Reading> operatorReadings
 {
     std::stable_sort(operatorReadings.begin(), operatorReadings.end(),
                      [](const Reading &a, const Reading &b) { return a.word.size() > b.word.size(); });
-    const WordTable &table = BuiltInWords();
     QString out;
     qsizetype runStart = 0;
     auto flushRun = [&](qsizetype end) {
@@ -799,7 +834,7 @@ QString ApplyReadings(const QString &text, std::vector<Reading> operatorReadings
             qsizetype j = i;
             while (j < end && IsHan(text.at(j)))
                 ++j;
-            out += ReadWordRun(QStringView(text).mid(i, j - i), table);
+            out += ReadWordRun(QStringView(text).mid(i, j - i));
             while (j < end && !IsHan(text.at(j)))
                 out += text.at(j++);
             i = j;
