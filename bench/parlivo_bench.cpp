@@ -16,6 +16,7 @@
 #include "modes/SimplePlay.h"
 #include "speech/WavFile.h"
 #include "speech/WavPlayer.h"
+#include "speech/WordReadings.h"
 #include "ExportFigures.h"
 #include "HeardReading.h"
 #include "MusicFigures.h"
@@ -457,7 +458,7 @@ int main(int argc, char **argv)
     PrintFigure("heard_right_percent_holdout", HeardRightPercent("announcements-holdout.tsv"), "%", 1);
     PrintFigure("heard_right_percent_dev_espeak_alone", HeardRightPercent("announcements-dev.tsv", true), "%", 1);
     PrintFigure("heard_right_percent_holdout_espeak_alone", HeardRightPercent("announcements-holdout.tsv", true), "%", 1);
-    PrintFigure("word_table_kb", TextNormalizer::BuiltInWordTableBytes() / 1024.0, "KB", 1);
+    PrintFigure("word_table_kb", WordReadings::TableBytes() / 1024.0, "KB", 1);
     PrintFigure("synth_vs_espeak_ratio", SynthVsEspeakRatio(), "ratio", 3);
     PrintFigure("idle_cpu_percent", IdleCpuPercent(), "%", 3);
     PrintFigure("cloud_engine_ms", CloudEngineMs(sandbox), "ms", 1);

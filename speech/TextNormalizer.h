@@ -36,9 +36,6 @@ constexpr qint64 kOperatorFileMaxBytes = 1024 * 1024;
 constexpr int kOperatorFileMaxLines = 5000;
 void UseOperatorFile(const QString &path); // tests; empty restores the default
 
-// The size of the built-in word table's text in the program (bytes).
-qsizetype BuiltInWordTableBytes();
-
 // Whole-number reading: 105 → 一百零五, 20000 → 两万 (when leadingTwo).
 QString ReadInteger(qint64 n, bool leadingTwo = true);
 }
