@@ -17,16 +17,23 @@
 // neutral tone.
 //
 // Kept are the phrases eSpeak NG's Mandarin voice reads otherwise than
-// the dictionary (a polyphone, a neutral tone), each with its reading;
-// the phrases it reads right that overlap one of those, with no reading,
-// so that the longest words in context win (店长 / 长期 in 本店长期);
-// and the two-character words of the word list (rime-data-pinyin-simp)
-// that the voice reads with more or fewer than two syllables, with the
-// characters' usual readings. Differences only in the tone of 一 and 不
-// are left out: the normaliser sets those by the next syllable. Each
-// word and character carries its cost in bits, -log2 of its share in the
-// word list's counts, by which the normaliser divides a text into the
-// likeliest words.
+// the dictionary (a polyphone: 还书, 量体温, 当作), each with its reading
+// (a neutral tone the dictionary marks and the voice does not say is not
+// followed: CC-CEDICT marks many a Mainland announcer does not use); the
+// common words the voice gives a neutral tone they lack (业务), with their
+// characters' usual tones; the two-character words that the voice reads
+// with a syllable too many or too few (凌晨, 玫瑰), with their characters'
+// usual readings; and, with no reading, the common words it reads right
+// that overlap a kept one, so that the likeliest words in context win
+// (长期 over 店长 in 本店长期). Differences only in the tone of 一 and 不
+// are left out, and 一 and 不 stay characters in a reading: the normaliser
+// sets their tone by the next syllable. Each word and character carries
+// its cost in bits, -log2 of its share in the word list's counts, by which
+// the normaliser divides a text into its likeliest words.
+//
+// The generated file is committed: building the program needs none of
+// these packages. A run takes a few minutes (every phrase is spelled by
+// the synthesizer twice).
 
 #include <espeak-ng/speak_lib.h>
 
