@@ -1,5 +1,6 @@
 #include "app/Headless.h"
 
+#include "app/ChainRoad.h"
 #include "app/RemoteControl.h"
 #include "app/Startup.h"
 #include "core/Log.h"
@@ -67,6 +68,8 @@ int RunHeadless(QCoreApplication &app)
                              shopNetwork ? QStringLiteral("<this machine>") : QStringLiteral("127.0.0.1"))
                         .arg(remote.Port())
                         .arg(RemoteControl::TokenFilePath()));
+        ChainRoad chain(&shop);
+        chain.Apply();
         shop.StartMusic();
         // Nobody can press 开启 on a box without a screen: the day's tasks run.
         if (!parser.isSet(noTimer))
