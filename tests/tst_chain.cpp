@@ -372,6 +372,82 @@ private slots:
         QVERIFY2(s.refusals[0].contains(told), qPrintable(s.refusals[0]));
         QVERIFY(s.link->CurrentState() != ChainLink::State::Online);
     }
+
+    // Two shops without a window, in different groups, as head office
+    // reaches them: a say to a group is heard by that group's shop alone,
+    // a say to one shop by that shop alone, a message delivered twice once;
+    // what each heard comes back on its played topic with the message id.
+    void headlessShopsHearWhatIsTheirs()
+    {
+        struct Box
+        {
+            QString root;
+            std::unique_ptr<QProcess> process;
+        };
+        auto start = [this](const QString &shop, const QString &group) {
+            Box box{m_dir.filePath(shop), std::make_unique<QProcess>()};
+            QDir().mkpath(box.root + "/bin");
+            QFile::copy(QCoreApplication::applicationDirPath() + "/parlivo", box.root + "/bin/parlivo");
+            QFile::setPermissions(box.root + "/bin/parlivo", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            WriteFile(box.root + "/bin/settings.xml",
+                      QStringLiteral("<settings yusheng=\"xf_xiaoyan\" speed=\"6\" volume=\"10\" "
+                                     "chainBroker=\"mqtt://127.0.0.1:%1\" chainShop=\"%2\" chainGroups=\"%3\" "
+                                     "chainUser=\"shop\"/>")
+                          .arg(m_broker.Port())
+                          .arg(shop, group)
+                          .toUtf8());
+            WriteFile(box.root + "/bin/chain-password", TestBroker::kShopPassword);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+                env.remove(QString::fromLatin1(name));
+            env.insert("XDG_DATA_HOME", box.root + "/data");
+            env.insert("XDG_CACHE_HOME", box.root + "/cache");
+            env.insert("XDG_CONFIG_HOME", box.root + "/config");
+            env.insert("SDL_AUDIODRIVER", "dummy");
+            box.process->setProcessEnvironment(env);
+            box.process->start(box.root + "/bin/parlivo", {"--headless", "--no-timer"});
+            return box;
+        };
+        auto reader = m_broker.Subscribe("head-played", {"parlivo/shop/+/played", "parlivo/shop/+/status"});
+        Box east = start("E1", "east"), west = start("W1", "west");
+        QByteArray seen;
+        auto wait = [&](const QByteArray &needle) {
+            for (int i = 0; i < 600 && !seen.contains(needle); ++i) {
+                QTest::qWait(100);
+                seen += reader->readAllStandardOutput();
+            }
+            return seen.contains(needle);
+        };
+        QVERIFY2(wait("parlivo/shop/E1/status"), seen);
+        QVERIFY2(wait("parlivo/shop/W1/status"), seen);
+        QVERIFY(m_broker.Publish("parlivo/say/group/east", R"({"id": "m1", "text": "东区门店请注意"})"));
+        QVERIFY(m_broker.Publish("parlivo/say/group/east", R"({"id": "m1", "text": "东区门店请注意"})"));
+        QVERIFY(m_broker.Publish("parlivo/say/shop/W1", R"({"id": "m2", "text": "西区一号店请注意"})"));
+        QVERIFY(m_broker.Publish("parlivo/say/shop/E1", R"({"id": "m3", "text": "东区一号店请注意"})"));
+        QVERIFY2(wait("\"id\":\"m3\""), seen);
+        QVERIFY2(wait("\"id\":\"m2\""), seen);
+        const QList<QByteArray> lines = seen.split('\n');
+        auto count = [&lines](const char *shop, const char *id) {
+            int n = 0;
+            for (const QByteArray &line : lines)
+                n += line.startsWith(QByteArray("parlivo/shop/") + shop + "/played")
+                     && line.contains(QByteArray("\"id\":\"") + id + "\"");
+            return n;
+        };
+        QCOMPARE(count("E1", "m1"), 1);
+        QCOMPARE(count("E1", "m3"), 1);
+        QCOMPARE(count("E1", "m2"), 0);
+        QCOMPARE(count("W1", "m2"), 1);
+        QCOMPARE(count("W1", "m1"), 0);
+        QCOMPARE(count("W1", "m3"), 0);
+        for (Box *box : {&east, &west}) {
+            box->process->terminate();
+            QVERIFY(box->process->waitForFinished(20000));
+            QCOMPARE(box->process->exitCode(), 0);
+        }
+        reader->terminate();
+        reader->waitForFinished(5000);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestChain)
