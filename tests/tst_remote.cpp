@@ -254,7 +254,7 @@ private slots:
 
         QByteArray page;
         QTest::qWait(120);
-        QCOMPARE(Raw("GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", &page), 200);
+        QCOMPARE(Raw("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", &page), 200);
         QVERIFY(page.contains("Content-Type: text/html"));
         QVERIFY(page.contains("Content-Security-Policy: default-src 'none'; script-src 'self';"));
         QVERIFY2(page.contains("<script src=\"/phone.js\" defer></script>"), page.constData());
@@ -313,23 +313,23 @@ private slots:
             idle.back()->connectToHost(QHostAddress::LocalHost, m_port);
         }
         QTest::qWait(200);
-        QCOMPARE(Raw("GET /api/status HTTP/1.1\r\nHost: x\r\n" + auth + "Connection: close\r\n\r\n"), 200);
+        QCOMPARE(Raw("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth + "Connection: close\r\n\r\n"), 200);
         idle.clear();
         // A huge body is refused from its declared length, with or without a token.
         QByteArray answer;
-        QCOMPARE(Raw("POST /api/say HTTP/1.1\r\nHost: x\r\nContent-Length: 1073741824\r\n\r\n", &answer), 401);
-        QCOMPARE(Raw("POST /api/say HTTP/1.1\r\nHost: x\r\n" + auth + "Content-Length: 1073741824\r\n\r\n"), 413);
-        QCOMPARE(Raw("POST /api/say HTTP/1.1\r\nHost: x\r\n" + auth
+        QCOMPARE(Raw("POST /api/say HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1073741824\r\n\r\n", &answer), 401);
+        QCOMPARE(Raw("POST /api/say HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth + "Content-Length: 1073741824\r\n\r\n"), 413);
+        QCOMPARE(Raw("POST /api/say HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth
                      + "Transfer-Encoding: chunked\r\n\r\n4000\r\n" + QByteArray(0x4000, 'a') + "\r\n4000\r\n"
                      + QByteArray(0x4000, 'a') + "\r\n"),
                  413);
         // A flood without a token does not use up the holder's allowance.
         QTest::qWait(1100);
         for (int i = 0; i < 30; ++i)
-            Raw("GET /api/status HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-        QCOMPARE(Raw("GET /api/status HTTP/1.1\r\nHost: x\r\n" + auth + "Connection: close\r\n\r\n"), 200);
+            Raw("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        QCOMPARE(Raw("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth + "Connection: close\r\n\r\n"), 200);
         // HEAD has the headers only.
-        QCOMPARE(Raw("HEAD /api/status HTTP/1.1\r\nHost: x\r\n" + auth + "Connection: close\r\n\r\n", &answer), 200);
+        QCOMPARE(Raw("HEAD /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth + "Connection: close\r\n\r\n", &answer), 200);
         QVERIFY2(answer.endsWith("\r\n\r\n"), answer.constData());
     }
 
