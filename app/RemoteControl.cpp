@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "core/RemoteAccess.h"
+#include "shop/JsonNumbers.h"
 #include "shop/ListJson.h"
 #include "speech/Announcer.h"
 #include "core/SmallFile.h"
@@ -14,6 +15,7 @@
 #include "core/SettingsValues.h"
 #include "modes/SimplePlay.h"
 #include "speech/Speake.h"
+#include "speech/SpeechBudget.h"
 #include "modes/TimerMode.h"
 
 #include <QDateTime>
@@ -79,19 +81,7 @@ RemoteControl::RemoteControl(Parlivo *window) : QObject(window), m_window(window
 
 int RemoteControl::SpokenSecondsEstimate(const QString &text)
 {
-    double seconds = 0;
-    bool inCapitals = false;
-    for (const char32_t c : QStringView(text).toUcs4()) {
-        const bool capital = c >= 'A' && c <= 'Z';
-        if (capital)
-            seconds += 0.6; // spelled letter by letter
-        else if (c < 0x80 && QChar(char16_t(c)).isLetterOrNumber())
-            seconds += inCapitals ? 0.6 : 0.12;
-        else if ((c >= 0x3400 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF))
-            seconds += 0.3;
-        inCapitals = capital;
-    }
-    return int(seconds) + 1;
+    return SpeechBudget::WholeSeconds(text);
 }
 
 QString RemoteControl::TokenFilePath()
@@ -421,11 +411,10 @@ RemoteControl::Reply RemoteControl::MusicVolume(const HttpRequest &request)
     Reply refusal{0, {}};
     if (!JsonBody(request, kMaxBodyBytes, &body, &refusal))
         return refusal;
-    const QJsonValue volume = body.value(QStringLiteral("volume"));
-    const double value = volume.toDouble(-1);
-    if (!volume.isDouble() || value != double(int(value)) || value < 0 || value > 100)
+    const std::optional<qint64> volume = JsonNumbers::Whole(body.value(QStringLiteral("volume")), 0, 100);
+    if (!volume)
         return {422, Error(QStringLiteral("\"volume\" must be a whole number from 0 to 100"))};
-    g_settings.musicVol = int(value);
+    g_settings.musicVol = int(*volume);
     m_window->Music()->ApplyVolume();
     emit MusicVolumeChanged();
     return Status();
@@ -500,7 +489,7 @@ RemoteControl::Reply RemoteControl::PressButton(const QString &mode, const QStri
 
 RemoteControl::Reply RemoteControl::Status() const
 {
-    const MusicPlayer::Status music = m_window->Music()->Player().GetStatus();
+    const MusicPlayer::Status music = m_window->Music()->Player().KnownStatus(); // never the device
     return {200, QJsonObject{
                      {QStringLiteral("modes"),
                       QJsonObject{{QStringLiteral("word"), StateName(m_window->WordMode()->PlayState())},

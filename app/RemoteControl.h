@@ -65,8 +65,8 @@ public:
     // The phone page's files together (their size is what a phone loads).
     static QByteArray PhonePageBytes();
 
-    // About how long a text takes to speak, in seconds (letters of an
-    // abbreviation are spelled, so they count more).
+    // About how long a text takes to speak, in whole seconds, counted on
+    // what the normaliser makes of it.
     static int SpokenSecondsEstimate(const QString &text);
 
 signals:
