@@ -58,9 +58,11 @@ double SpeechBudget::Seconds(const QString &text)
                 groups += Vowel(read[end]) && !inVowels;
                 inVowels = Vowel(read[end]);
             }
+            const qsizetype letters = end - i;
             if (end < read.size() && read[end] >= '1' && read[end] <= '5')
                 ++end; // the tone
-            syllables += std::max(1, groups);
+            // Without a vowel the engine spells it: about a syllable a letter.
+            syllables += groups > 0 ? groups : double(letters);
             i = end - 1;
         } else if (c == u'，' || c == u'、' || c == u'；' || c == u'：' || c == ',' || c == ';' || c == ':') {
             pauses += kClausePause;

@@ -152,6 +152,9 @@ private slots:
         QTest::newRow("abbreviations") << QString::fromUtf8("请到ATM和VIP柜台，").repeated(8) << 6;
         QTest::newRow("plain text, slow") << QString::fromUtf8("欢迎光临本店，今日蔬菜水果全场八折。").repeated(4) << 2;
         QTest::newRow("plain text, fast") << QString::fromUtf8("欢迎光临本店，今日蔬菜水果全场八折。").repeated(4) << 9;
+        QTest::newRow("capitals") << QString("W").repeated(60) << 6;
+        QTest::newRow("consonants") << QString("xkcd qrst ").repeated(10) << 6;
+        QTest::newRow("english") << QString("hello world, special offer today. ").repeated(5) << 6;
         QTest::newRow("times and phone") << QString::fromUtf8("营业时间０８:３０到２２:００，电话１３８１２３４５６７８。").repeated(4) << 6;
     }
     void budgetMatchesSpokenLength()
