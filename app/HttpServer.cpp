@@ -6,6 +6,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -166,6 +168,7 @@ struct HttpServer::Impl
     MHD_Daemon *daemon = nullptr;
     std::thread thread;
     std::atomic<bool> stopping{false};
+    int wake = -1; // an eventfd: a request resumed, or closing
 
     // The server's thread only.
     std::list<Link *> links;
@@ -194,7 +197,15 @@ struct HttpServer::Impl
     void MakeRoom(Link *incoming);
     int Sweep(); // ms until the next deadline
     void Loop();
+    void Wake() const;
 };
+
+void HttpServer::Impl::Wake() const
+{
+    const quint64 one = 1;
+    if (wake >= 0)
+        (void)::write(wake, &one, sizeof one);
+}
 
 MHD_Result HttpServer::Impl::Queue(MHD_Connection *connection, const HttpReply &reply, bool close)
 {
@@ -431,11 +442,22 @@ int HttpServer::Impl::Sweep()
     return int(std::max<qint64>(next, 1));
 }
 
+// The server's own epoll descriptor and our wake-up, polled together: a
+// resumed request is answered at once, not on the next timeout.
 void HttpServer::Impl::Loop()
 {
+    const MHD_DaemonInfo *info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_EPOLL_FD);
+    pollfd fds[2] = {{info ? info->epoll_fd : -1, POLLIN, 0}, {wake, POLLIN, 0}};
     int wait = 250;
     while (!stopping) {
-        MHD_run_wait(daemon, wait);
+        MHD_UNSIGNED_LONG_LONG due = 0;
+        if (MHD_get_timeout(daemon, &due) == MHD_YES)
+            wait = int(std::min<MHD_UNSIGNED_LONG_LONG>(due, static_cast<MHD_UNSIGNED_LONG_LONG>(wait)));
+        ::poll(fds, 2, wait);
+        quint64 woken = 0;
+        if (fds[1].revents & POLLIN)
+            (void)::read(wake, &woken, sizeof woken);
+        MHD_run(daemon);
         wait = Sweep();
     }
     MHD_run(daemon); // the requests resumed on closing are answered
@@ -484,6 +506,7 @@ bool HttpServer::Listen(const QHostAddress &address, quint16 port, const Limits 
         MHD_OPTION_END);
     if (!d->daemon)
         return false;
+    d->wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     d->thread = std::thread([impl = d.get()] { impl->Loop(); });
     return true;
 }
@@ -505,10 +528,13 @@ void HttpServer::Close()
         job.exchange->phase = job.exchange->phase == Phase::Screening ? Phase::Screened : Phase::Answered;
         MHD_resume_connection(job.connection);
     }
-    const MHD_socket listener = MHD_quiesce_daemon(d->daemon); // wakes the server's thread
+    const MHD_socket listener = MHD_quiesce_daemon(d->daemon);
+    d->Wake();
     d->thread.join();
     MHD_stop_daemon(d->daemon);
     d->daemon = nullptr;
+    ::close(d->wake);
+    d->wake = -1;
     if (listener != MHD_INVALID_SOCKET)
         ::close(listener);
 }
@@ -551,4 +577,5 @@ void HttpServer::Run(quint64 id)
             return;
     }
     MHD_resume_connection(job.connection);
+    d->Wake();
 }
