@@ -506,6 +506,16 @@ RemoteControl::Reply RemoteControl::Status() const
                  }};
 }
 
+HttpReply RemoteControl::Respond(HttpRequest request)
+{
+    HttpReply early;
+    if (Screen(request, &early))
+        return early;
+    if (request.body.size() > (request.maxBody > 0 ? request.maxBody : kMaxBodyBytes))
+        return {413, QJsonDocument(Error(QStringLiteral("the body is too large"))).toJson(QJsonDocument::Compact)};
+    return Serve(request);
+}
+
 quint16 RemoteControl::Port() const
 {
     return m_http ? m_http->Port() : 0;

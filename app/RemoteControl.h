@@ -64,6 +64,9 @@ public:
     static QByteArray Token(bool renew = false);
     // The phone page's files together (their size is what a phone loads).
     static QByteArray PhonePageBytes();
+    // Answers a request as a connection would (screen, then route), with no
+    // socket: for fuzzing the routing and the JSON.
+    HttpReply Respond(HttpRequest request);
 
     // About how long a text takes to speak, in whole seconds, counted on
     // what the normaliser makes of it.
