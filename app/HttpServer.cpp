@@ -254,8 +254,10 @@ MHD_Result HttpServer::Impl::Begin(MHD_Connection *connection, Link *link, const
 {
     auto *exchange = new Exchange;
     *requestContext = exchange;
-    if (link)
+    if (link) { // the headers are in: the body's time starts now
         link->stage = Stage::Reading;
+        link->since = NowMs();
+    }
     Headers headers;
     MHD_get_connection_values(connection, MHD_HEADER_KIND, &CollectHeader, &headers);
     if (const char *fault = Malformed(headers, version, &exchange->contentLength)) {
@@ -289,6 +291,8 @@ MHD_Result HttpServer::Impl::OnRequest(void *cls, MHD_Connection *connection, co
     case Phase::Serving:
         return MHD_YES; // not resumed yet
     case Phase::Screened:
+        if (link) // decided: the deadline runs again while the answer goes out
+            link->stage = exchange->request.trusted ? Stage::Trusted : Stage::Reading;
         if (exchange->reply && exchange->closeAfter) // refused: its body is never read
             return self->Queue(connection, *exchange->reply, true);
         if (exchange->reply) { // no body: answered on the request's last call, keeping the connection
@@ -342,6 +346,8 @@ MHD_Result HttpServer::Impl::OnRequest(void *cls, MHD_Connection *connection, co
         }
         return MHD_YES;
     case Phase::Answered:
+        if (link && link->stage == Stage::Busy)
+            link->stage = exchange->request.trusted ? Stage::Trusted : Stage::Reading;
         if (exchange->reply) {
             const HttpReply reply = *exchange->reply;
             exchange->reply.reset();

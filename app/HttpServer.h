@@ -51,7 +51,7 @@ public:
         int maxConnections = 32;
         int maxPerAddress = 8;
         qint64 maxBody = 16 * 1024;
-        int requestMs = 5000;        // headers, and a stranger's body, in all; an idle kept-alive connection
+        int requestMs = 5000;        // the headers in all (not per byte), a stranger's body after them; an idle kept-alive connection
         qint64 trustedBytesPerSecond = 256 * 1024; // the slowest network a token holder's body is given time for
         qint64 drainBytes = 2 * 1024 * 1024; // of a declared body over the limit, read and dropped before the 413
     };
