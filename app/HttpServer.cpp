@@ -195,7 +195,7 @@ struct HttpServer::Impl
     MHD_Result Queue(MHD_Connection *connection, const HttpReply &reply, bool close);
     bool Hand(MHD_Connection *connection, Exchange *exchange);
     void MakeRoom(Link *incoming);
-    int Sweep(); // ms until the next deadline
+    int Sweep(); // ms until the next deadline, -1 for none
     void Loop();
     void Wake() const;
 };
@@ -435,7 +435,7 @@ void HttpServer::Impl::MakeRoom(Link *incoming)
 int HttpServer::Impl::Sweep()
 {
     const qint64 now = NowMs();
-    qint64 next = 250;
+    qint64 next = -1; // nothing to time: sleep until something happens
     for (Link *link : links) {
         if (link->dropped || link->stage == Stage::Busy)
             continue;
@@ -443,9 +443,9 @@ int HttpServer::Impl::Sweep()
         if (now >= deadline)
             Drop(link);
         else
-            next = std::min(next, deadline - now);
+            next = next < 0 ? deadline - now : std::min(next, deadline - now);
     }
-    return int(std::max<qint64>(next, 1));
+    return next < 0 ? -1 : int(std::max<qint64>(next, 1));
 }
 
 // The server's own epoll descriptor and our wake-up, polled together: a
@@ -454,11 +454,12 @@ void HttpServer::Impl::Loop()
 {
     const MHD_DaemonInfo *info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_EPOLL_FD);
     pollfd fds[2] = {{info ? info->epoll_fd : -1, POLLIN, 0}, {wake, POLLIN, 0}};
-    int wait = 250;
+    int wait = -1;
     while (!stopping) {
         MHD_UNSIGNED_LONG_LONG due = 0;
         if (MHD_get_timeout(daemon, &due) == MHD_YES)
-            wait = int(std::min<MHD_UNSIGNED_LONG_LONG>(due, static_cast<MHD_UNSIGNED_LONG_LONG>(wait)));
+            wait = wait < 0 ? int(std::min<MHD_UNSIGNED_LONG_LONG>(due, 60000))
+                            : int(std::min<MHD_UNSIGNED_LONG_LONG>(due, static_cast<MHD_UNSIGNED_LONG_LONG>(wait)));
         ::poll(fds, 2, wait);
         quint64 woken = 0;
         if (fds[1].revents & POLLIN)
