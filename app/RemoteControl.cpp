@@ -3,6 +3,7 @@
 
 #include "core/Log.h"
 #include "core/RemoteAccess.h"
+#include "shop/JsonNumbers.h"
 #include "shop/ListJson.h"
 #include "shop/PriceListModel.h"
 #include "shop/RemoteTexts.h"
@@ -24,13 +25,11 @@
 #include <QJsonDocument>
 #include <QMetaEnum>
 #include <QRandomGenerator>
-#include <QTcpServer>
+#include <QHostInfo>
+#include <QNetworkInterface>
 #include <QTimer>
 
 #include <algorithm>
-#include <QTcpSocket>
-
-#include <QDir>
 
 namespace {
 
@@ -100,15 +99,19 @@ bool RemoteControl::Start(quint16 port, bool shopNetwork, const QByteArray &toke
 {
     Stop();
     m_token = token;
-    m_server = new QTcpServer(this);
-    m_server->setMaxPendingConnections(kMaxConnections);
-    if (!m_server->listen(shopNetwork ? QHostAddress::Any : QHostAddress::LocalHost, port)) {
-        PLOG(LOG_ERROR, "remote control cannot listen on port %u: %s", port, qPrintable(m_server->errorString()));
-        delete m_server;
-        m_server = nullptr;
+    LearnMachineNames();
+    m_http = new HttpServer([this](HttpRequest &r, HttpReply *early) { return Screen(r, early); },
+                            [this](const HttpRequest &r) { return Serve(r); }, this);
+    HttpServer::Limits limits;
+    limits.maxConnections = kMaxConnections;
+    limits.maxPerAddress = kMaxConnectionsPerAddress;
+    limits.maxBody = kMaxBodyBytes;
+    if (!m_http->Listen(shopNetwork ? QHostAddress::Any : QHostAddress::LocalHost, port, limits)) {
+        PLOG(LOG_ERROR, "remote control cannot listen on port %u", port);
+        delete m_http;
+        m_http = nullptr;
         return false;
     }
-    connect(m_server, &QTcpServer::newConnection, this, &RemoteControl::Accept);
     m_listening = true;
     PLOG(LOG_INFO, "remote control listening on %s:%u", shopNetwork ? "0.0.0.0" : "127.0.0.1", port);
     return true;
@@ -116,70 +119,73 @@ bool RemoteControl::Start(quint16 port, bool shopNetwork, const QByteArray &toke
 
 void RemoteControl::Stop()
 {
-    if (m_server) {
-        m_server->close();
-        m_server->deleteLater();
-        m_server = nullptr;
-    }
-    for (HttpConnection *connection : std::as_const(m_connections))
-        connection->deleteLater();
-    m_connections.clear();
+    delete m_http; // closes the port and answers what waits
+    m_http = nullptr;
     m_listening = false;
 }
 
-// Connections beyond the caps are closed at once; at the overall cap the
-// server stops accepting (the rest wait in the kernel's queue, holding no
-// descriptor of ours) until one ends.
-void RemoteControl::Accept()
+void RemoteControl::LearnMachineNames()
 {
-    while (m_server && m_server->hasPendingConnections()) {
-        if (m_connections.size() >= kMaxConnections) {
-            const auto idle = std::find_if(m_connections.begin(), m_connections.end(),
-                                           [](const HttpConnection *c) { return c->WaitingForRequest(); });
-            if (idle == m_connections.end()) {
-                m_server->pauseAccepting();
-                return;
-            }
-            (*idle)->deleteLater();
-            m_connections.erase(idle);
-        }
-        QTcpSocket *socket = m_server->nextPendingConnection();
-        const QHostAddress peer = socket->peerAddress();
-        auto fromPeer = [this, &peer] {
-            return std::count_if(m_connections.begin(), m_connections.end(),
-                                 [&peer](const HttpConnection *c) { return c->Peer().isEqual(peer); });
-        };
-        // Over the address's share, its oldest connection that has not
-        // sent a request yet makes room: idle sockets cannot lock out the
-        // next real request.
-        if (fromPeer() >= kMaxConnectionsPerAddress) {
-            for (HttpConnection *c : std::as_const(m_connections))
-                if (c->Peer().isEqual(peer) && c->WaitingForRequest()) {
-                    m_connections.removeOne(c);
-                    c->deleteLater();
-                    break;
-                }
-        }
-        if (fromPeer() >= kMaxConnectionsPerAddress) {
-            socket->write("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-            socket->disconnectFromHost();
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            QTimer::singleShot(1000, socket, &QObject::deleteLater);
-            continue;
-        }
-        auto *connection = new HttpConnection(
-            socket, kMaxBodyBytes, [this](HttpRequest &r, HttpReply *early) { return Screen(r, early); },
-            [this](const HttpRequest &r) { return Serve(r); }, this);
-        m_connections.append(connection);
-        connect(connection, &HttpConnection::Closed, this, [this](HttpConnection *closed) {
-            m_connections.removeOne(closed);
-            closed->deleteLater();
-            if (m_server && m_server->isListening()) {
-                m_server->resumeAccepting();
-                QTimer::singleShot(0, this, &RemoteControl::Accept);
-            }
-        });
+    const QString host = QHostInfo::localHostName().toLower();
+    m_machineNames = {QByteArrayLiteral("localhost"), host.toUtf8(), (host + QStringLiteral(".local")).toUtf8()};
+    if (!QHostInfo::localDomainName().isEmpty())
+        m_machineNames.insert((host + QLatin1Char('.') + QHostInfo::localDomainName().toLower()).toUtf8());
+    m_machineAddresses = QNetworkInterface::allAddresses();
+    m_namesLearnedMs = QDateTime::currentMSecsSinceEpoch();
+}
+
+bool RemoteControl::NamesThisMachine(const QByteArray &hostHeader)
+{
+    QByteArray host = hostHeader.trimmed().toLower();
+    if (host.startsWith('[')) { // [IPv6]:port
+        const qsizetype close = host.indexOf(']');
+        if (close < 0)
+            return false;
+        host = host.mid(1, close - 1);
+    } else if (const qsizetype colon = host.lastIndexOf(':'); colon >= 0 && host.indexOf(':') == colon) {
+        host = host.left(colon);
     }
+    if (host.endsWith('.'))
+        host.chop(1);
+    const QHostAddress address(QString::fromLatin1(host));
+    if (address.isNull())
+        return m_machineNames.contains(host);
+    if (address.isLoopback())
+        return true;
+    // Addresses change (a new lease): learned again, at most every ten seconds.
+    if (!m_machineAddresses.contains(address) && QDateTime::currentMSecsSinceEpoch() - m_namesLearnedMs > 10000)
+        LearnMachineNames();
+    return m_machineAddresses.contains(address);
+}
+
+void RemoteControl::CountRefusal(const QHostAddress &peer)
+{
+    ++m_refused;
+    if (m_refusedBy.size() < 1000 || m_refusedBy.contains(peer.toString()))
+        ++m_refusedBy[peer.toString()];
+    if (!m_refusalSummary) {
+        m_refusalSummary = new QTimer(this);
+        m_refusalSummary->setSingleShot(true);
+        m_refusalSummary->setInterval(60000);
+        connect(m_refusalSummary, &QTimer::timeout, this, &RemoteControl::SummariseRefusals);
+    }
+    if (!m_refusalSummary->isActive())
+        m_refusalSummary->start();
+}
+
+void RemoteControl::SummariseRefusals()
+{
+    QList<QPair<int, QString>> by;
+    for (auto it = m_refusedBy.cbegin(); it != m_refusedBy.cend(); ++it)
+        by.append({it.value(), it.key()});
+    std::sort(by.begin(), by.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    QStringList most;
+    for (qsizetype i = 0; i < std::min<qsizetype>(by.size(), 5); ++i)
+        most.append(QStringLiteral("%1 (%2)").arg(by[i].second).arg(by[i].first));
+    PLOG(LOG_INFO, "remote refused %d requests without a valid token in the last minute, from %lld addresses: %s%s",
+         m_refused, qlonglong(by.size()), qPrintable(most.join(QStringLiteral(", "))), by.size() > 5 ? ", ..." : "");
+    m_refused = 0;
+    m_refusedBy.clear();
 }
 
 bool RemoteControl::OverRate(QHash<QString, std::deque<qint64>> *buckets, const QHostAddress &address, int perSecond)
@@ -212,10 +218,13 @@ bool RemoteControl::Screen(HttpRequest &request, HttpReply *early)
     const bool open = (request.method == "GET" || request.method == "HEAD") && AssetAt(request.path);
     const bool pairing = request.method == "POST" && request.path == "/api/pair";
     const bool authorized = Authorized(request);
+    request.trusted = authorized;
     Reply reply{0, {}};
     // The page's files have a bucket of their own: a phone loading the page
     // never uses up what pairing or a stranger's refusals may take.
-    if (OverRate(authorized ? &m_recent : open ? &m_recentPage : &m_recentRefused, request.peer,
+    if (!NamesThisMachine(request.headers.value(QByteArrayLiteral("host"), "localhost")))
+        reply = {421, Error(QStringLiteral("the Host header does not name this machine"))};
+    else if (OverRate(authorized ? &m_recent : open ? &m_recentPage : &m_recentRefused, request.peer,
                  open ? kPageRequestsPerSecond : kRequestsPerSecond))
         reply = {429, Error(QStringLiteral("more than %1 requests a second").arg(kRequestsPerSecond))};
     else if (!authorized && !open && !pairing)
@@ -225,8 +234,11 @@ bool RemoteControl::Screen(HttpRequest &request, HttpReply *early)
             request.maxBody = kMaxListBodyBytes;
         return false;
     }
-    PLOG(LOG_INFO, "remote %s %s %s: %d", qPrintable(request.peer.toString()), request.method.constData(),
-         request.path.constData(), reply.status);
+    if (authorized)
+        PLOG(LOG_INFO, "remote %s %s %s: %d", qPrintable(request.peer.toString()), request.method.constData(),
+             request.path.constData(), reply.status);
+    else
+        CountRefusal(request.peer);
     *early = {reply.status, QJsonDocument(reply.body).toJson(QJsonDocument::Compact)};
     return true;
 }
@@ -241,6 +253,10 @@ HttpReply RemoteControl::Serve(const HttpRequest &request)
         return {200, file.readAll(), asset->type, kPageHeaders};
     }
     const Reply reply = Handle(request);
+    if (!request.trusted && reply.status >= 400) {
+        CountRefusal(request.peer); // a wrong pairing code, say
+        return {reply.status, QJsonDocument(reply.body).toJson(QJsonDocument::Compact)};
+    }
     PLOG(LOG_INFO, "remote %s %s %s: %d", qPrintable(request.peer.toString()), request.method.constData(),
          request.path.constData(), reply.status);
     return {reply.status, QJsonDocument(reply.body).toJson(QJsonDocument::Compact)};
@@ -383,11 +399,10 @@ RemoteControl::Reply RemoteControl::MusicVolume(const HttpRequest &request)
     Reply refusal{0, {}};
     if (!JsonBody(request, kMaxBodyBytes, &body, &refusal))
         return refusal;
-    const QJsonValue volume = body.value(QStringLiteral("volume"));
-    const double value = volume.toDouble(-1);
-    if (!volume.isDouble() || value != double(int(value)) || value < 0 || value > 100)
+    const std::optional<qint64> volume = JsonNumbers::Whole(body.value(QStringLiteral("volume")), 0, 100);
+    if (!volume)
         return {422, Error(QStringLiteral("\"volume\" must be a whole number from 0 to 100"))};
-    m_shop->SetMusicVolume(int(value));
+    m_shop->SetMusicVolume(int(*volume));
     return Status();
 }
 
@@ -423,7 +438,7 @@ RemoteControl::Reply RemoteControl::PressButton(const QString &name, bool play)
 
 RemoteControl::Reply RemoteControl::Status() const
 {
-    const MusicPlayer::Status music = m_shop->Music()->Player().GetStatus();
+    const MusicPlayer::Status music = m_shop->Music()->Player().KnownStatus(); // never the device
     return {200, QJsonObject{
                      {QStringLiteral("modes"),
                       QJsonObject{{QStringLiteral("word"), m_shop->ModeState(Shop::Mode::Word)},
@@ -440,7 +455,17 @@ RemoteControl::Reply RemoteControl::Status() const
                  }};
 }
 
+HttpReply RemoteControl::Respond(HttpRequest request)
+{
+    HttpReply early;
+    if (Screen(request, &early))
+        return early;
+    if (request.body.size() > (request.maxBody > 0 ? request.maxBody : kMaxBodyBytes))
+        return {413, QJsonDocument(Error(QStringLiteral("the body is too large"))).toJson(QJsonDocument::Compact)};
+    return Serve(request);
+}
+
 quint16 RemoteControl::Port() const
 {
-    return m_server ? m_server->serverPort() : 0;
+    return m_http ? m_http->Port() : 0;
 }

@@ -1,17 +1,18 @@
 #pragma once
 
-#include "app/HttpConnection.h"
+#include "app/HttpServer.h"
 
 #include <QObject>
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 
 #include <deque>
 
 class Shop;
-class QTcpServer;
+class QTimer;
 
 // A small JSON interface for other systems of the shop (a checkout, a door
 // sensor, a phone): speak a text, press a mode's play or pause, ask for the
@@ -57,6 +58,9 @@ public:
     static QByteArray Token(bool renew = false);
     // The phone page's files together (their size is what a phone loads).
     static QByteArray PhonePageBytes();
+    // Answers a request as a connection would (screen, then route), with no
+    // socket: for fuzzing the routing and the JSON.
+    HttpReply Respond(HttpRequest request);
 
 signals:
     // A phone was paired.
@@ -68,8 +72,14 @@ private:
         int status;
         QJsonObject body;
     };
-    void Accept();
     bool Screen(HttpRequest &request, HttpReply *early);
+    // Whether a Host header names this machine (an address of it, its name,
+    // localhost), so that a page on a rebound name cannot reach it.
+    bool NamesThisMachine(const QByteArray &host);
+    void LearnMachineNames();
+    // A stranger's refusal: counted, and summed up in one line a minute at most.
+    void CountRefusal(const QHostAddress &peer);
+    void SummariseRefusals();
     HttpReply Serve(const HttpRequest &request);
     Reply Handle(const HttpRequest &request);
     Reply Say(const HttpRequest &request);
@@ -86,8 +96,13 @@ private:
     Shop *m_shop;
     QByteArray m_token;
     bool m_listening = false;
-    QTcpServer *m_server = nullptr;
-    QList<HttpConnection *> m_connections;
+    HttpServer *m_http = nullptr;
+    QSet<QByteArray> m_machineNames;     // lower case
+    QList<QHostAddress> m_machineAddresses;
+    qint64 m_namesLearnedMs = 0;
+    QHash<QString, int> m_refusedBy;     // address → refusals since the last summary
+    int m_refused = 0;
+    QTimer *m_refusalSummary = nullptr;
     // Request times (ms) per address: with the token, and without it, so
     // that strangers never use up the token holder's allowance.
     QHash<QString, std::deque<qint64>> m_recent;

@@ -434,6 +434,22 @@ void PrintChainFigures(const QString &folder)
 
 } // namespace
 
+void PrintRemoteFigures(const Sandbox &sandbox)
+{
+    ShopSettings::UseFilePath(sandbox.FilePath(QStringLiteral("settings.xml"))); // the token file goes there too
+    const RemoteFigures::Remote remote = RemoteFigures::Measure();
+    ShopSettings::UseFilePath(QString());
+    g_restorePending = false;
+    PrintFigure("http_say_p99_ms", remote.sayP99Ms, "ms", 2);
+    PrintFigure("http_say_p99_under_slowloris_ms", remote.sayP99UnderSlowlorisMs, "ms", 2);
+    PrintFigure("http_say_to_sound_ms", remote.sayToSoundMs, "ms", 1);
+    PrintFigure("http_transport_lines", PARLIVO_TRANSPORT_LINES, "lines", 0);
+    PrintFigure("http_idle_cpu_percent", remote.idleCpuPercent, "%", 3);
+    PrintFigure("lists_put_10k_ms", remote.listsPut10kMs, "ms", 1);
+    PrintFigure("lists_put_timer_30k_ms", remote.listsPutTimer30kMs, "ms", 1);
+    PrintFigure("phone_page_kb", remote.phonePageKb, "KB", 1);
+}
+
 int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER"))
@@ -457,6 +473,11 @@ int main(int argc, char **argv)
         qCritical("could not cache the announcement");
         return 1;
     }
+
+    // "--http": the remote interface's figures alone.
+    const bool httpOnly = argc > 1 && qstrcmp(argv[1], "--http") == 0;
+    if (httpOnly)
+        return PrintRemoteFigures(sandbox), 0;
 
     Worker worker;
     if (!worker.WaitUntilReady()) {
@@ -503,15 +524,7 @@ int main(int argc, char **argv)
         PrintFigure(music ? "export_10_rows_music_ms" : "export_10_rows_ms", exported.ms, "ms", 1);
         PrintFigure(music ? "export_10_rows_music_ratio" : "export_10_rows_ratio", exported.ratio, "ratio", 4);
     }
-    ShopSettings::UseFilePath(sandbox.FilePath(QStringLiteral("settings.xml"))); // the token file goes there too
-    const RemoteFigures::Remote remote = RemoteFigures::Measure();
-    ShopSettings::UseFilePath(QString());
-    g_restorePending = false;
-    PrintFigure("http_say_p99_ms", remote.sayP99Ms, "ms", 2);
-    PrintFigure("http_idle_cpu_percent", remote.idleCpuPercent, "%", 3);
-    PrintFigure("lists_put_10k_ms", remote.listsPut10kMs, "ms", 1);
-    PrintFigure("lists_put_timer_30k_ms", remote.listsPutTimer30kMs, "ms", 1);
-    PrintFigure("phone_page_kb", remote.phonePageKb, "KB", 1);
+    PrintRemoteFigures(sandbox);
     PrintFigure("settings_save_ms", MusicFigures::SettingsSaveMs(sandbox.FilePath(QString())), "ms", 2);
     PrintFigure("music_idle_cpu_percent", MusicFigures::MusicIdleCpuPercent(sandbox.FilePath(QString())), "%", 2);
     const MusicFigures::Duck duck = MusicFigures::DuckTimes(sandbox.FilePath(QString()));

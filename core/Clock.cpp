@@ -20,11 +20,11 @@ QDate Clock::Today() const
     return QDate::currentDate();
 }
 
-quint32 Clock::TickMs() const
+qint64 Clock::TickMs() const
 {
     // steady_clock is CLOCK_MONOTONIC: time since boot, never set back.
     const auto since = std::chrono::steady_clock::now().time_since_epoch();
-    return quint32(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+    return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
 const Clock &Clock::Current()

@@ -19,7 +19,14 @@ namespace {
 
 QMutex g_mutex;
 QString g_code;
-quint32 g_codeMadeAt = 0;
+qint64 g_codeMadeAt = 0; // on the monotonic clock, in ms
+
+// The current code's age is within its minutes (g_mutex held).
+bool Fresh()
+{
+    const qint64 age = Clock::Current().TickMs() - g_codeMadeAt;
+    return age >= 0 && age < qint64(RemoteAccess::kPairingMinutes) * 60000;
+}
 
 QByteArray RandomHex(int bytes)
 {
@@ -108,11 +115,17 @@ QString RemoteAccess::NewPairingCode()
 bool RemoteAccess::TakePairingCode(const QString &code)
 {
     QMutexLocker lock(&g_mutex);
-    const bool fresh = Clock::Current().TickMs() - g_codeMadeAt < quint32(kPairingMinutes) * 60000u;
+    const bool fresh = Fresh();
     const bool match = !g_code.isEmpty() && SameToken(code.toUpper().toLatin1(), g_code.toLatin1());
     if (match)
         g_code.clear(); // single use, whatever its age
     return match && fresh;
+}
+
+bool RemoteAccess::PairingCodeLive()
+{
+    QMutexLocker lock(&g_mutex);
+    return !g_code.isEmpty() && Fresh();
 }
 
 QList<RemoteAccess::Device> RemoteAccess::Devices(const QString &folder)

@@ -28,6 +28,9 @@ bool SameToken(const QByteArray &a, const QByteArray &b);
 QString NewPairingCode();
 // Consumes the code: true only for the current, unused, unexpired one.
 bool TakePairingCode(const QString &code);
+// Whether a code made here is still unused and unexpired (a view showing
+// it hides it once this turns false).
+bool PairingCodeLive();
 
 struct Device
 {

@@ -42,6 +42,7 @@ MusicPlayer::Status MusicPlayer::GetStatus() const
         status.playing = false;
         status.paused = true;
     }
+    m_known = status;
     return status;
 }
 
@@ -96,6 +97,7 @@ void MusicPlayer::Play()
                 Mix_PlayMusic(m_music, 0);
         });
     }
+    m_known = Status{m_music != nullptr, false};
     StartRamp(m_volume);
 }
 
@@ -104,6 +106,7 @@ void MusicPlayer::Pause()
     if (!GetStatus().playing)
         return;
     m_pausing = true;
+    m_known = Status{false, true};
     StartRamp(0);
 }
 
@@ -111,6 +114,7 @@ void MusicPlayer::Close()
 {
     m_ramp.stop();
     m_pausing = false;
+    m_known = Status{};
     if (!m_music)
         return;
     AudioOutput::WithDevice([] { Mix_HaltMusic(); });

@@ -29,6 +29,9 @@ public:
     ~MusicPlayer() override;
 
     Status GetStatus() const;
+    // The state as last set or read here, without asking the sound device
+    // (for readers that must never wait on it).
+    Status KnownStatus() const { return m_known; }
     // Opens a file in any format the mixer reads (the format is detected);
     // the previous track is let go. False with LastError() on failure.
     bool OpenFile(const QString &path);
@@ -61,4 +64,5 @@ private:
     int m_stepsTotal = 0;
     int m_volume = 100;  // the level asked for while playing
     bool m_pausing = false;
+    mutable Status m_known;
 };

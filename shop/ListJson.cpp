@@ -1,5 +1,7 @@
 #include "shop/ListJson.h"
 
+#include "shop/JsonNumbers.h"
+
 #include "core/XmlFile.h"
 #include "shop/TextRules.h"
 
@@ -55,11 +57,10 @@ bool BoolField(const QJsonObject &o, const char *name, bool fallback, int row, b
 
 bool CountField(const QJsonObject &o, const char *name, int row, int *out, ListJson::Fault *fault)
 {
-    const QJsonValue value = o.value(QLatin1String(name));
-    const double number = value.toDouble(-1);
-    if (!value.isDouble() || number != double(qint64(number)) || number < 0 || number > TaskList::kMaxCount)
+    const std::optional<qint64> number = JsonNumbers::Whole(o.value(QLatin1String(name)), 0, TaskList::kMaxCount);
+    if (!number)
         return Fail(fault, row, QLatin1String(name), QStringLiteral("must be a whole number from 0 to %1").arg(TaskList::kMaxCount));
-    *out = int(number);
+    *out = int(*number);
     return true;
 }
 
@@ -293,10 +294,10 @@ bool ListJson::ToTasks(const QJsonObject &json, TaskList *list, Fault *fault)
             const QJsonArray days = o.value(QStringLiteral("weekdays")).toArray();
             task.weekdays = 0;
             for (const QJsonValue &day : days) {
-                const int d = day.toInt(0);
-                if (!day.isDouble() || d < 1 || d > 7)
+                const std::optional<qint64> d = JsonNumbers::Whole(day, 1, 7);
+                if (!d)
                     return Fail(fault, i, QStringLiteral("weekdays"), QStringLiteral("days are 1 (Monday) to 7 (Sunday)"));
-                task.weekdays |= 1 << (d - 1);
+                task.weekdays |= 1 << (*d - 1);
             }
             if (task.weekdays == 0)
                 return Fail(fault, i, QStringLiteral("weekdays"), QStringLiteral("must name at least one day"));

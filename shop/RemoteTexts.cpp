@@ -2,6 +2,7 @@
 
 #include "shop/TextRules.h"
 #include "speech/Announcer.h"
+#include "speech/SpeechBudget.h"
 
 namespace {
 constexpr int kKeptIds = 1000;
@@ -15,19 +16,7 @@ RemoteTexts::RemoteTexts(SpeechSource *source, QObject *parent) : QObject(parent
 
 int RemoteTexts::SpokenSecondsEstimate(const QString &text)
 {
-    double seconds = 0;
-    bool inCapitals = false;
-    for (const char32_t c : QStringView(text).toUcs4()) {
-        const bool capital = c >= 'A' && c <= 'Z';
-        if (capital)
-            seconds += 0.6; // spelled letter by letter
-        else if (c < 0x80 && QChar(char16_t(c)).isLetterOrNumber())
-            seconds += inCapitals ? 0.6 : 0.12;
-        else if ((c >= 0x3400 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF))
-            seconds += 0.3;
-        inCapitals = capital;
-    }
-    return int(seconds) + 1;
+    return SpeechBudget::WholeSeconds(text);
 }
 
 QString RemoteTexts::Explain(Verdict verdict)

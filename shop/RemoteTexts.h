@@ -29,7 +29,8 @@ public:
 
     RemoteTexts(SpeechSource *source, QObject *parent = nullptr);
 
-    // About how long a text takes to speak, in seconds.
+    // About how long a text takes to speak, in whole seconds, counted on
+    // what the normaliser makes of it.
     static int SpokenSecondsEstimate(const QString &text);
     // Judges and, when it passes, queues the text.
     Outcome Say(const QString &text);

@@ -19,7 +19,7 @@ QTime Now()
 
 quint32 Tick()
 {
-    return Clock::Current().TickMs();
+    return quint32(Clock::Current().TickMs());
 }
 
 } // namespace

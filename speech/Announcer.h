@@ -53,6 +53,10 @@ private:
 //   loop do not pump it;
 // - with the music following the broadcasts, started with the next
 //   request and paused once no source is playing and nothing is queued.
+// A remote text goes to the worker clause by clause (kMaxClause characters
+// at most), so an announcement due at a clock time, which goes ahead of
+// remote texts, comes after the clause in hand rather than after the whole
+// text; the rest of the text follows it. The source hears of the text once.
 class Announcer : public QObject
 {
     Q_OBJECT
@@ -60,6 +64,7 @@ class Announcer : public QObject
 public:
     enum Source { Word, Price, Timer, Remote, kSourceCount };
     static constexpr int kQuietMs = 1500;
+    static constexpr int kMaxClause = 40; // characters: about ten seconds spoken
 
     explicit Announcer(Speake *worker, QObject *parent = nullptr);
 
@@ -68,7 +73,8 @@ public:
     int Outstanding() const { return int(m_requests.size()); }
     int Outstanding(Source source) const;
     bool MusicDucked() const { return m_ducked; }
-    // The text sounding now ("" when none), and the texts still waiting.
+    // The text sounding now ("" when none), and the texts still waiting
+    // (a remote text cut by a timed announcement waits again, whole).
     QString Sounding() const;
     QStringList Waiting() const;
     bool MusicWanted() const { return m_musicWanted; }
@@ -88,7 +94,18 @@ private:
         int source;
         int tag;
         bool report;
-        QString text; // a text to speak; empty for a wait
+        QString text; // a text to speak (this clause of it); empty for a wait
+        int group = 0; // the index of the request's first clause
+    };
+    // One request of a source, sent as one or more clauses.
+    struct Group
+    {
+        QString text;
+        int pending = 0; // clauses not yet reported
+        int clauses = 0;
+        int spoken = 0;  // clauses the worker reported on
+        int heard = 0;   // of them, really heard
+        QDateTime started; // when its first clause began to sound
     };
 
     void Request(int source, int tag, int type, const QString &content, bool report);
@@ -108,6 +125,7 @@ private:
     std::array<SpeechSource *, kSourceCount> m_sources{};
     std::array<bool, kSourceCount> m_active{};
     QHash<int, Sent> m_requests; // worker index → who asked
+    QHash<int, Group> m_groups;  // first clause's index → the whole request
     int m_nextIndex = 1;
     int m_sounding = 0; // texts between SoundStarted and SoundEnded
     int m_soundingIndex = -1;

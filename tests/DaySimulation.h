@@ -31,7 +31,7 @@ public:
     qint64 ms = 0;
     QTime TimeOfDay() const override { return QTime(0, 0).addMSecs(int(ms % 86400000)); }
     QDate Today() const override { return QDate(2026, 12, 7).addDays(ms / 86400000); }
-    quint32 TickMs() const override { return quint32(36000000 + ms); }
+    qint64 TickMs() const override { return 36000000 + ms; }
 };
 
 inline QString At(qint64 ms)

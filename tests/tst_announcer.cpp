@@ -142,6 +142,41 @@ private slots:
         QCOMPARE(played, QStringList({"2:定时", "3:远程一", "3:远程二"}));
     }
 
+    // A long remote text goes clause by clause: an announcement due while it
+    // sounds comes right after the clause in hand, the rest of the text
+    // follows it, and the remote source hears of its text once, heard.
+    void timedAnnouncementCutsInAfterOneClause()
+    {
+        const QStringList numbers = {"一", "二", "三", "四", "五", "六"};
+        QString remote;
+        for (const QString &n : numbers) {
+            const QString clause = QStringLiteral("远程第%1句话，").arg(n);
+            QVERIFY(WriteFile(SpeechCache::PathFor(clause), WavFile::Header(9600) + QByteArray(9600, '\0')));
+            remote += clause;
+        }
+        const QString timed = QStringLiteral("现在是整点报时");
+        QVERIFY(WriteFile(SpeechCache::PathFor(timed), WavFile::Header(9600) + QByteArray(9600, '\0')));
+        QStringList sounded, waitingDuringTimed;
+        connect(m_worker.get(), &Speake::SoundStarted, this, [&] {
+            sounded << m_announcer->Sounding();
+            if (sounded.size() == 1) // due now: the timer's announcement
+                From(Announcer::Timer)->Request(1, 0, timed, true);
+            if (sounded.last() == timed)
+                waitingDuringTimed = m_announcer->Waiting();
+        });
+        QSignalSpy finished(From(Announcer::Remote), &SpeechSource::Finished);
+        QSignalSpy spoken(From(Announcer::Remote), &SpeechSource::Spoken);
+        From(Announcer::Remote)->Request(7, 0, remote, true);
+        QTRY_COMPARE_WITH_TIMEOUT(m_announcer->Outstanding(), 0, 20000);
+        QStringList expected(numbers.size(), remote);
+        expected.insert(1, timed);
+        QCOMPARE(sounded, expected);
+        QCOMPARE(waitingDuringTimed, QStringList{remote});
+        QCOMPARE(Tags(finished), QList<int>{7});
+        QCOMPARE(spoken.size(), 1);
+        QCOMPARE(spoken.at(0).at(1).toBool(), true);
+    }
+
     // Down from the first sound, not up again between rows close together,
     // back once the quiet has lasted; music following the broadcasts
     // starts with the first request and pauses only once no source plays.

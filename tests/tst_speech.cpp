@@ -3,6 +3,7 @@
 #include "speech/Speake.h"
 #include "speech/CloudEngine.h"
 #include "core/SettingsValues.h"
+#include "speech/SpeechBudget.h"
 #include "speech/SpeechCache.h"
 #include "speech/SpeechEngines.h"
 #include "speech/TTS.h"
@@ -135,6 +136,43 @@ private slots:
         QCOMPARE(LE32(wav, 4), quint32(wav.size() - 8));
         QCOMPARE(wav.right(WavFile::kSilenceBytes), QByteArray(WavFile::kSilenceBytes, '\0'));
         QVERIFY(Rms(wav.mid(44, wav.size() - 44 - WavFile::kSilenceBytes)) > 500);
+    }
+
+    // The budget's estimate against what the engine really speaks (the WAV's
+    // length less its closing silence): within a factor of two for texts of
+    // full-width digits, units and signs, abbreviations and plain ones.
+    void budgetMatchesSpokenLength_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("speed");
+        QTest::newRow("full-width digits and square metres") << QString::fromUtf8("５㎡").repeated(40) << 6;
+        QTest::newRow("full-width numbers") << QString::fromUtf8("１２３４５６７８９０，").repeated(10) << 6;
+        QTest::newRow("signs and units") << QString::fromUtf8("８５％，３℃，５ｋｇ，２０ｍｌ，").repeated(8) << 6;
+        QTest::newRow("prices") << QString::fromUtf8("西瓜１．９８元一斤，苹果３元５角。").repeated(6) << 6;
+        QTest::newRow("abbreviations") << QString::fromUtf8("请到ATM和VIP柜台，").repeated(8) << 6;
+        QTest::newRow("plain text, slow") << QString::fromUtf8("欢迎光临本店，今日蔬菜水果全场八折。").repeated(4) << 2;
+        QTest::newRow("plain text, fast") << QString::fromUtf8("欢迎光临本店，今日蔬菜水果全场八折。").repeated(4) << 9;
+        QTest::newRow("capitals") << QString("W").repeated(60) << 6;
+        QTest::newRow("consonants") << QString("xkcd qrst ").repeated(10) << 6;
+        QTest::newRow("english") << QString("hello world, special offer today. ").repeated(5) << 6;
+        QTest::newRow("times and phone") << QString::fromUtf8("营业时间０８:３０到２２:００，电话１３８１２３４５６７８。").repeated(4) << 6;
+    }
+    void budgetMatchesSpokenLength()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, speed);
+        const int oldSpeed = g_settings.speed;
+        g_settings.speed = speed;
+        const QString path = m_work + "/budget.wav";
+        QCOMPARE(TTS::TextToSpeech(text.toUtf8().constData(), "xiaoyan", path.toLocal8Bit()), 0);
+        const double estimate = SpeechBudget::Seconds(text);
+        g_settings.speed = oldSpeed;
+        WavFile::Info info;
+        QVERIFY(WavFile::ReadInfo(path, &info));
+        const double spoken = double(info.dataSize - WavFile::kSilenceBytes) / info.byteRate;
+        QVERIFY2(estimate > spoken / 2 && estimate < spoken * 2,
+                 qPrintable(QStringLiteral("estimated %1 s, spoken %2 s").arg(estimate).arg(spoken)));
+        qInfo("estimated %.1f s, spoken %.1f s", estimate, spoken);
     }
 
     void volumeAndSpeedShapeTheAudio()
