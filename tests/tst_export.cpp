@@ -3,6 +3,7 @@
 #include "modes/ExportJob.h"
 #include "core/SettingsValues.h"
 #include "modes/SimplePlay.h"
+#include "modes/WordExport.h"
 #include "speech/SpeechCache.h"
 #include "speech/TTS.h"
 #include "TestEnvironment.h"
@@ -282,11 +283,11 @@ private slots:
     void silenceFiles()
     {
         const QString path = m_dir + "/sleep.wav";
-        QVERIFY(SimplePlay::WriteSleepWav(path, 120000));
+        QVERIFY(WordExport::WriteSleepWav(path, 120000));
         const QByteArray wav = ReadFile(path);
         QCOMPARE(wav.size(), 44 + 3840000);
         QCOMPARE(wav.left(44), WavFile::Header(3840000));
-        QVERIFY(!SimplePlay::WriteSleepWav(m_dir + "/no/such/dir/x.wav", 10));
+        QVERIFY(!WordExport::WriteSleepWav(m_dir + "/no/such/dir/x.wav", 10));
 
         // FFmpeg writes a LIST chunk before the data, as in the joined rows:
         // the length comes from the data chunk wherever it is.
