@@ -183,7 +183,9 @@ void Speake::Speak(const SpeechRequest &request)
         // The folder may have been deleted or emptied while running.
         if (!AppPaths::EnsureSpeechCacheDir())
             PLOG(LOG_ERROR, "cannot create the speech cache folder %s", qPrintable(AppPaths::SpeechCacheDir()));
-        SpeechEngines::SynthesizeToFile(request.content, path, &m_cut);
+        // A failed synthesis leaves nothing in the cache under this text.
+        if (!SpeechEngines::SynthesizeToFile(request.content, path, &m_cut))
+            QFile::remove(path);
     }
     const bool heard = !m_cut && Playable(path);
     if (!heard)

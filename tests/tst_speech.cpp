@@ -15,7 +15,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtEndian>
 #include <QtTest>
@@ -252,23 +254,45 @@ private slots:
                  QStringList({"/c/a b.wav", "101000", "0.0001", "7"}));
     }
 
-    void cloudEngineWritesDistinctVoices()
+    // Each voice speaks the text asked for, whatever the current folder
+    // holds: here its tmp.txt cannot be written (it leads to /proc/version),
+    // so only a private working folder gives the right words. The audio is
+    // the companion program's own reading of the text, byte for byte. A text
+    // that cannot be handed over is not spoken and leaves no file.
+    void cloudEngineSpeaksTheTextAskedFor()
     {
         CloudEngine::ForgetProcesses();
+        QFile::remove(m_work + "/tmp.txt");
+        QVERIFY(QFile::link("/proc/version", m_work + "/tmp.txt"));
         QByteArray previous;
         for (const QString &voice : {QStringLiteral("101000"), QStringLiteral("101001")}) {
             g_settings.yusheng = "tx_" + voice;
             // A quote and a semicolon in the path stay part of the file name.
             const QString path = m_work + "/cloud \"" + voice + "\";.wav";
-            SpeechEngines::SynthesizeToFile(QStringLiteral("今天特价"), path);
-            QCOMPARE(ReadFile(m_work + "/tmp.txt"), QStringLiteral("今天特价").toLocal8Bit());
+            QVERIFY(SpeechEngines::SynthesizeToFile(QStringLiteral("新的通知"), path));
             const QByteArray wav = ReadFile(path);
             QVERIFY2(wav.size() > 44 + 16000, qPrintable(path));
             QCOMPARE(LE32(wav, 28), 32000u);
             QCOMPARE(LE32(wav, 40), quint32(wav.size() - 44));
             QVERIFY(wav != previous);
             previous = wav;
+
+            QTemporaryDir own;
+            QVERIFY(WriteFile(own.path() + "/tmp.txt", QStringLiteral("新的通知").toLocal8Bit()));
+            QProcess reference;
+            reference.setWorkingDirectory(own.path());
+            reference.start(CloudEngine::ProgramPath(), CloudEngine::Arguments(own.path() + "/ref.wav", voice,
+                                                                               g_settings.speed, g_settings.volume));
+            QVERIFY(reference.waitForFinished(60000));
+            QVERIFY2(ReadFile(own.path() + "/ref.wav") == wav, "not the words asked for");
         }
+        const QString lost = m_work + "/lost.wav";
+        QVERIFY(WriteFile(lost, "an older file"));
+        QVERIFY(!SpeechEngines::SynthesizeToFile(QStringLiteral("半个") + QChar(0xD800), lost));
+        QVERIFY(!QFile::exists(lost));
+        QFile::remove(m_work + "/tmp.txt");
+        // No working folder is left behind in the cache.
+        QCOMPARE(QDir(AppPaths::SpeechCacheDir()).entryList({"cloud-*"}, QDir::Dirs).size(), 0);
         // Once both programs have ended their ids are forgotten, so cleaning
         // never signals an id that may belong to another process by now.
         QTRY_VERIFY_WITH_TIMEOUT(CloudEngine::StartedProcesses().isEmpty(), 20000);
