@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -83,13 +84,23 @@ QString WordExport::ChooseFile(const QString &text)
     const QString name = text.trimmed().left(10).simplified();
     const QString proposed =
         QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QLatin1Char('/') + name;
-    QString chosen = m_chooser
-                         ? m_chooser(proposed)
-                         : QFileDialog::getSaveFileName(m_dialogParent, QStringLiteral("保存到文件"), proposed, QStringLiteral("audio (*.mp3)"));
-    // The dialog does not add the extension to an accepted proposed name.
-    if (!chosen.isEmpty() && !chosen.endsWith(QStringLiteral(".mp3"), Qt::CaseInsensitive))
-        chosen += QStringLiteral(".mp3");
-    return chosen;
+    // The dialog asks about replacing the name it was given; when ".mp3" is
+    // added here, the question is asked again about the file really written.
+    const QString chosen = m_chooser ? m_chooser(proposed)
+                                     : QFileDialog::getSaveFileName(m_dialogParent, QStringLiteral("保存到文件"),
+                                                                    proposed, QStringLiteral("audio (*.mp3)"));
+    const QString target = FinalName(chosen);
+    if (target != chosen && QFileInfo::exists(target)
+        && !ConfirmWarning(QStringLiteral("“%1”已存在。\n要替换它吗？").arg(QFileInfo(target).fileName())))
+        return {};
+    return target;
+}
+
+QString WordExport::FinalName(const QString &chosen)
+{
+    if (chosen.isEmpty() || chosen.endsWith(QStringLiteral(".mp3"), Qt::CaseInsensitive))
+        return chosen;
+    return chosen + QStringLiteral(".mp3");
 }
 
 void WordExport::ExportOne(const QString &text)
@@ -180,12 +191,34 @@ void WordExport::ExportMany(const QStringList &items)
     }
 }
 
-QString WordExport::FirstReadableTrack(const QStringList &tracks)
+// FFmpeg decodes the start of its first audio stream: a file that exists
+// but is damaged, empty or not audio is found out before the export.
+bool WordExport::TrackDecodes(const QString &track)
+{
+    if (!QFileInfo(track).isFile())
+        return false;
+    QProcess probe;
+    probe.start(ExportJob::FfmpegPath(), {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+                                          QStringLiteral("-xerror"), QStringLiteral("-i"), track,
+                                          QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-t"),
+                                          QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("null"),
+                                          QStringLiteral("-")});
+    if (!probe.waitForFinished(kProbeTimeoutMs)) {
+        probe.kill();
+        probe.waitForFinished();
+        return false;
+    }
+    return probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+}
+
+QString WordExport::FirstReadableTrack(const QStringList &tracks, QStringList *skipped)
 {
     for (const QString &track : tracks) {
-        QFile file(track);
-        if (QFileInfo(track).isFile() && file.open(QIODevice::ReadOnly) && file.read(1).size() == 1)
+        if (TrackDecodes(track))
             return track;
+        PLOG(LOG_WARNING, "export: music file %s cannot be read: skipped", qPrintable(track));
+        if (skipped)
+            skipped->append(track);
     }
     return {};
 }
@@ -207,15 +240,14 @@ void WordExport::FinalConversion(const QString &input, const QString &target)
     qint64 expectedMs = WavDurationMs(input);
     // The first track of the play list that can be read lies under the
     // speech; the operator is told when tracks were passed over.
-    const QString music = FirstReadableTrack(m_musicList);
+    QStringList skipped;
+    const QString music = FirstReadableTrack(m_musicList, &skipped);
     QString musicNote;
-    if (!m_musicList.isEmpty() && music != m_musicList.first()) {
-        PLOG(LOG_WARNING, "export: music file %s cannot be read; using %s", qPrintable(m_musicList.first()),
-             music.isEmpty() ? "no music" : qPrintable(music));
-        musicNote = music.isEmpty() ? QStringLiteral("\n背景音乐文件都无法读取，导出的文件没有背景音乐。")
-                                    : QStringLiteral("\n背景音乐文件无法读取：%1\n已改用：%2")
-                                          .arg(m_musicList.first(), music);
-    }
+    if (!skipped.isEmpty())
+        musicNote = music.isEmpty() ? QStringLiteral("\n背景音乐文件都无法读取，导出的文件没有背景音乐：\n%1")
+                                          .arg(skipped.join(QLatin1Char('\n')))
+                                    : QStringLiteral("\n背景音乐文件无法读取，已跳过：\n%1\n已改用：%2")
+                                          .arg(skipped.join(QLatin1Char('\n')), music);
     if (!music.isEmpty()) {
         PLOG(LOG_DEBUG, "bgMusic: %s", qPrintable(music));
         const QString graph = QStringLiteral("[0:a]aformat=sample_fmts=fltp:channel_layouts=stereo,volume=1.0,"

@@ -27,10 +27,15 @@ public:
     // most kMaxSleepMs; a longer wait is cut to it.
     static bool WriteSleepWav(const QString &path, qint64 ms);
     static constexpr qint64 kMaxSleepMs = 134217726;
-    // The first track that exists and can be read, or "" when none can.
-    static QString FirstReadableTrack(const QStringList &tracks);
+    // The first track FFmpeg can decode, or "" when none can; the tracks
+    // passed over are added to skipped.
+    static QString FirstReadableTrack(const QStringList &tracks, QStringList *skipped);
+    // The name the export is written to: ".mp3" added when missing.
+    static QString FinalName(const QString &chosen);
 
 private:
+    static constexpr int kProbeTimeoutMs = 30000;
+    static bool TrackDecodes(const QString &track);
     void ExportOne(const QString &text);
     void ExportMany(const QStringList &texts);
     // The output file for an export whose first row is text; empty on cancel.
