@@ -247,7 +247,7 @@ bool PriceMode::AnnouncementText(int row, QString *text)
     }
     const QString price = GetPrice(row);
     if (price.isEmpty()) {
-        PLOG(LOG_ERROR, "row = %d, price is NULL", row);
+        PLOG(LOG_WARNING, "row = %d has no price", row);
         return false;
     }
     *text = m_list.At(row).name + PriceToSpeech(price) + GetUnit(row);
@@ -271,7 +271,7 @@ bool PriceMode::Play()
     QTableWidget *table = ui->tableWidget;
     int row = table->currentRow();
     if (row < 0) {
-        PLOG(LOG_ERROR, "current row = %d", row);
+        PLOG(LOG_DEBUG, "no current row (%d): starting at the first", row);
         if (table->rowCount() == 0)
             return false;
         row = 0;
@@ -378,7 +378,7 @@ void PriceMode::AdvanceFrom(int start)
                 PLOG(LOG_DEBUG, "try next row = %d", row);
                 return;
             }
-            PLOG(LOG_ERROR, "play failed, row = %d", row);
+            PLOG(LOG_WARNING, "play failed, row = %d", row);
             row = (row + 1) % table->rowCount();
             PLOG(LOG_DEBUG, "try next row = %d", row);
         } else {
@@ -532,7 +532,7 @@ void PriceMode::LoadFile(const QString &path)
     bool fresh = false;
     switch (m_file->LoadFrom(path, &doc)) {
     case XmlFile::ReadResult::Missing:
-        PLOG(LOG_ERROR, "open file failed, filename is %s", qPrintable(path));
+        PLOG(LOG_INFO, "no price list yet (%s): starting with the example rows", qPrintable(path));
         m_list = PriceList::Defaults();
         fresh = true;
         break;

@@ -226,10 +226,10 @@ void SimplePlay::PlayFromRow(int row)
     const int first = row;
     for (;;) {
         SelectOnlyRow(list, row);
-        PLOG(LOG_ERROR, "ready to play row = %d", row);
+        PLOG(LOG_DEBUG, "ready to play row = %d", row);
         if (Play())
             return;
-        PLOG(LOG_ERROR, "play failed, row = %d", row);
+        PLOG(LOG_WARNING, "play failed, row = %d", row);
         row = (row + 1) % list->count();
         PLOG(LOG_DEBUG, "try next row = %d", row);
         if (row == first)

@@ -477,7 +477,7 @@ void TimerMode::LoadFile(const QString &fileName)
         m_tasks = TaskList();
         break;
     case XmlFile::ReadResult::Missing:
-        PLOG(LOG_ERROR, "open file failed, filename is %s", qPrintable(fileName));
+        PLOG(LOG_INFO, "no timer list yet (%s): starting with the example tasks", qPrintable(fileName));
         m_tasks = TaskList::Defaults();
         break;
     case XmlFile::ReadResult::Ok:

@@ -51,6 +51,10 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(rows);
         file.close();
+        // A token file left readable by others (an older copy, a careless restore).
+        QVERIFY(WriteFile(Settings::Folder() + "/remote-token", QByteArray(64, 'a') + "\n"));
+        QVERIFY(QFile::setPermissions(Settings::Folder() + "/remote-token", QFile::ReadOwner | QFile::WriteOwner
+                                                                                 | QFile::ReadGroup | QFile::ReadOther));
         m_window = std::make_unique<Parlivo>();
     }
     void cleanupTestCase() { m_window.reset(); }
@@ -159,6 +163,23 @@ private slots:
         emit m_window->TimerPage()->StopPriceMode();
         QTRY_COMPARE_WITH_TIMEOUT(price->PlayState(), int(PriceMode::Stopped), 60000);
         QCOMPARE(requests.size(), 1); // the row in hand finished, nothing after it
+    }
+
+    // A first day (no price or timer list yet, a text typed and spoken,
+    // the price list played) leaves no error in the log and no line per
+    // block of audio; the token readable by others is now owner-only,
+    // which the log says once.
+    void aFirstDayLogsNoErrors()
+    {
+        const QByteArray log = ReadFile(QString::fromLocal8Bit(LogFile::Path()));
+        QVERIFY(log.contains("ready to play row"));
+        QStringList errors;
+        for (const QByteArray &line : log.split('\n'))
+            if (line.contains("[error") || line.contains("[emerg") || line.contains("get audio"))
+                errors << QString::fromLocal8Bit(line);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join("\n")));
+        QCOMPARE(QFile::permissions(Settings::Folder() + "/remote-token") & (QFile::ReadGroup | QFile::ReadOther), 0);
+        QCOMPARE(log.count("remote-token was readable by other users"), 1);
     }
 
     // Closing while the list could not be saved asks first; 否 (the
