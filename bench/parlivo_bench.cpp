@@ -366,6 +366,23 @@ void PrintPercentiles(const char *p50Name, const char *p99Name, const std::vecto
     PrintFigure(p99Name, Percentile(samples, 99), "ms", 3);
 }
 
+// The figures that can be run alone, by name.
+bool PrintOnly(const QByteArray &name, const Sandbox &sandbox)
+{
+    if (name == "price_loop") {
+        PrintFigure("price_loop_rss_growth_kb_per_1000_rows", TimerFigures::PriceLoopRssGrowthKbPer1000Rows(), "kB", 1);
+        return true;
+    }
+    if (name == "music") {
+        const MusicFigures::Duck duck = MusicFigures::DuckTimes(sandbox.FilePath(QString()));
+        PrintFigure("duck_latency_ms", duck.duckLatencyMs, "ms", 1);
+        PrintFigure("restore_after_quiet_ms", duck.restoreAfterQuietMs, "ms", 1);
+        return true;
+    }
+    qCritical("no figures named %s", name.constData());
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -381,6 +398,9 @@ int main(int argc, char **argv)
         qCritical("no temporary folders or no local speech engine");
         return 1;
     }
+    // "--only <name>": just that group of figures (while working on one).
+    if (argc > 2 && qstrcmp(argv[1], "--only") == 0)
+        return PrintOnly(argv[2], sandbox) ? 0 : 1;
     const QString announcement = QString::fromUtf8(kAnnouncement);
     if (!CacheAnnouncement(announcement)) {
         qCritical("could not cache the announcement");
@@ -414,6 +434,7 @@ int main(int argc, char **argv)
     PrintFigure("price_save_10k_ms", priceList.save, "ms", 1);
     PrintFigure("price_load_odd_20k_ms", TimerFigures::PriceList(20000, true).load, "ms", 1);
     PrintFigure("timer_step_us", TimerFigures::TimerStepUs(), "us", 2);
+    PrintFigure("price_loop_rss_growth_kb_per_1000_rows", TimerFigures::PriceLoopRssGrowthKbPer1000Rows(), "kB", 1);
     PrintFigure("simulated_day_ms", TimerFigures::SimulatedDayMs(), "ms", 1);
     PrintFigure("simulated_week_ms", TimerFigures::SimulatedWeekMs(), "ms", 1);
     PrintFigure("load_unusable_file_ms", WindowFigures::UnusableLoadMs(SimplePlay::FilePath()), "ms", 1);

@@ -25,7 +25,9 @@ inline const QString kColorPlain = QStringLiteral("DFF7F3");
 // A row text starting with "延时" and ending with "秒" or "分" is a wait;
 // *ms receives its length, clamped to what an int holds.
 bool ParseWaitText(QString text, int *ms);
-// Sets the button's background to "#" + six hex digits.
+// Sets the button's background to "#" + six hex digits: the first colour
+// at once, later ones when control returns to the event loop, and only
+// when the colour then wanted differs from the one shown.
 void SetButtonColor(QWidget *button, QString hex);
 // A parentless warning with "是"/"否", "否" the default (Enter and Esc
 // answer no); true only when "是" was chosen.

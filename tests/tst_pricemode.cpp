@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QPushButton>
 #include <QtTest>
 
 #include <memory>
@@ -35,6 +36,22 @@ QList<Request> Requests(const QSignalSpy &spy)
 }
 
 } // namespace
+
+// Counts the style changes of the widgets it watches.
+class StyleChangeCounter : public QObject
+{
+public:
+    explicit StyleChangeCounter(int *count) : m_count(count) {}
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::StyleChange)
+            ++*m_count;
+        return false;
+    }
+
+private:
+    int *m_count;
+};
 
 class TestPriceMode : public QObject
 {
@@ -180,6 +197,27 @@ private slots:
         QCOMPARE(m_mode->PlayState(), int(PriceMode::Stopped));
         QCOMPARE(active.size(), 1);
         QCOMPARE(active.last().at(0).toBool(), false);
+    }
+
+    // Row after row of a loop the play button stays lit without being
+    // restyled: a style change per row kept memory for ever.
+    void loopLeavesTheButtonsAlone()
+    {
+        LoadRows({"甲|1|一个", "乙|2|一个", "丙|3|一个"}, true);
+        QSignalSpy out(m_mode.get(), &PriceMode::OutAudio);
+        auto *play = m_mode->findChild<QPushButton *>("pushButton_play");
+        QVERIFY(m_mode->Play());
+        QTRY_COMPARE(play->styleSheet(), QStringLiteral("background-color:#00FF00"));
+        int restyled = 0;
+        StyleChangeCounter counter(&restyled);
+        play->installEventFilter(&counter);
+        for (int row = 0; row < 30; ++row) {
+            Finish(out);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(out.size(), 31);
+        QCOMPARE(restyled, 0);
+        QCOMPARE(play->styleSheet(), QStringLiteral("background-color:#00FF00"));
     }
 
     // Timer mode's hold: pause is refused; a stop in the middle of a row

@@ -151,11 +151,11 @@ private slots:
         QVERIFY(!r[1].report);
         QCOMPARE(start.size(), 1);
         QCOMPARE(m_mode->PlayState(), int(SimplePlay::Playing));
-        QCOMPARE(PlayButton()->styleSheet(), QStringLiteral("background-color:#00FF00"));
+        QTRY_COMPARE(PlayButton()->styleSheet(), QStringLiteral("background-color:#00FF00"));
 
         m_mode->ActionFinished(Id(0));
         QCOMPARE(m_mode->PlayState(), int(SimplePlay::Stopped));
-        QCOMPARE(PlayButton()->styleSheet(), QStringLiteral("background-color:#DFF7F3"));
+        QTRY_COMPARE(PlayButton()->styleSheet(), QStringLiteral("background-color:#DFF7F3"));
 
         out.clear();
         Type(QStringLiteral("延时3秒"));
@@ -227,7 +227,7 @@ private slots:
         QVERIFY(m_mode->Pause());
         QCOMPARE(cancels.size(), 1);
         QVERIFY(!active.last().at(0).toBool());
-        QCOMPARE(PauseButton()->styleSheet(), QStringLiteral("background-color:#00FF00"));
+        QTRY_COMPARE(PauseButton()->styleSheet(), QStringLiteral("background-color:#00FF00"));
         QVERIFY(!m_mode->Pause()); // not playing any more
 
         // The cut row's report leaves the mode paused on its row.
