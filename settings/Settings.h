@@ -57,6 +57,8 @@ public slots:
     int SpeakerTransform(const QString &voiceId);
 
 private:
+    // The refusal of a backup that is damaged or another list's.
+    static QString RefusedBackupText(const QString &listName);
     void InitLists();
     // Asks for the chime file when "自选文件…" is chosen.
     void ChimeChosen(int index);
