@@ -109,6 +109,7 @@ void WordExport::ExportOne(const QString &text)
     if (target.isEmpty())
         return;
     const QString input = RowCacheFile(text);
+    const SpeechCache::InUse exporting({input}); // the cache keeps it until FFmpeg is done
     if (!QFile::exists(input)) {
         MyMessageBox::ShowNotice(kErrorTitle, QStringLiteral("文件不存在，请先播放当前行以产生音频文件！"));
         return;
@@ -125,6 +126,11 @@ void WordExport::ExportMany(const QStringList &items)
     const QString dir = CacheDir();
     const QString concatWav = dir + QStringLiteral("/concat.wav");
     const QString interval = dir + QStringLiteral("/interval.wav");
+    // The cache keeps every file of the export until FFmpeg is done.
+    QStringList used = {concatWav, interval, dir + QStringLiteral("/concat.txt")};
+    for (const QString &item : items)
+        used << RowCacheFile(item);
+    const SpeechCache::InUse exporting(used);
     qDebug("concat: %s", qPrintable(concatWav));
     QFile::remove(concatWav);
     QDir().mkpath(dir);

@@ -11,6 +11,7 @@
 #include "settings/PhonePairing.h"
 #include "music/MusicManager.h"
 #include "core/SettingsValues.h"
+#include "speech/SpeechCache.h"
 #include "core/StoredFile.h"
 #include "core/XmlFile.h"
 
@@ -201,6 +202,8 @@ void Settings::Load()
         g_settings.remotePort = ClampLogged(n, 1024, 65535, "remote port");
     if (number(root, "remoteLan", &n))
         g_settings.remoteShopNetwork = n == 1;
+    if (number(root, "speechCacheMb", &n))
+        g_settings.speechCacheMb = ClampLogged(n, 50, 100000, "speech cache size");
     if (text(root, "speed", &value) && !value.isEmpty())
         g_settings.speed = ClampLogged(value.toInt(), 0, 10, "speed");
     if (text(root, "volume", &value) && !value.isEmpty())
@@ -332,6 +335,8 @@ bool Settings::Store()
         root->SetAttribute("remotePort", g_settings.remotePort);
         root->SetAttribute("remoteLan", g_settings.remoteShopNetwork ? 1 : 0);
     }
+    if (g_settings.speechCacheMb != SpeechCache::kDefaultLimitMb) // absent: the default size
+        root->SetAttribute("speechCacheMb", g_settings.speechCacheMb);
     auto *screen = new TiXmlElement("priceScreen");
     root->LinkEndChild(screen);
     screen->SetAttribute("fontSize", QByteArray::number(g_settings.fontSize).constData());

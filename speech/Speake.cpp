@@ -12,6 +12,7 @@
 #include "speech/WavPlayer.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -110,12 +111,21 @@ bool Speake::TakeNext(SpeechRequest *request)
     return true;
 }
 
+namespace {
+
+qint64 CacheLimitBytes()
+{
+    return qint64(g_settings.speechCacheMb.load()) * 1024 * 1024;
+}
+
+} // namespace
+
 void Speake::run()
 {
     TTS::Init();
     PLOG(LOG_DEBUG, "%s", "Init");
     if (AppPaths::EnsureSpeechCacheDir())
-        SpeechCache::Trim(AppPaths::SpeechCacheDir());
+        SpeechCache::TrimToSize(AppPaths::SpeechCacheDir(), CacheLimitBytes());
     else
         PLOG(LOG_ERROR, "create dir(%s) failed", qPrintable(AppPaths::SpeechCacheDir()));
     AudioOutput::Open();
@@ -175,7 +185,10 @@ void Speake::Speak(const SpeechRequest &request)
 {
     const QString path = SpeechCache::PathFor(request.content);
     PLOG(LOG_DEBUG, "file: %s", path.toLocal8Bit().constData());
-    if (!Playable(path)) {
+    const SpeechCache::InUse playing({path}); // not evicted while made and played
+    if (Playable(path)) {
+        SpeechCache::Touch(path); // used now: evicted after the texts not heard since
+    } else {
         if (QFile::exists(path)) {
             PLOG(LOG_WARNING, "cached speech %s cannot be played: synthesized again", qPrintable(path));
             QFile::remove(path);
@@ -186,6 +199,8 @@ void Speake::Speak(const SpeechRequest &request)
         // A failed synthesis leaves nothing in the cache under this text.
         if (!SpeechEngines::SynthesizeToFile(request.content, path, &m_cut))
             QFile::remove(path);
+        else
+            SpeechCache::Added(AppPaths::SpeechCacheDir(), QFileInfo(path).size(), CacheLimitBytes());
     }
     const bool heard = !m_cut && Playable(path);
     if (!heard)

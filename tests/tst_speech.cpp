@@ -191,25 +191,46 @@ private slots:
         QVERIFY(SpeechCache::PathFor("x").startsWith(AppPaths::SpeechCacheDir()));
     }
 
-    void trimmingAboveTheLimit()
+    // The cache folder is kept under its size: the files used longest ago
+    // go first (a file played again counts as new), never one in use;
+    // texts added below the size start no pass.
+    void cacheKeptWithinItsSize()
     {
         const QString dir = m_work + "/trim/";
-        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QDir().mkpath(dir + "cloud-sub"));
         const time_t base = time(nullptr) - 100000;
-        for (int i = 0; i < SpeechCache::kTrimAbove; ++i) {
+        const QByteArray audio(100000, 'a');
+        for (int i = 0; i < 20; ++i) {
             const QString path = dir + QString::number(i) + ".wav";
-            QVERIFY(WriteFile(path, "x"));
+            QVERIFY(WriteFile(path, audio));
             const utimbuf times{base + i, base + i};
             utime(path.toLocal8Bit().constData(), &times);
         }
-        SpeechCache::Trim(dir);
-        QCOMPARE(QDir(dir).count() - 2, uint(SpeechCache::kTrimAbove)); // at the limit: kept
-        QVERIFY(WriteFile(dir + "newest.wav", "x"));
-        SpeechCache::Trim(dir);
-        QCOMPARE(QDir(dir).count() - 2, uint(SpeechCache::kTrimAbove + 1 - SpeechCache::kTrimCount));
-        for (int i = 0; i < 5; ++i)
-            QVERIFY(!QFile::exists(dir + QString::number(i) + ".wav"));
-        QVERIFY(QFile::exists(dir + "5.wav"));
+        SpeechCache::Touch(dir + "3.wav"); // heard again just now
+
+        SpeechCache::TrimResult result;
+        {
+            const SpeechCache::InUse exporting({dir + "1.wav"});
+            QCOMPARE(SpeechCache::TrimToSize(dir, 2000000).removed, 0); // at the size: kept
+            result = SpeechCache::TrimToSize(dir, 1000000);
+        }
+        QStringList kept = QDir(dir).entryList({"*.wav"}, QDir::Files);
+        std::sort(kept.begin(), kept.end(), [](const QString &a, const QString &b) { return a.section('.', 0, 0).toInt() < b.section('.', 0, 0).toInt(); });
+        QCOMPARE(kept, QStringList({"1.wav", "3.wav", "12.wav", "13.wav", "14.wav", "15.wav", "16.wav", "17.wav",
+                                    "18.wav", "19.wav"}));
+        QCOMPARE(result.removed, 10);
+        QCOMPARE(result.bytesLeft, 1000000);
+        QVERIFY(QFileInfo(dir + "cloud-sub").isDir());
+
+        // Added: below the size nothing is removed; over it, one pass.
+        QVERIFY(WriteFile(dir + "new.wav", audio));
+        SpeechCache::Added(dir, audio.size(), 1100000);
+        QCOMPARE(QDir(dir).entryList({"*.wav"}, QDir::Files).size(), 11);
+        QVERIFY(WriteFile(dir + "newer.wav", audio));
+        SpeechCache::Added(dir, audio.size(), 1100000);
+        QCOMPARE(QDir(dir).entryList({"*.wav"}, QDir::Files).size(), 11);
+        QVERIFY(!QFile::exists(dir + "1.wav")); // no longer in use: the oldest went
+        QVERIFY(QFile::exists(dir + "newer.wav"));
         QDir(dir).removeRecursively();
     }
 
