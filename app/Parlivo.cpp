@@ -49,6 +49,7 @@ Parlivo::Parlivo(QWidget *parent)
     m_speake->start();
     m_announcer = new Announcer(m_speake, this);
     m_music = new PlayList(this);
+    connect(m_music, &PlayList::Notice, this, [](const QString &text) { MyMessageBox::ShowNotice(QStringLiteral("提示"), text); });
     connect(m_announcer, &Announcer::DuckMusic, m_music, &PlayList::TurnDown);
     connect(m_announcer, &Announcer::WantMusic, m_music, [this](bool playing) {
         if (playing)
