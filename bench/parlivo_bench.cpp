@@ -410,6 +410,7 @@ bool PrintOnly(const QByteArray &name, const Sandbox &sandbox)
         const MusicFigures::Duck duck = MusicFigures::DuckTimes(sandbox.FilePath(QString()));
         PrintFigure("duck_latency_ms", duck.duckLatencyMs, "ms", 1);
         PrintFigure("restore_after_quiet_ms", duck.restoreAfterQuietMs, "ms", 1);
+        PrintFigure("music_back_after_quiet_ms", duck.musicBackAfterQuietMs, "ms", 1);
         return true;
     }
     qCritical("no figures named %s", name.constData());
@@ -490,5 +491,6 @@ int main(int argc, char **argv)
     const MusicFigures::Duck duck = MusicFigures::DuckTimes(sandbox.FilePath(QString()));
     PrintFigure("duck_latency_ms", duck.duckLatencyMs, "ms", 1);
     PrintFigure("restore_after_quiet_ms", duck.restoreAfterQuietMs, "ms", 1);
+    PrintFigure("music_back_after_quiet_ms", duck.musicBackAfterQuietMs, "ms", 1);
     return 0;
 }

@@ -211,8 +211,9 @@ void Speake::Speak(const SpeechRequest &request)
         emit SoundStarted(request.index);
         if (!m_lastSound.isValid() || m_lastSound.elapsed() >= Chime::kQuietMs)
             Chime::Play(g_settings.chime.Get(), &m_cut);
-        WavPlayer::PlayWav(path, &m_cut);
-        emit SoundEnded(request.index);
+        // The sound has ended for the listener with its last audible sample:
+        // the file's trailing quiet and the tail are still waited out.
+        WavPlayer::PlayWav(path, &m_cut, WavPlayer::kTailMs, [this, &request] { emit SoundEnded(request.index); });
     }
     m_lastSound.start();
     emit Spoken(request.index, heard);

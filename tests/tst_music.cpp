@@ -134,6 +134,26 @@ private slots:
         QVERIFY(RecentPeak(m_heard, 300) > 3000);
     }
 
+    // The music comes back 1.5 s after the last sound heard: the speech
+    // file's trailing quiet does not count, so the music is back while the
+    // worker is still playing that quiet out.
+    void musicBackAfterTheLastAudibleSound()
+    {
+        m_window.reset();
+        const QString text = QStringLiteral("轻声后长静音");
+        QVERIFY(WriteFile(SpeechCache::PathFor(text), SoftTone(500, 2500)));
+        g_settings.chime = QString();
+        Open({MakeMp3(m_dir, 440, 60)}, 0, 1, 1);
+        QTest::qWait(1200);
+        const int normal = RecentPeak(m_heard, 300);
+        QVERIFY2(normal > 3000, qPrintable(QString::number(normal)));
+        m_window->Speech()->From(Announcer::Remote)->Request(0x3000000, 0, text, true);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->Speech()->MusicDucked(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->Speech()->MusicDucked() && RecentPeak(m_heard, 100) > normal * 8 / 10, 10000);
+        QVERIFY(m_window->Speech()->Outstanding() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->Speech()->Outstanding() == 0, 10000);
+    }
+
     // Tracks that cannot be played (damaged, gone) are passed over and told
     // once each, in a notice and one log line; the music goes on with the
     // next. With none playable (单曲循环 on a damaged track, every track
