@@ -106,6 +106,7 @@ Settings::Settings(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::S
     connect(ui->checkBox_remote, &QCheckBox::toggled, this, &Settings::ShowToken);
     m_pairing = new PhonePairing(ui->groupBox_remote);
     ui->gridLayout_remote->addWidget(m_pairing, 5, 0, 1, 2);
+    connect(m_pairing, &PhonePairing::ShopNetworkWanted, this, &Settings::ListenOnShopNetwork);
     m_file = std::make_unique<StoredFile>(FilePath(), QStringLiteral("设置"), false);
     Load();
     ConfigToForm();
@@ -452,6 +453,14 @@ void Settings::Restore()
     // the two never share the files or the sound device.
     g_restartRequested = true;
     QCoreApplication::quit();
+}
+
+void Settings::ListenOnShopNetwork()
+{
+    ui->comboBox_listen->setCurrentIndex(1);
+    g_settings.remoteShopNetwork = true;
+    if (Store())
+        emit Saved(); // the interface listens there at once
 }
 
 QString Settings::RefusedBackupText(const QString &listName)

@@ -57,6 +57,8 @@ public slots:
     int SpeakerTransform(const QString &voiceId);
 
 private:
+    // The pairing window's "改为店内网络": chosen, stored and applied.
+    void ListenOnShopNetwork();
     // The refusal of a backup that is damaged or another list's.
     static QString RefusedBackupText(const QString &listName);
     void InitLists();

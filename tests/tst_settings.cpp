@@ -4,6 +4,8 @@
 #include "settings/DataBackup.h"
 #include "DialogDriver.h"
 #include "MessageAnswerer.h"
+#include "DaySimulation.h"
+#include "settings/PairingDialog.h"
 #include "music/MusicManager.h"
 #include "settings/Settings.h"
 #include "core/SettingsValues.h"
@@ -16,6 +18,10 @@
 #include <QPushButton>
 #include <QListWidget>
 #include <QSlider>
+#include <QNetworkInterface>
+#include <QHostAddress>
+#include <QUrl>
+#include <QPointer>
 #include <QtTest>
 
 #include <csignal>
@@ -352,26 +358,72 @@ private slots:
         }
     }
 
-    // "配对手机": nothing without the interface on; then a QR code of the
-    // page's address and a code the interface takes once.
-    void pairingCodeShown()
+    // "配对手机" opens a window of its own (the settings page keeps its
+    // size): a QR code of the page's address on the shop network, the code,
+    // the time left; it closes when a phone takes the code or the time is
+    // up. In "仅本机" it says phones need "店内网络" and switches to it.
+    void pairingWindow()
     {
         auto settings = Fresh(nullptr);
+        settings->resize(400, 900);
+        settings->show();
+        auto *pairing = settings->Pairing();
         auto *pair = settings->findChild<QPushButton *>("pushButton_pair");
-        auto *qr = settings->findChild<QLabel *>("label_qr");
-        auto *text = settings->findChild<QLabel *>("label_pairCode");
+        const QSize size = settings->size(), minimum = settings->minimumSizeHint();
         g_settings.remoteEnabled = false;
-        pair->click();
-        QVERIFY(text->text().contains(QStringLiteral("请先开启远程控制")));
+        {
+            MessageAnswerer answers;
+            pair->click();
+            QCOMPARE(answers.seen, QStringList{QStringLiteral("请先开启远程控制并保存设置。")});
+        }
+        QVERIFY(!pairing->Dialog());
+
+        SimulatedClock clock;
+        clock.ms = 0;
+        Clock::Set(&clock);
         g_settings.remoteEnabled = true;
-        pair->click();
-        const QString code = text->text().section(QStringLiteral("配对码 "), 1).left(8);
-        QCOMPARE(code.size(), 8);
-        QVERIFY(!qr->pixmap().isNull() && qr->pixmap().width() == qr->pixmap().height());
-        QCOMPARE(PhonePairing::PageAddress(code), QStringLiteral("http://127.0.0.1:%1/#pair=%2").arg(g_settings.remotePort).arg(code));
-        QVERIFY(RemoteAccess::TakePairingCode(code));
-        QVERIFY(!RemoteAccess::TakePairingCode(code));
+        g_settings.remoteShopNetwork = false;
+        for (const bool byPhone : {true, false}) {
+            pair->click();
+            QPointer<PairingDialog> dialog = pairing->Dialog();
+            QVERIFY(dialog && dialog->isVisible());
+            QVERIFY(dialog->window() != settings->window());
+            const QString text = dialog->findChild<QLabel *>("label_pairCode")->text();
+            const QString code = text.section(QStringLiteral("配对码 "), 1).left(8);
+            QCOMPARE(code.size(), 8);
+            // The QR code holds an address of this machine a phone can reach.
+            const QString address = PairingDialog::PageAddress(code);
+            const QHostAddress host(QUrl(address).host());
+            QVERIFY2(QNetworkInterface::allAddresses().contains(host) && !host.isLoopback()
+                         && host.protocol() == QAbstractSocket::IPv4Protocol,
+                     qPrintable(address));
+            QVERIFY(text.contains(address.section('#', 0, 0)));
+            QVERIFY(!dialog->findChild<QLabel *>("label_qr")->pixmap().isNull());
+            QCOMPARE(dialog->findChild<QLabel *>("label_countdown")->text(), QStringLiteral("配对码还有 10:00 有效"));
+            QCOMPARE(dialog->findChild<QLabel *>("label_localOnly")->isVisible(), byPhone);
+            if (byPhone) {
+                QVERIFY(dialog->findChild<QLabel *>("label_localOnly")->text().contains(QStringLiteral("店内网络")));
+                dialog->findChild<QPushButton *>("pushButton_shopNetwork")->click();
+                QVERIFY(g_settings.remoteShopNetwork);
+                QVERIFY(ReadFile(m_file).contains("remoteLan=\"1\""));
+                QVERIFY(!dialog->findChild<QLabel *>("label_localOnly")->isVisible());
+                // A phone takes the code: the window and its code go.
+                QVERIFY(RemoteAccess::TakePairingCode(code));
+                QVERIFY(!RemoteAccess::AddDevice(Settings::Folder(), "店长的手机").isEmpty());
+                pairing->ShowDevices();
+            } else {
+                clock.ms = RemoteAccess::kPairingMinutes * 60000 - 61000;
+                QTRY_COMPARE(dialog->findChild<QLabel *>("label_countdown")->text(), QStringLiteral("配对码还有 1:01 有效"));
+                clock.ms = RemoteAccess::kPairingMinutes * 60000;
+            }
+            QTRY_VERIFY(!dialog);
+            QCOMPARE(settings->size(), size);
+            QCOMPARE(settings->minimumSizeHint(), minimum);
+        }
+        QCOMPARE(settings->findChild<QListWidget *>("listWidget_phones")->count(), 1);
+        Clock::Set(nullptr);
         g_settings.remoteEnabled = false;
+        g_settings.remoteShopNetwork = false;
     }
 
     void cleaningCountsFiles()
