@@ -223,7 +223,18 @@ private slots:
                 QVERIFY((notice->geometry().center() - window.frameGeometry().center()).manhattanLength() <= 4);
             }
         QCOMPARE(texts.size(), 2);
-        QVERIFY2(texts.join("|").contains(QStringLiteral("设置文件无法读取")) && !texts.join("|").contains(QStringLiteral("文件文件")), qPrintable(texts.join("|")));
+        QVERIFY2(texts.join("|").contains(QStringLiteral("设置文件已损坏，无法读取")) && !texts.join("|").contains(QStringLiteral("文件文件")), qPrintable(texts.join("|")));
+        // Chinese only (no parser message), the whole path shown, nothing cut off.
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *notice = qobject_cast<MyMessageBox *>(w); notice && notice->isVisible()) {
+                auto *label = notice->findChild<QLabel *>("label");
+                QString text = label->text();
+                if (!text.contains(QStringLiteral("设置文件")))
+                    continue;
+                QVERIFY2(!text.contains("parse") && !text.contains("error"), qPrintable(text));
+                QVERIFY(text.remove(QChar(0x200B)).contains(Settings::FilePath()));
+                QVERIFY(label->heightForWidth(label->width()) <= label->height());
+            }
         QVERIFY(texts.join("|").contains(QStringLiteral("上次的数据还原在完成前中断，已撤销")));
         QVERIFY(!QFile::exists(AppPaths::DataDir() + "/price.xml.staged"));
         CloseNotices();

@@ -196,7 +196,9 @@ private slots:
             list->setCurrentRow(0);
             dialog.MusicUp(); // the first row stays
             dialog.MusicDown();
-            QCOMPARE(list->item(1)->text(), QStringLiteral("/a.mp3"));
+            // Tracks by file name, the path on hover.
+            QCOMPARE(list->item(1)->text(), QStringLiteral("a.mp3"));
+            QCOMPARE(list->item(1)->toolTip(), QStringLiteral("/a.mp3"));
             list->setCurrentRow(2);
             dialog.MusicDown(); // the last row stays
             dialog.DelMusic();
@@ -206,6 +208,9 @@ private slots:
         }
         QCOMPARE(g_settings.musicList, QStringList({"/a.mp3", "/b.mp3", "/c.mp3"}));
         MusicManager dialog;
+        // The volume with its number.
+        dialog.findChild<QSlider *>("horizontalSlider_vol")->setValue(37);
+        QCOMPARE(dialog.findChild<QLabel *>("label_vol")->text(), QStringLiteral("音量：37"));
         dialog.findChild<QListWidget *>("listWidget")->setCurrentRow(0);
         dialog.MusicDown();
         dialog.findChild<QComboBox *>("comboBox_playType")->setCurrentIndex(1);
