@@ -5,6 +5,7 @@
 #include "app/ChainRoad.h"
 #include "app/ChainSettings.h"
 #include "app/RemoteControl.h"
+#include "music/PlayList.h"
 #include "modes/ModeHelpers.h"
 #include "modes/MyMessageBox.h"
 #include "modes/PriceMode.h"
@@ -38,6 +39,8 @@ Parlivo::Parlivo(Shop *shop, QWidget *parent)
     setCentralWidget(ui->tabWidget);
     MyMessageBox::ShowRaisedNotices();
 
+    connect(shop->Music(), &PlayList::Notice, this,
+            [](const QString &text) { MyMessageBox::ShowNotice(QStringLiteral("提示"), text); });
     m_simplePlay = new SimplePlay(shop, this);
     AddTab(m_simplePlay, QStringLiteral(":/image/simple.png"), tr("文字"));
     m_priceMode = new PriceMode(shop, this);

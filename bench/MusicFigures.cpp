@@ -63,6 +63,31 @@ void WaitProcessingEvents(int ms)
     }
 }
 
+bool WriteQuietEndedTone(const QString &path)
+{
+    QByteArray pcm(2 * WavFile::kByteRate, '\0');
+    auto *s = reinterpret_cast<qint16 *>(pcm.data());
+    for (int i = 0; i < WavFile::kSampleRate; ++i)
+        s[i] = qint16(300 * std::sin(2 * M_PI * 1000 * i / WavFile::kSampleRate));
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(WavFile::Header(quint32(pcm.size())) + pcm) > 0;
+}
+
+// Where the last sample above -54 dBFS of a 16-bit mono WAV ends, in ms
+// from the start of its sound: what a listener last hears.
+qint64 LastAudibleMs(const QString &wav)
+{
+    QFile file(wav);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray pcm = file.readAll().mid(WavFile::kHeaderSize);
+    const auto *s = reinterpret_cast<const qint16 *>(pcm.constData());
+    for (qsizetype i = pcm.size() / 2 - 1; i >= 0; --i)
+        if (std::abs(int(s[i])) >= 64)
+            return (i + 1) * 1000 / WavFile::kSampleRate;
+    return 0;
+}
+
 } // namespace
 
 double MusicFigures::MusicIdleCpuPercent(const QString &workDir)
@@ -88,12 +113,13 @@ MusicFigures::Duck MusicFigures::DuckTimes(const QString &workDir)
 {
     Duck figures;
     const QString track = MakeTrack(workDir);
-    const QString silent = QStringLiteral("静音的一秒");
-    QFile cached(SpeechCache::PathFor(silent));
-    if (track.isEmpty() || !cached.open(QIODevice::WriteOnly)
-        || cached.write(WavFile::Header(WavFile::kByteRate) + QByteArray(WavFile::kByteRate, '\0')) < 0)
+    // A soft tone, so the music's own level stays what is measured, then
+    // a second of quiet as a synthesizer leaves after the words.
+    const QString spoken = QStringLiteral("轻声一秒后静音一秒");
+    const QString cached = SpeechCache::PathFor(spoken);
+    if (track.isEmpty() || !WriteQuietEndedTone(cached))
         return figures;
-    cached.close();
+    const qint64 lastAudibleMs = LastAudibleMs(cached);
     const QByteArray driver = qgetenv("SDL_AUDIODRIVER");
     AudioOutput::Shutdown();
     const QString heard = workDir + QStringLiteral("/duck.raw");
@@ -126,7 +152,7 @@ MusicFigures::Duck MusicFigures::DuckTimes(const QString &workDir)
         out.open(QIODevice::ReadOnly);
         out.seek(qMax<qint64>(0, out.size() - 200 * kBytesPerMs) & ~3);
         const int normal = Peak(out.read(1 << 20));
-        announcer.From(Announcer::Remote)->Request(1, 0, silent, false);
+        announcer.From(Announcer::Remote)->Request(1, 0, spoken, false);
         QByteArray pending;
         qint64 fellAt = -1, backAt = -1;
         while (clock.elapsed() < 20000 && backAt < 0 && normal > 0) {
@@ -138,7 +164,7 @@ MusicFigures::Duck MusicFigures::DuckTimes(const QString &workDir)
                 // The first window of the fall, then the first back at the normal level.
                 if (fellAt < 0 && soundStart >= 0 && peak < normal * 9 / 10)
                     fellAt = now;
-                else if (fellAt >= 0 && backAt < 0 && soundEnd >= 0 && peak >= normal * 9 / 10)
+                else if (fellAt >= 0 && backAt < 0 && soundEnd >= 0 && peak >= normal * 9 / 10 && now > soundStart + lastAudibleMs * 1000000)
                     backAt = now;
             }
             QCoreApplication::processEvents();
@@ -146,8 +172,10 @@ MusicFigures::Duck MusicFigures::DuckTimes(const QString &workDir)
         }
         if (fellAt >= 0)
             figures.duckLatencyMs = (fellAt - soundStart) / 1e6;
-        if (backAt >= 0)
+        if (backAt >= 0) {
             figures.restoreAfterQuietMs = (backAt - soundEnd) / 1e6;
+            figures.musicBackAfterQuietMs = (backAt - soundStart) / 1e6 - lastAudibleMs;
+        }
         worker.Stop();
         worker.wait();
     }

@@ -9,7 +9,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTabWidget>
 #include <QWindow>
+
+#include <cmath>
 
 namespace {
 
@@ -36,6 +39,18 @@ private:
     static void Drop(QtMsgType, const QMessageLogContext &, const QString &) {}
     QtMessageHandler m_old;
 };
+
+// The process's resident memory (VmRSS) in kB.
+double ResidentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return NAN;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble();
+    return NAN;
+}
 
 } // namespace
 
@@ -123,4 +138,46 @@ double TimerFigures::SimulatedDaysMs(int days, bool dailyRestart)
     g_restorePending = false;
     Clock::Set(nullptr);
     return timer.nsecsElapsed() / 1e6;
+}
+
+double TimerFigures::PriceLoopRssGrowthKbPer1000Rows()
+{
+    QFile::remove(TaskListModel::FilePath());
+    QFile::remove(PriceListModel::FilePath());
+    const QuietDebug quiet;
+    SimulatedClock clock;
+    Clock::Set(&clock);
+    double growth = NAN;
+    {
+        // In tabs with a style sheet of their own, drawn, as in the window.
+        QTabWidget tabs;
+        tabs.setStyleSheet(QStringLiteral("QTabBar::tab{width:100}"));
+        ShopLists lists;
+        auto *page = new PriceMode(&lists.prices, &lists.price);
+        tabs.addTab(page, QStringLiteral("报价"));
+        tabs.show();
+        lists.prices.SetLoop(true);
+        SimulatedWorker worker(clock, lists);
+        lists.price.Play();
+        int spoken = 0;
+        // The worker's record of what was heard is emptied as it goes: only
+        // the mode's own memory is measured.
+        const auto speakRows = [&](int rows) {
+            while (spoken < rows) {
+                worker.RunUntil(clock.ms + SimulatedWorker::kTextMs);
+                spoken += int(worker.heard.size());
+                worker.heard.clear();
+                QCoreApplication::processEvents();
+            }
+        };
+        speakRows(1000);
+        const double after1000 = ResidentKb();
+        speakRows(10000);
+        growth = (ResidentKb() - after1000) / 9.0;
+        lists.price.Pause();
+        g_restorePending = true;
+    }
+    g_restorePending = false;
+    Clock::Set(nullptr);
+    return growth;
 }

@@ -46,6 +46,9 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+#include <utime.h>
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -432,6 +435,54 @@ void PrintChainFigures(const QString &folder)
     PrintFigure("played_query_ms", ChainFigures::PlayedQueryMs(folder), "ms", 1);
 }
 
+// The running pass of the cache's size bound over 10,000 cached files of
+// 32 KB, as when a new text has just taken the cache over its bound:
+// every file listed and dated, the oldest removed.
+double CacheEvictMs(const Sandbox &sandbox)
+{
+    const QString dir = sandbox.FilePath(QStringLiteral("evict/"));
+    QDir().mkpath(dir);
+    const QByteArray bytes(32 * 1024, 'a');
+    const time_t base = time(nullptr) - 20000;
+    for (int i = 0; i < 10000; ++i) {
+        const QString path = dir + QString::number(i) + QStringLiteral(".wav");
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return NAN;
+        file.close();
+        const utimbuf times{base + i, base + i};
+        utime(QFile::encodeName(path).constData(), &times);
+    }
+    sync();
+    const auto start = Clock::now();
+    const SpeechCache::TrimResult result = SpeechCache::TrimToSize(dir, 9999LL * bytes.size());
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    QDir(dir).removeRecursively();
+    return result.removed > 0 ? ms : NAN;
+}
+
+// The figures that can be run alone, by name.
+bool PrintOnly(const QByteArray &name, const Sandbox &sandbox)
+{
+    if (name == "price_loop") {
+        PrintFigure("price_loop_rss_growth_kb_per_1000_rows", TimerFigures::PriceLoopRssGrowthKbPer1000Rows(), "kB", 1);
+        return true;
+    }
+    if (name == "cache") {
+        PrintFigure("cache_evict_ms", CacheEvictMs(sandbox), "ms", 1);
+        return true;
+    }
+    if (name == "music") {
+        const MusicFigures::Duck duck = MusicFigures::DuckTimes(sandbox.FilePath(QString()));
+        PrintFigure("duck_latency_ms", duck.duckLatencyMs, "ms", 1);
+        PrintFigure("restore_after_quiet_ms", duck.restoreAfterQuietMs, "ms", 1);
+        PrintFigure("music_back_after_quiet_ms", duck.musicBackAfterQuietMs, "ms", 1);
+        return true;
+    }
+    qCritical("no figures named %s", name.constData());
+    return false;
+}
+
 } // namespace
 
 void PrintRemoteFigures(const Sandbox &sandbox)
@@ -468,6 +519,9 @@ int main(int argc, char **argv)
         PrintChainFigures(sandbox.FilePath(QString()));
         return 0;
     }
+    // "--only <name>": just that group of figures (while working on one).
+    if (argc > 2 && qstrcmp(argv[1], "--only") == 0)
+        return PrintOnly(argv[2], sandbox) ? 0 : 1;
     const QString announcement = QString::fromUtf8(kAnnouncement);
     if (!CacheAnnouncement(announcement)) {
         qCritical("could not cache the announcement");
@@ -498,6 +552,7 @@ int main(int argc, char **argv)
     PrintFigure("synth_vs_espeak_ratio", SynthVsEspeakRatio(), "ratio", 3);
     PrintFigure("idle_cpu_percent", IdleCpuPercent(), "%", 3);
     PrintFigure("cloud_engine_ms", CloudEngineMs(sandbox), "ms", 1);
+    PrintFigure("cache_evict_ms", CacheEvictMs(sandbox), "ms", 1);
     PrintFigure("long_text_play_rss_mb", LongTextFigures::PlayRssMb(), "MB", 1);
     PrintFigure("quit_during_synthesis_ms", LongTextFigures::QuitDuringSynthesisMs(), "ms", 1);
 
@@ -516,6 +571,7 @@ int main(int argc, char **argv)
     PrintFigure("price_save_10k_ms", priceList.save, "ms", 1);
     PrintFigure("price_load_odd_20k_ms", TimerFigures::PriceList(20000, true).load, "ms", 1);
     PrintFigure("timer_step_us", TimerFigures::TimerStepUs(), "us", 2);
+    PrintFigure("price_loop_rss_growth_kb_per_1000_rows", TimerFigures::PriceLoopRssGrowthKbPer1000Rows(), "kB", 1);
     PrintFigure("simulated_day_ms", TimerFigures::SimulatedDayMs(), "ms", 1);
     PrintFigure("simulated_week_ms", TimerFigures::SimulatedWeekMs(), "ms", 1);
     PrintFigure("load_unusable_file_ms", WindowFigures::UnusableLoadMs(WordListModel::FilePath()), "ms", 1);
@@ -530,6 +586,7 @@ int main(int argc, char **argv)
     const MusicFigures::Duck duck = MusicFigures::DuckTimes(sandbox.FilePath(QString()));
     PrintFigure("duck_latency_ms", duck.duckLatencyMs, "ms", 1);
     PrintFigure("restore_after_quiet_ms", duck.restoreAfterQuietMs, "ms", 1);
+    PrintFigure("music_back_after_quiet_ms", duck.musicBackAfterQuietMs, "ms", 1);
     PrintChainFigures(sandbox.FilePath(QString()));
     return 0;
 }

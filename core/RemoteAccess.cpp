@@ -15,6 +15,8 @@
 #include <QMutex>
 #include <QRandomGenerator>
 
+#include <atomic>
+
 namespace {
 
 QMutex g_mutex;
@@ -61,6 +63,25 @@ bool StoreDevices(const QString &folder, const QList<RemoteAccess::Device> &devi
     return ok;
 }
 
+// A token others on this machine can read lets them drive the shop's
+// speech: such a file is made owner-only, and that is logged once.
+void MakeOwnerOnly(const QString &path)
+{
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+                                      | QFile::WriteOther | QFile::ExeOther;
+    const QFile::Permissions now = QFile::permissions(path);
+    if (!(now & others))
+        return;
+    static std::atomic<bool> told{false};
+    const bool fixed = QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    if (told.exchange(true))
+        return;
+    if (fixed)
+        PLOG(LOG_WARNING, "%s was readable by other users: made owner-only", qPrintable(path));
+    else
+        PLOG(LOG_WARNING, "%s is readable by other users and cannot be made owner-only", qPrintable(path));
+}
+
 } // namespace
 
 QString RemoteAccess::TokenFile(const QString &folder)
@@ -78,8 +99,10 @@ QByteArray RemoteAccess::MachineToken(const QString &folder, bool renew)
     const QString path = TokenFile(folder);
     QByteArray stored;
     const SmallFile::Result read = SmallFile::Read(path, 1024, &stored);
-    if (!renew && read == SmallFile::Result::Ok && stored.trimmed().size() == 64)
+    if (!renew && read == SmallFile::Result::Ok && stored.trimmed().size() == 64) {
+        MakeOwnerOnly(path);
         return stored.trimmed();
+    }
     if (read != SmallFile::Result::Ok && read != SmallFile::Result::Missing) {
         // A FIFO, a device or a huge file in its place: set aside, a new token made.
         PLOG(LOG_WARNING, "%s is %s: set aside, a new token made", qPrintable(path), SmallFile::Describe(read));

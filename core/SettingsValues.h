@@ -33,6 +33,8 @@ struct SettingsValues
     bool remoteEnabled = false;
     int remotePort = 8787;
     bool remoteShopNetwork = false;
+    // The speech cache's size on disk, in MB; read by the speech worker.
+    std::atomic<int> speechCacheMb{500};
 };
 
 extern SettingsValues g_settings;

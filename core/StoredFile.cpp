@@ -59,6 +59,12 @@ QString StoredFile::KeepAside(const QString &path)
     return QFile::rename(path, target) ? target : QString();
 }
 
+QString StoredFile::BreakablePath(const QString &path)
+{
+    QString shown = path;
+    return shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+}
+
 XmlFile::ReadResult StoredFile::Load(TiXmlDocument *doc)
 {
     QString why;
@@ -67,7 +73,8 @@ XmlFile::ReadResult StoredFile::Load(TiXmlDocument *doc)
         return result;
 
     const QString kept = KeepAside(m_path);
-    QString notice = QStringLiteral("%1文件无法读取（%2）：\n%3\n").arg(m_listName, why, m_path);
+    // In Chinese only (the log says why); the paths may break at any "/".
+    QString notice = QStringLiteral("%1文件已损坏，无法读取：\n%2\n").arg(m_listName, BreakablePath(m_path));
     if (kept.isEmpty()) {
         m_protected = true;
         PLOG(LOG_ERROR, "%s is unusable (%s) and cannot be moved aside; it is not saved over in this run",
@@ -75,7 +82,7 @@ XmlFile::ReadResult StoredFile::Load(TiXmlDocument *doc)
         notice += QStringLiteral("该文件无法移开，本次运行不会覆盖它。");
     } else {
         PLOG(LOG_ERROR, "%s is unusable (%s); kept as %s", qPrintable(m_path), qPrintable(why), qPrintable(kept));
-        notice += QStringLiteral("原文件已保留为：\n%1\n").arg(kept);
+        notice += QStringLiteral("原文件已保留为：\n%1\n").arg(BreakablePath(kept));
     }
     notice += QStringLiteral("列表从空白开始。");
     Notices::Raise(kErrorTitle, notice);

@@ -25,6 +25,9 @@ public:
     StoredFile &operator=(const StoredFile &) = delete;
 
     const QString &Path() const { return m_path; }
+    // The path as a notice shows it: a line may break after any "/", so a
+    // long path is wrapped, not cut off.
+    static QString BreakablePath(const QString &path);
     // Ok: doc holds the file. Missing: defaults are fine. Unusable: the
     // file was kept (or protected) and the operator told; start empty.
     XmlFile::ReadResult Load(TiXmlDocument *doc);

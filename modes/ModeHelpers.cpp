@@ -3,15 +3,61 @@
 #include "core/SettingsValues.h"
 
 #include <QAction>
+#include <QTimer>
 #include <QListWidget>
 #include <QShortcut>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWidget>
 
+
+namespace {
+
+// The colour a button is to show, applied once control is back in the
+// event loop: a mode that passes through another colour on its way
+// (plain after a row, lit again for the next) changes nothing on screen.
+class PendingColor : public QObject
+{
+public:
+    explicit PendingColor(QWidget *button) : QObject(button), m_button(button) {}
+    void Want(const QString &hex)
+    {
+        m_wanted = hex;
+        if (m_shown.isEmpty()) { // the first colour shows at once
+            Apply();
+            return;
+        }
+        if (!m_scheduled) {
+            m_scheduled = true;
+            QTimer::singleShot(0, this, [this] { Apply(); });
+        }
+    }
+
+private:
+    void Apply()
+    {
+        m_scheduled = false;
+        if (m_wanted == m_shown)
+            return;
+        m_shown = m_wanted;
+        m_button->setStyleSheet(QStringLiteral("background-color:#") + m_shown);
+    }
+
+    QWidget *m_button;
+    QString m_wanted, m_shown;
+    bool m_scheduled = false;
+};
+
+} // namespace
+
+// Each style-sheet change keeps memory of its own (drawn buttons cached
+// per style), so the sheet changes only when the colour shown changes.
 void SetButtonColor(QWidget *button, QString hex)
 {
-    button->setStyleSheet(QStringLiteral("background-color:#") + hex);
+    auto *pending = button->findChild<PendingColor *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!pending)
+        pending = new PendingColor(button); // owned by the button
+    pending->Want(hex);
 }
 
 bool ConfirmWarning(const QString &text)

@@ -17,7 +17,9 @@ class QWidget;
 inline const QString kColorLit = QStringLiteral("00FF00");
 inline const QString kColorPlain = QStringLiteral("DFF7F3");
 
-// Sets the button's background to "#" + six hex digits.
+// Sets the button's background to "#" + six hex digits: the first colour
+// at once, later ones when control returns to the event loop, and only
+// when the colour then wanted differs from the one shown.
 void SetButtonColor(QWidget *button, QString hex);
 // A parentless warning with "是"/"否", "否" the default (Enter and Esc
 // answer no); true only when "是" was chosen.

@@ -17,7 +17,11 @@ MyMessageBox::MyMessageBox(QString title, QString text, QWidget *parent, Qt::Win
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(title);
     ui->label->setText(text);
-    setFixedSize(360, 250);
+    // Taller when the text needs it, so no line is cut off.
+    const QMargins margins = layout()->contentsMargins();
+    const int textWidth = 360 - margins.left() - margins.right();
+    const int needed = ui->label->heightForWidth(textWidth) + margins.top() + margins.bottom() + 60;
+    setFixedSize(360, qMax(250, needed));
     connect(ui->pushButton, &QPushButton::clicked, this, &MyMessageBox::Done);
 }
 

@@ -82,8 +82,10 @@ private:
 
 } // namespace
 
-PriceMode::PriceMode(Shop *shop, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::PriceModeClass>()), m_list(shop->Prices()), m_player(shop->PriceLoop())
+PriceMode::PriceMode(Shop *shop, QWidget *parent) : PriceMode(shop->Prices(), shop->PriceLoop(), parent) {}
+
+PriceMode::PriceMode(PriceListModel *list, PricePlayer *player, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::PriceModeClass>()), m_list(list), m_player(player)
 {
     ui->setupUi(this);
     QTableView *table = ui->tableView;

@@ -21,6 +21,7 @@ class PriceMode : public QWidget
 
 public:
     PriceMode(Shop *shop, QWidget *parent = nullptr);
+    PriceMode(PriceListModel *list, PricePlayer *player, QWidget *parent = nullptr);
     ~PriceMode() override;
 
 public slots:

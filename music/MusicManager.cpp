@@ -4,6 +4,7 @@
 #include "core/SettingsValues.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 MusicManager::MusicManager(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::MusicManager>())
@@ -18,8 +19,22 @@ MusicManager::MusicManager(QWidget *parent) : QDialog(parent), ui(std::make_uniq
     ui->comboBox_startType->setCurrentIndex(g_settings.musicStartType);
     ui->checkBox_small->setChecked(g_settings.smallWhenPlaying == 1);
     ui->checkBox_loudness->setChecked(g_settings.musicLoudness == 1);
+    // The volume shows its number beside the word, following the slider.
+    connect(ui->horizontalSlider_vol, &QSlider::valueChanged, this,
+            [this](int volume) { ui->label_vol->setText(QStringLiteral("音量：%1").arg(volume)); });
     ui->horizontalSlider_vol->setValue(g_settings.musicVol);
-    ui->listWidget->addItems(g_settings.musicList);
+    ui->label_vol->setText(QStringLiteral("音量：%1").arg(g_settings.musicVol));
+    AddTracks(g_settings.musicList);
+}
+
+// Each track by its file name; the whole path on hover, and kept.
+void MusicManager::AddTracks(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        auto *item = new QListWidgetItem(QFileInfo(path).fileName(), ui->listWidget);
+        item->setToolTip(path);
+        item->setData(Qt::UserRole, path);
+    }
 }
 
 MusicManager::~MusicManager() = default;
@@ -33,7 +48,7 @@ void MusicManager::AddMusic()
 
 void MusicManager::AppendMusic(const QStringList &paths)
 {
-    ui->listWidget->addItems(paths);
+    AddTracks(paths);
     if (ui->listWidget->count() > 0)
         ui->listWidget->setCurrentRow(0, QItemSelectionModel::ClearAndSelect);
 }
@@ -78,5 +93,5 @@ void MusicManager::WriteTo(SettingsValues *values) const
     values->musicLoudness = ui->checkBox_loudness->isChecked() ? 1 : 0;
     values->musicList.clear();
     for (int row = 0; row < ui->listWidget->count(); ++row)
-        values->musicList.append(ui->listWidget->item(row)->text());
+        values->musicList.append(ui->listWidget->item(row)->data(Qt::UserRole).toString());
 }

@@ -36,6 +36,7 @@ public slots:
 
 private:
     void MoveCurrent(int by);
+    void AddTracks(const QStringList &paths);
 
     std::unique_ptr<Ui::MusicManager> ui;
 };

@@ -1,5 +1,6 @@
 #include "music/PlayList.h"
 
+#include "core/Clock.h"
 #include "core/Log.h"
 #include "core/SettingsValues.h"
 #include "music/MusicPlayer.h"
@@ -43,17 +44,25 @@ int PlayList::Level() const
 void PlayList::Play()
 {
     m_check.start();
+    NoticeListChange();
     const MusicPlayer::Status status = m_player->GetStatus();
     if (status.paused) {
         m_player->SetVolume(Level());
         m_player->Play();
         return;
     }
-    if (status.playing)
+    if (status.playing || m_noTrack)
         return;
+    StartFirstPlayable();
+}
+
+bool PlayList::StartCurrent()
+{
     if (m_index < 0 || m_index >= g_settings.musicList.size())
-        return;
+        return false;
     const QString path = g_settings.musicList.at(m_index);
+    if (m_failed.contains(path))
+        return false;
     m_trackGainDb = 0;
     if (g_settings.musicLoudness) {
         // Known tracks play at their gain; a new one is measured meanwhile.
@@ -62,12 +71,60 @@ void PlayList::Play()
     }
     m_player->SetVolume(Level());
     if (!m_player->OpenFile(path)) {
-        PLOG(LOG_WARNING, "music %s cannot be played: %s", qPrintable(path), qPrintable(m_player->LastError()));
+        MarkFailed(path, m_player->LastError());
         m_player->Close();
-        return;
+        return false;
     }
     PLOG(LOG_DEBUG, "play music %d: %s (%lld ms)", m_index, qPrintable(path), m_player->LengthMs());
     m_player->Play();
+    m_startedAt = Clock::Current().TickMs();
+    return true;
+}
+
+void PlayList::StartFirstPlayable()
+{
+    const int tracks = int(g_settings.musicList.size());
+    if (tracks == 0)
+        return;
+    // In 单曲循环 only the chosen track is played; otherwise the next ones
+    // in list order stand in for one that cannot be played.
+    const int tries = g_settings.musicPlayType == 1 ? 1 : tracks;
+    for (int i = 0; i < tries; ++i) {
+        if (StartCurrent())
+            return;
+        if (g_settings.musicPlayType != 1)
+            m_index = (m_index + 1) % tracks;
+    }
+    m_noTrack = true;
+    m_stoppedAt = Clock::Current().TickMs();
+    if (m_toldNoTrack)
+        return;
+    m_toldNoTrack = true;
+    PLOG(LOG_WARNING, "no music track can be played: the music stops, tried again in %u minutes or with a new list",
+         kRetryMs / 60000);
+    emit Notice(QStringLiteral("背景音乐没有可以播放的歌曲，音乐已停止。\n修改音乐列表后，或%1分钟后会再试。")
+                    .arg(kRetryMs / 60000));
+}
+
+void PlayList::MarkFailed(const QString &path, const QString &why)
+{
+    m_failed.insert(path);
+    if (m_told.contains(path))
+        return;
+    m_told.insert(path);
+    PLOG(LOG_WARNING, "music %s cannot be played (%s): skipped", qPrintable(path), qPrintable(why));
+    emit Notice(QStringLiteral("背景音乐无法播放，已跳过：\n%1").arg(path));
+}
+
+void PlayList::NoticeListChange()
+{
+    if (m_list == g_settings.musicList)
+        return;
+    m_list = g_settings.musicList;
+    m_failed.clear();
+    m_told.clear();
+    m_noTrack = false;
+    m_toldNoTrack = false;
 }
 
 void PlayList::Pause()
@@ -87,10 +144,8 @@ void PlayList::ApplyVolume()
     m_player->SetVolume(Level());
 }
 
-void PlayList::CheckStatus()
+void PlayList::Advance()
 {
-    if (m_player->GetStatus().playing)
-        return;
     const int tracks = int(g_settings.musicList.size());
     switch (g_settings.musicPlayType) {
     case 0:
@@ -103,5 +158,26 @@ void PlayList::CheckStatus()
     default:
         break; // repeat one
     }
-    Play();
+}
+
+void PlayList::CheckStatus()
+{
+    NoticeListChange();
+    if (m_noTrack) {
+        // Waiting: tried again only after kRetryMs (or with a new list).
+        if (Clock::Current().TickMs() - m_stoppedAt < kRetryMs)
+            return;
+        m_noTrack = false;
+        m_failed.clear();
+        StartFirstPlayable();
+        return;
+    }
+    if (m_player->GetStatus().playing || m_player->GetStatus().paused)
+        return;
+    // A track that ended as soon as it started cannot really be played.
+    if (m_index >= 0 && m_index < g_settings.musicList.size()
+        && Clock::Current().TickMs() - m_startedAt < quint32(kMinPlayMs))
+        MarkFailed(g_settings.musicList.at(m_index), QStringLiteral("ended at once"));
+    Advance();
+    StartFirstPlayable();
 }

@@ -26,6 +26,31 @@ void Step()
         g_stepHook();
 }
 
+// The three lists: file, name on its tab, root element, and whether a
+// record has the fields its reader takes a row from.
+struct ListKind
+{
+    const char *file;
+    const char *name;
+    const char *root;
+    bool (*recordHasFields)(const TiXmlElement &record);
+};
+
+const ListKind kKinds[] = {
+    {"/price.xml", "报价", "PriceRecords",
+     [](const TiXmlElement &r) { return r.Attribute("text") || r.Attribute("price") || r.Attribute("name"); }},
+    {"/SimpleMode.xml", "文字", "records", [](const TiXmlElement &) { return true; }},
+    {"/timer.xml", "定时", "TimerRecords", [](const TiXmlElement &r) { return r.Attribute("title") != nullptr; }},
+};
+
+const ListKind *KindOf(const DataBackup::ListFile &list)
+{
+    for (const ListKind &kind : kKinds)
+        if (list.file.endsWith(QLatin1String(kind.file)))
+            return &kind;
+    return nullptr;
+}
+
 const QString kStaged = QStringLiteral(".staged");
 const QString kBeforeRestore = QStringLiteral(".before-restore");
 // The marker's one line: which operation, and whether its copies are whole.
@@ -35,6 +60,12 @@ const QByteArray kReplacing = "replacing";
 QString MarkerPath(const char *operation)
 {
     return QDir(AppPaths::DataDir()).absoluteFilePath(QString::fromLatin1(operation) + QStringLiteral(".unfinished"));
+}
+
+// What the last restore did, shown once after the restart.
+QString RestoreNotePath()
+{
+    return QDir(AppPaths::DataDir()).absoluteFilePath(QStringLiteral("restore-note.txt"));
 }
 
 bool WriteMarker(const QString &path, const QByteArray &phase)
@@ -99,9 +130,58 @@ QList<DataBackup::ListFile> DataBackup::ListFiles()
 {
     const QString dir = QDir(AppPaths::DataDir()).absolutePath();
     QList<ListFile> files;
-    for (const char *name : {"/price.xml", "/SimpleMode.xml", "/timer.xml"})
-        files.append({dir + QLatin1String(name), dir + QLatin1String(name) + QStringLiteral(".bak")});
+    for (const ListKind &kind : kKinds)
+        files.append({dir + QLatin1String(kind.file), dir + QLatin1String(kind.file) + QStringLiteral(".bak"),
+                      QString::fromUtf8(kind.name)});
     return files;
+}
+
+QString DataBackup::NameOf(const QString &path)
+{
+    for (const ListFile &list : ListFiles())
+        if (path == list.file || path.startsWith(list.file + QLatin1Char('.')))
+            return list.name;
+    return path;
+}
+
+QString DataBackup::WrongContent(const ListFile &list, const TiXmlDocument &doc)
+{
+    const ListKind *kind = KindOf(list);
+    const TiXmlElement *root = doc.FirstChildElement();
+    if (!kind || !root)
+        return QStringLiteral("no list");
+    if (qstrcmp(root->Value(), kind->root) != 0)
+        return QStringLiteral("root <%1>, not <%2>").arg(QString::fromLocal8Bit(root->Value()), QLatin1String(kind->root));
+    for (const TiXmlElement *e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        if (qstrcmp(e->Value(), "record") != 0)
+            return QStringLiteral("<%1> among the records").arg(QString::fromLocal8Bit(e->Value()));
+        if (!kind->recordHasFields(*e))
+            return QStringLiteral("a record without the fields of this list");
+    }
+    return {};
+}
+
+QList<DataBackup::ListFile> DataBackup::ListsWithoutBackup()
+{
+    QList<ListFile> lists;
+    for (const ListFile &list : ListFiles())
+        if (!QFileInfo(list.backup).isFile())
+            lists.append(list);
+    return lists;
+}
+
+QString DataBackup::RestoreSummary(const QList<ListFile> &restored, const QList<ListFile> &kept)
+{
+    auto names = [](const QList<ListFile> &lists) {
+        QStringList out;
+        for (const ListFile &list : lists)
+            out << list.name;
+        return out.join(QStringLiteral("、"));
+    };
+    QString text = QStringLiteral("用备份还原的列表：%1").arg(names(restored));
+    if (!kept.isEmpty())
+        text += QStringLiteral("\n没有备份、保持原样的列表：%1").arg(names(kept));
+    return text;
 }
 
 bool DataBackup::CopyReplacing(const QString &from, const QString &to)
@@ -136,7 +216,7 @@ DataBackup::BackupResult DataBackup::Backup()
     const QList<ListFile> lists = ListFiles();
     for (const ListFile &list : lists)
         if (!QFileInfo(list.file).isFile())
-            result.nothingSaved << QFileInfo(list.file).fileName();
+            result.nothingSaved << list.name;
     if (result.nothingSaved.size() == lists.size()) {
         result.outcome = Outcome::NothingToDo;
         return result;
@@ -180,9 +260,11 @@ QString DataBackup::FirstDamagedBackup(const QList<ListFile> &lists)
     for (const ListFile &list : lists) {
         TiXmlDocument doc;
         QString why;
-        if (XmlFile::Read(list.backup, &doc, &why) != XmlFile::ReadResult::Ok) {
-            PLOG(LOG_ERROR, "backup %s is damaged (%s)", qPrintable(list.backup), qPrintable(why));
-            return list.backup;
+        if (XmlFile::Read(list.backup, &doc, &why) == XmlFile::ReadResult::Ok)
+            why = WrongContent(list, doc);
+        if (!why.isEmpty()) {
+            PLOG(LOG_WARNING, "backup %s is refused: %s", qPrintable(list.backup), qPrintable(why));
+            return list.name;
         }
     }
     return {};
@@ -200,9 +282,11 @@ DataBackup::RestoreResult DataBackup::Restore()
     if (!result.damagedBackup.isEmpty())
         return result;
     const QString marker = MarkerPath("restore");
+    const QString note = RestoreNotePath();
     auto fail = [&](const QString &file) {
         PLOG(LOG_ERROR, "restore of %s failed", qPrintable(file));
         RemoveStaged(false);
+        QFile::remove(note);
         QFile::remove(marker);
         result.failedFile = file;
         return result;
@@ -214,6 +298,9 @@ DataBackup::RestoreResult DataBackup::Restore()
         if (!kept || !CopyReplacing(list.backup, list.file + kStaged))
             return fail(list.file);
     }
+    // Told after the restart, however the restore ends from here on.
+    if (!SmallFile::Replace(note, RestoreSummary(lists, ListsWithoutBackup()).toUtf8()))
+        return fail(note);
     if (!WriteMarker(marker, kReplacing))
         return fail(marker);
     // From here the restore is finished, now or at the next start.
@@ -256,8 +343,18 @@ QString DataBackup::FinishInterrupted()
             PLOG(LOG_WARNING, "an interrupted %s was rolled back", backup ? "backup" : "restore");
             notices << (backup ? QStringLiteral("上次的数据备份在完成前中断，已撤销，之前的备份保持不变。")
                                : QStringLiteral("上次的数据还原在完成前中断，已撤销，列表保持还原前的内容。"));
+            if (!backup)
+                QFile::remove(RestoreNotePath());
         }
         QFile::remove(marker);
+    }
+    // The summary of a restore finished before the restart.
+    const QString note = RestoreNotePath();
+    if (!QFileInfo::exists(MarkerPath("restore")) && QFileInfo(note).isFile()) {
+        QByteArray summary;
+        if (SmallFile::Read(note, 4096, &summary) == SmallFile::Result::Ok)
+            notices << QStringLiteral("数据已还原。\n") + QString::fromUtf8(summary);
+        QFile::remove(note);
     }
     return notices.join(QLatin1Char('\n'));
 }

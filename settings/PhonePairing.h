@@ -1,14 +1,18 @@
 #pragma once
 
+#include "settings/PairingDialog.h"
+
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
 class QListWidget;
 class QPushButton;
 
-// Pairing shop phones with the remote interface: "配对手机" shows a QR code
-// of the phone page's address with a one-time code (valid ten minutes),
-// and the phones paired so far, by name and time, each revocable.
+// Pairing shop phones with the remote interface: "配对手机" opens a window
+// with a QR code of the phone page's address and a one-time code (valid
+// ten minutes); below the button, always the same size, the phones paired
+// so far, by name and time, each revocable.
 class PhonePairing : public QWidget
 {
     Q_OBJECT
@@ -16,11 +20,12 @@ class PhonePairing : public QWidget
 public:
     explicit PhonePairing(QWidget *parent = nullptr);
 
-    // The address a phone opens, with the code after "#pair=".
-    static QString PageAddress(const QString &code);
-    // A QR code of the text, scale pixels a module, with its quiet zone;
-    // a null image when the text cannot be encoded.
-    static QImage QrImage(const QString &text, int scale = 4);
+    // The open pairing window, if any.
+    PairingDialog *Dialog() const { return m_dialog; }
+
+signals:
+    // The pairing window's "改为店内网络".
+    void ShopNetworkWanted();
 
 public slots:
     void NewCode();
@@ -29,9 +34,9 @@ public slots:
 
 private:
     QPushButton *m_pair;
-    QLabel *m_qr;
-    QLabel *m_code;
     QLabel *m_devicesTitle = nullptr;
     QListWidget *m_devices;
     QPushButton *m_revoke;
+    QPointer<PairingDialog> m_dialog;
+    int m_pairedWhenOpened = 0;
 };

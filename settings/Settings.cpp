@@ -95,6 +95,7 @@ Settings::Settings(ShopSettings *settings, QWidget *parent)
     connect(ui->checkBox_remote, &QCheckBox::toggled, this, &Settings::ShowToken);
     m_pairing = new PhonePairing(ui->groupBox_remote);
     ui->gridLayout_remote->addWidget(m_pairing, 5, 0, 1, 2);
+    connect(m_pairing, &PhonePairing::ShopNetworkWanted, this, &Settings::ListenOnShopNetwork);
     ConfigToForm();
 }
 
@@ -270,13 +271,15 @@ void Settings::Restore()
         QMessageBox::warning(nullptr, QStringLiteral("警告"), QStringLiteral("数据备份不存在！"));
         return;
     }
-    // Every backup is read as at start-up before the operator is asked.
+    // Every backup is read as at start-up, and checked to be its own
+    // list, before the operator is asked.
     const QString damaged = DataBackup::FirstDamagedBackup(lists);
     if (!damaged.isEmpty()) {
-        Critical(QStringLiteral("备份文件已损坏，无法还原：") + damaged + QStringLiteral("\r\n当前的列表保持不变。"));
+        Critical(RefusedBackupText(damaged));
         return;
     }
-    if (!ConfirmWarning(QStringLiteral("数据还原操作将覆盖当前的数据，是否确认要操作？")))
+    const QString summary = DataBackup::RestoreSummary(lists, DataBackup::ListsWithoutBackup());
+    if (!ConfirmWarning(summary + QStringLiteral("\n\n还原将覆盖这些列表现在的内容，是否确认要操作？")))
         return;
     // From here no list saves its file again: a save still pending from an
     // edit a moment ago would overwrite what is restored.
@@ -284,20 +287,33 @@ void Settings::Restore()
     const DataBackup::RestoreResult result = DataBackup::Restore();
     if (!result.damagedBackup.isEmpty()) {
         g_restorePending = false;
-        Critical(QStringLiteral("备份文件已损坏，无法还原：") + result.damagedBackup + QStringLiteral("\r\n当前的列表保持不变。"));
+        Critical(RefusedBackupText(result.damagedBackup));
         return;
     }
     if (result.outcome != DataBackup::Outcome::Done) {
         // Copies that failed leave the lists as they were; a rename that
         // failed midway is finished at the next start.
         g_restorePending = result.finishAtNextStart;
-        Critical(result.finishAtNextStart ? QStringLiteral("数据还原没有全部完成，将在下次启动时完成。\r\n无法替换：") + result.failedFile
+        Critical(result.finishAtNextStart ? QStringLiteral("数据还原没有全部完成，将在下次启动时完成。\r\n无法替换：")
+                                                + DataBackup::NameOf(result.failedFile)
                            : QStringLiteral("数据还原失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
         return;
     }
-    Information(QStringLiteral(" 数据还原成功，请软件将自动重启!"));
+    Information(QStringLiteral(" 数据还原成功，请软件将自动重启!\r\n") + summary);
     // The new instance is started once this one has closed (see main()), so
     // the two never share the files or the sound device.
     g_restartRequested = true;
     QCoreApplication::quit();
+}
+
+void Settings::ListenOnShopNetwork()
+{
+    ui->comboBox_listen->setCurrentIndex(1);
+    if (m_settings->Update([](SettingsValues &values) { values.remoteShopNetwork = true; }))
+        emit Saved(); // the interface listens there at once
+}
+
+QString Settings::RefusedBackupText(const QString &listName)
+{
+    return QStringLiteral("%1的备份已损坏或不是%1列表，无法还原。\r\n所有列表保持不变。").arg(listName);
 }

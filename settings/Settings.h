@@ -50,6 +50,10 @@ public slots:
     int SpeakerTransform(const QString &voiceId);
 
 private:
+    // The pairing window's "改为店内网络": chosen, stored and applied.
+    void ListenOnShopNetwork();
+    // The refusal of a backup that is damaged or another list's.
+    static QString RefusedBackupText(const QString &listName);
     void InitLists();
     // Asks for the chime file when "自选文件…" is chosen.
     void ChimeChosen(int index);

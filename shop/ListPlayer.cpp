@@ -183,6 +183,7 @@ void ListPlayer::PlayFrom(int start)
         if (Skipped(row))
             continue;
         MoveCursor(row, false);
+        PLOG(LOG_DEBUG, "ready to play row = %d", row);
         if (Play())
             return;
         PLOG(LOG_WARNING, "row %d cannot be read; the next is tried", row);

@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "core/StoredFile.h"
 #include "core/XmlFile.h"
+#include "speech/SpeechCache.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -52,6 +53,8 @@ void ReadRoot(const TiXmlElement *root, SettingsValues *s)
         s->remotePort = ClampLogged(n, 1024, 65535, "remote port");
     if (Number(root, "remoteLan", &n))
         s->remoteShopNetwork = n == 1;
+    if (Number(root, "speechCacheMb", &n))
+        s->speechCacheMb = ClampLogged(n, 50, 100000, "speech cache size");
     if (Text(root, "speed", &value) && !value.isEmpty())
         s->speed = ClampLogged(value.toInt(), 0, 10, "speed");
     if (Text(root, "volume", &value) && !value.isEmpty())
@@ -100,6 +103,8 @@ void Write(const SettingsValues &s, const ChainConfig &chain, TiXmlDocument *doc
         root->SetAttribute("remotePort", s.remotePort);
         root->SetAttribute("remoteLan", s.remoteShopNetwork ? 1 : 0);
     }
+    if (s.speechCacheMb != SpeechCache::kDefaultLimitMb) // absent: the default size
+        root->SetAttribute("speechCacheMb", s.speechCacheMb);
     chain.WriteXml(root); // only what is set: a shop without a chain writes none
     auto *screen = new TiXmlElement("priceScreen");
     root->LinkEndChild(screen);

@@ -1,5 +1,6 @@
 #include "speech/CloudEngine.h"
 
+#include "core/AppPaths.h"
 #include "core/Log.h"
 #include "speech/WavFile.h"
 #include "core/SettingsValues.h"
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtDebug>
 #include <QtEndian>
@@ -50,16 +52,27 @@ bool IsOurRunningProgram(const Started &started)
     return QFileInfo(exe).canonicalFilePath() == QFileInfo(CloudEngine::ProgramPath()).canonicalFilePath();
 }
 
-void WriteTextFile(const QString &text)
+// Hands the text over in tmp.txt of the program's working folder. False
+// when the text cannot be carried by the 8-bit encoding the program reads,
+// or the file cannot be written whole: the program must then not run, or
+// it would speak whatever an earlier tmp.txt held.
+bool WriteTextFile(const QString &folder, const QString &text)
 {
     const QByteArray bytes = text.toLocal8Bit();
-    QFile file(QStringLiteral("tmp.txt"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        PLOG(LOG_ERROR, "open tmp.txt failed");
-        return;
+    if (QString::fromLocal8Bit(bytes) != text) {
+        PLOG(LOG_WARNING, "%s", "the text cannot be handed to the cloud engine: it does not survive the encoding");
+        return false;
     }
-    const qint64 written = file.write(bytes);
-    PLOG(LOG_DEBUG, "ready to tts: %s, ret = %lld", bytes.constData(), written);
+    QFile file(folder + QStringLiteral("/tmp.txt"));
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::NewOnly)
+                         && file.write(bytes) == bytes.size() && file.flush();
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
+        PLOG(LOG_WARNING, "cannot write %s: %s", qPrintable(file.fileName()), qPrintable(file.errorString()));
+        return false;
+    }
+    PLOG(LOG_DEBUG, "ready to tts: %d bytes", int(bytes.size()));
+    return true;
 }
 
 // A WAV whose data chunk (found by walking the chunks) holds everything its
@@ -138,19 +151,35 @@ QStringList CloudEngine::Arguments(const QString &wavPath, const QString &voiceN
     return {wavPath, voiceNumber, SpeedValue(speed), QString::number(volume)};
 }
 
-void CloudEngine::Synthesize(const QString &text, const QString &voiceNumber, const QString &wavPath,
+QString CloudEngine::WorkFolderTemplate()
+{
+    return AppPaths::SpeechCacheDir() + QStringLiteral("cloud-XXXXXX");
+}
+
+bool CloudEngine::Synthesize(const QString &text, const QString &voiceNumber, const QString &wavPath,
                              const std::atomic<bool> *abort)
 {
-    WriteTextFile(text);
-    const QString program = ProgramPath();
-    const QStringList args = Arguments(wavPath, voiceNumber, g_settings.speed, g_settings.volume);
-    qDebug("cmd: %s \"%s\"", qPrintable(program), qPrintable(args.join(QStringLiteral("\" \""))));
     QFile::remove(wavPath); // only what this run writes counts
+    // A private folder per request (owner-only, made new): no other text,
+    // user or request can stand in for this one's tmp.txt.
+    AppPaths::EnsureSpeechCacheDir();
+    QTemporaryDir work(WorkFolderTemplate());
+    if (!work.isValid()) {
+        PLOG(LOG_WARNING, "no working folder for the cloud engine: %s", qPrintable(work.errorString()));
+        return false;
+    }
+    if (!WriteTextFile(work.path(), text))
+        return false;
+    const QString program = ProgramPath();
+    // The program runs in the working folder: the target is named in full.
+    const QStringList args =
+        Arguments(QFileInfo(wavPath).absoluteFilePath(), voiceNumber, g_settings.speed, g_settings.volume);
+    qDebug("cmd: %s \"%s\"", qPrintable(program), qPrintable(args.join(QStringLiteral("\" \""))));
     qint64 pid = 0;
     // An argument list, never a shell: no text or path is read as a command.
-    if (!QProcess::startDetached(program, args, QDir::currentPath(), &pid)) {
+    if (!QProcess::startDetached(program, args, work.path(), &pid)) {
         PLOG(LOG_ERROR, "start %s failed", qPrintable(program));
-        return; // nothing will come: no watch
+        return false; // nothing will come: no watch
     }
     const Started started{pid, StartTimeOf(pid)};
     {
@@ -158,6 +187,7 @@ void CloudEngine::Synthesize(const QString &text, const QString &voiceNumber, co
         g_processes.append(started);
     }
     WaitUntilStable(wavPath, abort, [started] { return IsOurRunningProgram(started); });
+    return QFileInfo(wavPath).size() > WavFile::kHeaderSize;
 }
 
 QList<qint64> CloudEngine::StartedProcesses()

@@ -6,8 +6,9 @@
 #include <atomic>
 #include <functional>
 
-// The cloud engine: a separate program per text, started with the text in
-// "tmp.txt" in the current directory and the arguments
+// The cloud engine: a separate program per text, started in a private
+// working folder under the speech cache with the text in its "tmp.txt" and
+// the arguments
 // <cache path> <voice number> <speed value> <volume>; it writes a WAV to the
 // cache path, which is watched until its size stays put.
 namespace CloudEngine {
@@ -25,9 +26,13 @@ QStringList Arguments(const QString &wavPath, const QString &voiceNumber, int sp
 // non-zero size; at most kWatchChecks readings, or until abort is set.
 void WaitUntilStable(const QString &path, const std::atomic<bool> *abort,
                      const std::function<bool()> &programRunning = {});
-// Writes tmp.txt, starts the program and watches the file; returns when
-// the file is stable, after about 12 seconds, or when abort is set.
-void Synthesize(const QString &text, const QString &voiceNumber, const QString &wavPath,
+// The pattern of the per-request working folders (QTemporaryDir).
+QString WorkFolderTemplate();
+// Writes tmp.txt in a new working folder, starts the program there and
+// watches the file; returns when the file is stable, after about 12
+// seconds, or when abort is set. False (and no program started) when the
+// text cannot be handed over; otherwise whether a file was written.
+bool Synthesize(const QString &text, const QString &voiceNumber, const QString &wavPath,
                 const std::atomic<bool> *abort = nullptr);
 // Ids of the programs this process started that still run as our
 // tcloud_tts; ids of ended programs are forgotten.

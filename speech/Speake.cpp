@@ -12,6 +12,7 @@
 #include "speech/WavPlayer.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -110,12 +111,21 @@ bool Speake::TakeNext(SpeechRequest *request)
     return true;
 }
 
+namespace {
+
+qint64 CacheLimitBytes()
+{
+    return qint64(g_settings.speechCacheMb.load()) * 1024 * 1024;
+}
+
+} // namespace
+
 void Speake::run()
 {
     TTS::Init();
     PLOG(LOG_DEBUG, "%s", "Init");
     if (AppPaths::EnsureSpeechCacheDir())
-        SpeechCache::Trim(AppPaths::SpeechCacheDir());
+        SpeechCache::TrimToSize(AppPaths::SpeechCacheDir(), CacheLimitBytes());
     else
         PLOG(LOG_ERROR, "create dir(%s) failed", qPrintable(AppPaths::SpeechCacheDir()));
     AudioOutput::Open();
@@ -175,7 +185,10 @@ void Speake::Speak(const SpeechRequest &request)
 {
     const QString path = SpeechCache::PathFor(request.content);
     PLOG(LOG_DEBUG, "file: %s", path.toLocal8Bit().constData());
-    if (!Playable(path)) {
+    const SpeechCache::InUse playing({path}); // not evicted while made and played
+    if (Playable(path)) {
+        SpeechCache::Touch(path); // used now: evicted after the texts not heard since
+    } else {
         if (QFile::exists(path)) {
             PLOG(LOG_WARNING, "cached speech %s cannot be played: synthesized again", qPrintable(path));
             QFile::remove(path);
@@ -183,7 +196,11 @@ void Speake::Speak(const SpeechRequest &request)
         // The folder may have been deleted or emptied while running.
         if (!AppPaths::EnsureSpeechCacheDir())
             PLOG(LOG_ERROR, "cannot create the speech cache folder %s", qPrintable(AppPaths::SpeechCacheDir()));
-        SpeechEngines::SynthesizeToFile(request.content, path, &m_cut);
+        // A failed synthesis leaves nothing in the cache under this text.
+        if (!SpeechEngines::SynthesizeToFile(request.content, path, &m_cut))
+            QFile::remove(path);
+        else
+            SpeechCache::Added(AppPaths::SpeechCacheDir(), QFileInfo(path).size(), CacheLimitBytes());
     }
     const bool heard = !m_cut && Playable(path);
     if (!heard)
@@ -194,8 +211,9 @@ void Speake::Speak(const SpeechRequest &request)
         emit SoundStarted(request.index);
         if (!m_lastSound.isValid() || m_lastSound.elapsed() >= Chime::kQuietMs)
             Chime::Play(g_settings.chime.Get(), &m_cut);
-        WavPlayer::PlayWav(path, &m_cut);
-        emit SoundEnded(request.index);
+        // The sound has ended for the listener with its last audible sample:
+        // the file's trailing quiet and the tail are still waited out.
+        WavPlayer::PlayWav(path, &m_cut, WavPlayer::kTailMs, [this, &request] { emit SoundEnded(request.index); });
     }
     m_lastSound.start();
     emit Spoken(request.index, heard);

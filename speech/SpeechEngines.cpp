@@ -17,7 +17,7 @@ SpeechEngines::Choice SpeechEngines::Choose(const QString &voiceId)
     return {};
 }
 
-void SpeechEngines::SynthesizeToFile(const QString &text, const QString &path, const std::atomic<bool> *abort)
+bool SpeechEngines::SynthesizeToFile(const QString &text, const QString &path, const std::atomic<bool> *abort)
 {
     const Choice choice = Choose(g_settings.yusheng.Get());
     switch (choice.engine) {
@@ -27,12 +27,12 @@ void SpeechEngines::SynthesizeToFile(const QString &text, const QString &path, c
         const int ret = TTS::TextToSpeech(text.toLocal8Bit().constData(), choice.voice.toLocal8Bit().constData(),
                                           path.toLocal8Bit().constData(), cancelled);
         PLOG(LOG_DEBUG, "TTS::TextToSpeech return %d", ret);
-        break;
+        return ret == 0;
     }
     case Engine::Cloud:
-        CloudEngine::Synthesize(text, choice.voice, path, abort);
-        break;
+        return CloudEngine::Synthesize(text, choice.voice, path, abort);
     case Engine::None:
         break;
     }
+    return false;
 }

@@ -17,5 +17,5 @@ struct Choice
 Choice Choose(const QString &voiceId);
 
 // Synthesizes a text to the WAV path with the engine of the current voice.
-void SynthesizeToFile(const QString &text, const QString &path, const std::atomic<bool> *abort = nullptr);
+bool SynthesizeToFile(const QString &text, const QString &path, const std::atomic<bool> *abort = nullptr);
 }

@@ -86,13 +86,14 @@ int TTS::TextToSpeech(const char *text, const char *voiceName, const char *path,
     while (status != TtsSession::AudioComplete && error == TtsSession::Ok) {
         int length = 0;
         const char *block = session.AudioGet(&length, &status, &error);
-        PLOG(LOG_DEBUG, "get audio, len = %d, synth_status = %d, ret = %d", length, status, error);
         if (block && length > 0) {
             file.write(block, length);
             dataSize += quint32(length);
         }
     }
     const bool noAudio = dataSize == 0;
+    if (error != TtsSession::Ok)
+        PLOG(LOG_WARNING, "synthesis stopped with error %d after %u bytes", error, dataSize);
     file.write(QByteArray(WavFile::kSilenceBytes, '\0'));
     dataSize += WavFile::kSilenceBytes;
     const bool written = PatchHeader(file, dataSize) && !noAudio && file.commit();

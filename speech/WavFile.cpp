@@ -1,5 +1,7 @@
 #include "speech/WavFile.h"
 
+#include <cstdlib>
+
 #include <QFile>
 #include <QtEndian>
 
@@ -78,4 +80,27 @@ bool WavFile::ReadInfo(const QString &path, Info *info)
             return false;
     }
     return false;
+}
+
+qint64 WavFile::AudibleEndMs(const QString &path)
+{
+    Info info;
+    QFile file(path);
+    if (!ReadInfo(path, &info) || info.bitsPerSample != 16 || info.byteRate == 0 || !file.open(QIODevice::ReadOnly))
+        return -1;
+    // Read backwards in blocks: the trailing quiet is short, the speech long.
+    constexpr qint64 kBlock = 64 * 1024;
+    qint64 end = info.dataSize & ~qint64(1);
+    while (end > 0) {
+        const qint64 start = qMax<qint64>(0, end - kBlock);
+        if (!file.seek(info.dataOffset + start))
+            return -1;
+        const QByteArray block = file.read(end - start);
+        const auto *samples = reinterpret_cast<const qint16 *>(block.constData());
+        for (qint64 i = block.size() / 2 - 1; i >= 0; --i)
+            if (std::abs(int(samples[i])) >= kAudibleLevel)
+                return (start + (i + 1) * 2) * 1000 / info.byteRate;
+        end = start;
+    }
+    return 0;
 }

@@ -29,4 +29,10 @@ struct Info
 // really holds. False when the file cannot be opened or has no format and
 // data chunk.
 bool ReadInfo(const QString &path, Info *info);
+// Below this level (about -54 dBFS) a 16-bit sample is not heard in a shop.
+constexpr int kAudibleLevel = 64;
+// Where in the sound the last sample at or above kAudibleLevel ends, in
+// milliseconds from the start of the data (16-bit PCM; all channels
+// counted); 0 when nothing is audible, -1 when the file cannot be read.
+qint64 AudibleEndMs(const QString &path);
 }

@@ -41,7 +41,8 @@ void WavPlayer::HaltNow()
     AudioOutput::HaltSpeech();
 }
 
-bool WavPlayer::PlayWav(const QString &path, const std::atomic<bool> *abort, qint64 tailMs)
+bool WavPlayer::PlayWav(const QString &path, const std::atomic<bool> *abort, qint64 tailMs,
+                        const std::function<void()> &onAudibleEnd)
 {
     if (!QFile::exists(path))
         return false;
@@ -51,13 +52,27 @@ bool WavPlayer::PlayWav(const QString &path, const std::atomic<bool> *abort, qin
         return QFile(path).open(QIODevice::ReadOnly);
     }
 
+    qint64 audibleEnd = onAudibleEnd ? WavFile::AudibleEndMs(path) : -1;
+    if (audibleEnd < 0)
+        audibleEnd = info.DurationMs();
     QMutexLocker lock(&g_playMutex);
     AudioOutput::Open();
     SpeechStream stream;
     stream.Start(path, info);
+    QElapsedTimer playing;
+    playing.start();
+    bool told = !onAudibleEnd;
     // The announcement keeps its length even when the sound could not start,
     // so the modes' timing is the same with or without a device.
-    WaitUnlessInterrupted(info.DurationMs() + tailMs, abort, [&stream] { stream.Feed(); });
+    WaitUnlessInterrupted(info.DurationMs() + tailMs, abort, [&] {
+        stream.Feed();
+        if (!told && playing.elapsed() >= audibleEnd) {
+            told = true;
+            onAudibleEnd();
+        }
+    });
     stream.Stop();
+    if (!told)
+        onAudibleEnd();
     return true;
 }

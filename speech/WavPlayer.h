@@ -23,5 +23,9 @@ void HaltNow();
 // with byte rate 0 or a file shorter than a header plays nothing. The file
 // is streamed, so its length does not matter.
 // tailMs is the quiet waited after the sound (800 ms for speech).
-bool PlayWav(const QString &path, const std::atomic<bool> *abort = nullptr, qint64 tailMs = kTailMs);
+// onAudibleEnd, when given, is called once as the last audible sample is
+// played (the file's trailing quiet and the tail still to come), or at the
+// end when the sound is cut before it.
+bool PlayWav(const QString &path, const std::atomic<bool> *abort = nullptr, qint64 tailMs = kTailMs,
+             const std::function<void()> &onAudibleEnd = {});
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Log.h"
+#include "speech/WavFile.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <cstdlib>
 
 // Points the per-user data and cache locations into a fresh temporary
@@ -58,4 +60,15 @@ inline int DiskPeak(const QByteArray &out, qint64 fromMs, qint64 toMs)
     const qint64 from = qBound<qint64>(0, fromMs * kDiskBytesPerMs, out.size()) & ~3;
     const qint64 to = qBound<qint64>(0, toMs * kDiskBytesPerMs, out.size()) & ~3;
     return PeakOf(out.mid(from, to - from));
+}
+
+// A speech WAV (16 kHz mono): a soft 1 kHz tone of toneMs, heard but far
+// below music, then quietMs of silence as a synthesizer leaves after words.
+inline QByteArray SoftTone(int toneMs, int quietMs)
+{
+    QByteArray pcm(qint64(toneMs + quietMs) * 32, '\0');
+    auto *s = reinterpret_cast<qint16 *>(pcm.data());
+    for (int i = 0; i < toneMs * 16; ++i)
+        s[i] = qint16(300 * std::sin(2 * M_PI * 1000 * i / 16000.0));
+    return WavFile::Header(quint32(pcm.size())) + pcm;
 }

@@ -5,6 +5,7 @@
 #include "modes/SimplePlay.h"
 #include "shop/Shop.h"
 #include "shop/WordListModel.h"
+#include "modes/WordExport.h"
 #include "speech/SpeechCache.h"
 #include "speech/TTS.h"
 #include "TestEnvironment.h"
@@ -12,6 +13,8 @@
 
 #include <QLabel>
 #include <QListView>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -219,17 +222,43 @@ private slots:
         QVERIFY(qAbs(DurationS(m_target) - (6 + info.DurationMs() / 1000.0)) < 0.2);
         QVERIFY(DecodedPeak(m_target, 0.5, 5.5) > 1000); // the music alone
 
-        // A first track gone from the disk: the next readable one is used,
-        // and with none readable the export has no music; both said.
-        const QString gone = m_dir + "/gone.mp3";
-        g_settings.musicList = {gone, music};
+        // Tracks gone from the disk or damaged are passed over, named in
+        // the notice; the first one that decodes is used, and with none
+        // the export has no music.
+        const QString gone = m_dir + "/gone.mp3", broken = m_dir + "/broken.mp3";
+        QVERIFY(WriteFile(broken, QByteArray("not music at all ").repeated(400)));
+        g_settings.musicList = {gone, broken, music};
         m_mode->ExportToFile();
-        QCOMPARE(TakeNotices(), QStringList{"提示|导出文件成功！\n背景音乐文件无法读取：" + gone + "\n已改用：" + music});
+        QCOMPARE(TakeNotices(), QStringList{"提示|导出文件成功！\n背景音乐文件无法读取，已跳过：\n" + gone + "\n" + broken
+                                            + "\n已改用：" + music});
         QVERIFY(DecodedPeak(m_target, 0.5, 5.5) > 1000);
-        g_settings.musicList = {gone};
+        g_settings.musicList = {broken, gone};
         m_mode->ExportToFile();
-        QCOMPARE(TakeNotices(), QStringList{"提示|导出文件成功！\n背景音乐文件都无法读取，导出的文件没有背景音乐。"});
+        QCOMPARE(TakeNotices(), QStringList{"提示|导出文件成功！\n背景音乐文件都无法读取，导出的文件没有背景音乐：\n" + broken
+                                            + "\n" + gone});
         QVERIFY(qAbs(DurationS(m_target) - info.DurationMs() / 1000.0) < 0.2);
+    }
+
+    // A name chosen without ".mp3" is asked about as the file it becomes:
+    // 否 keeps the earlier export untouched, 是 replaces it.
+    void replacingIsAskedAboutTheFinalName()
+    {
+        Rows({"欢迎光临本店"}, {"欢迎光临本店"});
+        Select({0});
+        m_target = m_dir + "/earlier";
+        QVERIFY(WriteFile(m_target + ".mp3", "an earlier export"));
+        for (const bool replace : {false, true}) {
+            QString asked;
+            AnswerNextDialog([&asked, replace](QWidget *box) {
+                auto *question = qobject_cast<QMessageBox *>(box);
+                asked = question->text();
+                question->button(replace ? QMessageBox::Ok : QMessageBox::Cancel)->click();
+            });
+            m_mode->ExportToFile();
+            QVERIFY2(asked.contains("earlier.mp3"), qPrintable(asked));
+            QCOMPARE(TakeNotices(), replace ? QStringList{"提示|导出文件成功！"} : QStringList());
+            QCOMPARE(ReadFile(m_target + ".mp3") == "an earlier export", !replace);
+        }
     }
 
     // Failures keep an existing file of the chosen name and say so.
@@ -293,11 +322,11 @@ private slots:
     void silenceFiles()
     {
         const QString path = m_dir + "/sleep.wav";
-        QVERIFY(SimplePlay::WriteSleepWav(path, 120000));
+        QVERIFY(WordExport::WriteSleepWav(path, 120000));
         const QByteArray wav = ReadFile(path);
         QCOMPARE(wav.size(), 44 + 3840000);
         QCOMPARE(wav.left(44), WavFile::Header(3840000));
-        QVERIFY(!SimplePlay::WriteSleepWav(m_dir + "/no/such/dir/x.wav", 10));
+        QVERIFY(!WordExport::WriteSleepWav(m_dir + "/no/such/dir/x.wav", 10));
 
         // FFmpeg writes a LIST chunk before the data, as in the joined rows:
         // the length comes from the data chunk wherever it is.

@@ -59,6 +59,10 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(rows);
         file.close();
+        // A token file left readable by others (an older copy, a careless restore).
+        QVERIFY(WriteFile(ShopSettings::Folder() + "/remote-token", QByteArray(64, 'a') + "\n"));
+        QVERIFY(QFile::setPermissions(ShopSettings::Folder() + "/remote-token", QFile::ReadOwner | QFile::WriteOwner
+                                                                                 | QFile::ReadGroup | QFile::ReadOther));
         m_shop = std::make_unique<Shop>();
         m_window = std::make_unique<Parlivo>(m_shop.get());
     }
@@ -176,6 +180,23 @@ private slots:
         QCOMPARE(requests.size(), 1); // the row in hand finished, nothing after it
     }
 
+    // A first day (no price or timer list yet, a text typed and spoken,
+    // the price list played) leaves no error in the log and no line per
+    // block of audio; the token readable by others is now owner-only,
+    // which the log says once.
+    void aFirstDayLogsNoErrors()
+    {
+        const QByteArray log = ReadFile(QString::fromLocal8Bit(LogFile::Path()));
+        QVERIFY(log.contains("ready to play row"));
+        QStringList errors;
+        for (const QByteArray &line : log.split('\n'))
+            if (line.contains("[error") || line.contains("[emerg") || line.contains("get audio"))
+                errors << QString::fromLocal8Bit(line);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join("\n")));
+        QCOMPARE(QFile::permissions(ShopSettings::Folder() + "/remote-token") & (QFile::ReadGroup | QFile::ReadOther), 0);
+        QCOMPARE(log.count("remote-token was readable by other users"), 1);
+    }
+
     // Closing while the list could not be saved asks first; 否 (the
     // default, so Enter) keeps the window. It closes the window.
     void closingAfterAFailedSaveAsks()
@@ -221,7 +242,18 @@ private slots:
                 QVERIFY((notice->geometry().center() - window.frameGeometry().center()).manhattanLength() <= 4);
             }
         QCOMPARE(texts.size(), 2);
-        QVERIFY2(texts.join("|").contains(QStringLiteral("设置文件无法读取")) && !texts.join("|").contains(QStringLiteral("文件文件")), qPrintable(texts.join("|")));
+        QVERIFY2(texts.join("|").contains(QStringLiteral("设置文件已损坏，无法读取")) && !texts.join("|").contains(QStringLiteral("文件文件")), qPrintable(texts.join("|")));
+        // Chinese only (no parser message), the whole path shown, nothing cut off.
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *notice = qobject_cast<MyMessageBox *>(w); notice && notice->isVisible()) {
+                auto *label = notice->findChild<QLabel *>("label");
+                QString text = label->text();
+                if (!text.contains(QStringLiteral("设置文件")))
+                    continue;
+                QVERIFY2(!text.contains("parse") && !text.contains("error"), qPrintable(text));
+                QVERIFY(text.remove(QChar(0x200B)).contains(ShopSettings::FilePath()));
+                QVERIFY(label->heightForWidth(label->width()) <= label->height());
+            }
         QVERIFY(texts.join("|").contains(QStringLiteral("上次的数据还原在完成前中断，已撤销")));
         QVERIFY(!QFile::exists(AppPaths::DataDir() + "/price.xml.staged"));
         CloseNotices();

@@ -11,6 +11,7 @@
 #include "speech/Speake.h"
 #include "speech/SpeechCache.h"
 #include "TestEnvironment.h"
+#include "DaySimulation.h"
 #include "music/TrackLoudness.h"
 #include "speech/WavFile.h"
 
@@ -132,18 +133,87 @@ private slots:
         QVERIFY(RecentPeak(m_heard, 300) > 3000);
     }
 
-    // A file the mixer cannot read is passed over; the music goes on.
-    void unreadableFileIsSkipped()
+    // The music comes back 1.5 s after the last sound heard: the speech
+    // file's trailing quiet does not count, so the music is back while the
+    // worker is still playing that quiet out.
+    void musicBackAfterTheLastAudibleSound()
     {
-        const QString broken = m_dir + "/broken.mp3";
-        QFile file(broken);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(5000, 'z'));
-        file.close();
-        Open({broken, MakeMp3(m_dir, 550, 1)}, 0);
+        m_shop.reset();
+        const QString text = QStringLiteral("轻声后长静音");
+        QVERIFY(WriteFile(SpeechCache::PathFor(text), SoftTone(500, 2500)));
+        g_settings.chime = QString();
+        Open({MakeMp3(m_dir, 440, 60)}, 0, 1, 1);
+        QTest::qWait(1200);
+        const int normal = RecentPeak(m_heard, 300);
+        QVERIFY2(normal > 3000, qPrintable(QString::number(normal)));
+        m_shop->Speech()->From(Announcer::Remote)->Request(0x3000000, 0, text, true);
+        QTRY_VERIFY_WITH_TIMEOUT(m_shop->Speech()->MusicDucked(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_shop->Speech()->MusicDucked() && RecentPeak(m_heard, 100) > normal * 8 / 10, 10000);
+        QVERIFY(m_shop->Speech()->Outstanding() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_shop->Speech()->Outstanding() == 0, 10000);
+    }
+
+    // Tracks that cannot be played (damaged, gone) are passed over and told
+    // once each, in a notice and one log line; the music goes on with the
+    // next. With none playable (单曲循环 on a damaged track, every track
+    // bad) the music stops and says so once, and tries again only with a
+    // new list or after some minutes: the log does not fill up.
+    void unplayableTracksAreToldOnce()
+    {
+        const QString broken = m_dir + "/broken.mp3", gone = m_dir + "/gone.mp3";
+        QVERIFY(WriteFile(broken, QByteArray(5000, 'z')));
+        const QString log = QString::fromLocal8Bit(LogFile::Path());
+        const auto linesAbout = [&log](const QString &what) {
+            return int(ReadFile(log).count(("music " + what + " cannot be played").toLocal8Bit()));
+        };
+        const int brokenBefore = linesAbout(broken), goneBefore = linesAbout(gone);
+        Open({broken, gone, MakeMp3(m_dir, 550, 1)}, 0);
+        QSignalSpy notices(m_shop->Music(), &PlayList::Notice);
         m_shop->Music()->Play();
-        QTRY_COMPARE_WITH_TIMEOUT(m_shop->Music()->Index(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_shop->Music()->Index(), 2, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(m_shop->Music()->Player().GetStatus().playing, 10000);
+        QTest::qWait(2500); // the good track wraps round more than once
+        QTRY_VERIFY_WITH_TIMEOUT(m_shop->Music()->Player().GetStatus().playing
+                                     && m_shop->Music()->Player().PositionMs() > 400
+                                     && m_shop->Music()->Player().PositionMs() < 800,
+                                 10000);
+        QVERIFY(RecentPeak(m_heard, 300) > 3000);
+        QCOMPARE(notices.size(), 2);
+        QCOMPARE(notices.at(0).at(0).toString(), QStringLiteral("背景音乐无法播放，已跳过：\n") + broken);
+        QCOMPARE(notices.at(1).at(0).toString(), QStringLiteral("背景音乐无法播放，已跳过：\n") + gone);
+        QCOMPARE(linesAbout(broken) - brokenBefore, 1);
+        QCOMPARE(linesAbout(gone) - goneBefore, 1);
+
+        for (const int playType : {1, 0}) {
+            Open(playType == 1 ? QStringList{broken} : QStringList{broken, gone}, playType);
+            QSignalSpy told(m_shop->Music(), &PlayList::Notice);
+            const QByteArray logBefore = ReadFile(log);
+            m_shop->Music()->Play();
+            QTest::qWait(3 * PlayList::kCheckMs);
+            QVERIFY(m_shop->Music()->Stopped());
+            QCOMPARE(told.size(), playType == 1 ? 2 : 3);
+            QVERIFY(told.last().at(0).toString().startsWith(QStringLiteral("背景音乐没有可以播放的歌曲，音乐已停止。")));
+            const qsizetype grown = ReadFile(log).size() - logBefore.size();
+            QTest::qWait(3 * PlayList::kCheckMs);
+            QCOMPARE(ReadFile(log).size() - logBefore.size(), grown); // nothing more while it waits
+            QCOMPARE(told.size(), playType == 1 ? 2 : 3);
+        }
+
+        // After some minutes, or with a new list, the tracks are tried again.
+        SimulatedClock clock;
+        clock.ms = 0;
+        Clock::Set(&clock);
+        Open({broken, gone}, 0);
+        m_shop->Music()->Play();
+        QVERIFY(m_shop->Music()->Stopped());
+        clock.ms = PlayList::kRetryMs + 1;
+        QVERIFY(WriteFile(gone, ReadFile(MakeMp3(m_dir, 660, 1))));
+        QTRY_VERIFY_WITH_TIMEOUT(m_shop->Music()->Player().GetStatus().playing, 10000);
+        QCOMPARE(m_shop->Music()->Index(), 1);
+        QFile::remove(gone);
+        g_settings.musicList = {MakeMp3(m_dir, 440, 1)};
+        clock.ms = 0;
+        Clock::Set(nullptr);
     }
 
     // Pause then play resumes the same track where it was.

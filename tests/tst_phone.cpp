@@ -27,8 +27,9 @@
 
 // The phone page in a real browser (Debian's chromium, driven through
 // chromedriver's WebDriver interface) against the running interface on
-// loopback: pairing with a code, a tapped row spoken, a used or expired
-// code refused, a revoked phone refused.
+// loopback: pairing with a code, a tapped row spoken, the page following
+// the computer while open, refusals in Chinese, a used or expired code
+// refused, a revoked phone refused.
 class TestPhone : public QObject
 {
     Q_OBJECT
@@ -162,6 +163,49 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(Message().contains(QStringLiteral("配对码不对")), 30000);
         Clock::Set(nullptr);
         QCOMPARE(RemoteAccess::Devices(folder).size(), 1);
+
+        // While open the page follows the computer: a row added there
+        // appears; the mode playing is shown apart; the music volume has
+        // its number and is in view without scrolling.
+        Open(PageUrl(QString()));
+        QTRY_COMPARE_WITH_TIMEOUT(Run("return document.querySelectorAll('#rows button').length;").toInt(), 1, 30000);
+        m_window->TheShop()->Words()->Append(QStringLiteral("新到的草莓"));
+        QTRY_COMPARE_WITH_TIMEOUT(Run("return document.querySelectorAll('#rows button').length;").toInt(), 2, 30000);
+        QVERIFY(m_window->TheShop()->PlayMode(Shop::Mode::Word));
+        QTRY_COMPARE_WITH_TIMEOUT(Run("return document.getElementById('active-mode').textContent;").toString(),
+                                  QStringLiteral("正在播放：文字"), 30000);
+        QCOMPARE(Run("return [...document.querySelectorAll('.modes .active')].map(e => e.dataset.of).join();").toString(),
+                 QStringLiteral("word,word"));
+        m_window->TheShop()->PauseMode(Shop::Mode::Word);
+        QTRY_VERIFY_WITH_TIMEOUT(Run("return document.querySelectorAll('.modes .active').length;").toInt() == 0, 30000);
+        QCOMPARE(Run("return document.getElementById('music-volume-value').textContent;").toString(),
+                 QString::number(g_settings.musicVol));
+        QVERIFY(Run("const r = document.getElementById('music-volume').getBoundingClientRect();"
+                    "return r.bottom <= window.innerHeight && r.top >= 0;").toBool());
+
+        // Every refusal and failure said in Chinese: too long a text, too
+        // much at once, the computer out of reach for a music button.
+        const struct
+        {
+            QString script;
+            QString said;
+        } refusals[] = {
+            {"speak('长'.repeat(2001));", QStringLiteral("播报失败：文字不能为空，最多2000个字。")},
+            {"for (let i = 0; i < 30; ++i) speak('第' + i + '条');", QStringLiteral("播报失败：")},
+            {"document.getElementById('music-volume').value = 30;"
+             "document.getElementById('music-volume').dispatchEvent(new Event('change'));",
+             QStringLiteral("调音量失败：连接不到广播电脑。")},
+        };
+        for (const auto &refusal : refusals) {
+            if (refusal.said.contains(QStringLiteral("连接不到")))
+                m_window->Remote()->Stop();
+            Run("document.getElementById('message').textContent = '';" + refusal.script + " return true;");
+            QTRY_VERIFY2_WITH_TIMEOUT(Message().startsWith(refusal.said) && !Message().startsWith(QStringLiteral("已加入")),
+                                      qPrintable(Message()), 30000);
+            QVERIFY2(!Message().contains(QRegularExpression("[A-Za-z]{2,}")), qPrintable(Message()));
+        }
+        QVERIFY(m_window->Remote()->Start(m_port, false, RemoteControl::Token()));
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->TheShop()->Speech()->Outstanding(Announcer::Remote), 0, 120000);
 
         // Revoked in the settings tab: the phone is refused and asked to pair again.
         QVERIFY(RemoteAccess::Revoke(folder, RemoteAccess::Devices(folder).value(0).id));

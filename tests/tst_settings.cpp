@@ -4,6 +4,8 @@
 #include "settings/DataBackup.h"
 #include "DialogDriver.h"
 #include "MessageAnswerer.h"
+#include "DaySimulation.h"
+#include "settings/PairingDialog.h"
 #include "music/MusicManager.h"
 #include "settings/Settings.h"
 #include "core/SettingsValues.h"
@@ -18,6 +20,10 @@
 #include <QPushButton>
 #include <QListWidget>
 #include <QSlider>
+#include <QNetworkInterface>
+#include <QHostAddress>
+#include <QUrl>
+#include <QPointer>
 #include <QtTest>
 
 #include <csignal>
@@ -206,7 +212,9 @@ private slots:
             list->setCurrentRow(0);
             manager->MusicUp(); // the first row stays
             manager->MusicDown();
-            QCOMPARE(list->item(1)->text(), QStringLiteral("/a.mp3"));
+            // Tracks by file name, the path on hover.
+            QCOMPARE(list->item(1)->text(), QStringLiteral("a.mp3"));
+            QCOMPARE(list->item(1)->toolTip(), QStringLiteral("/a.mp3"));
             list->setCurrentRow(2);
             manager->MusicDown(); // the last row stays
             manager->DelMusic();
@@ -221,6 +229,9 @@ private slots:
         AnswerNextDialog([](QWidget *dialog) {
             auto *manager = qobject_cast<MusicManager *>(dialog);
             QVERIFY(manager);
+            // The volume with its number.
+            manager->findChild<QSlider *>("horizontalSlider_vol")->setValue(37);
+            QCOMPARE(manager->findChild<QLabel *>("label_vol")->text(), QStringLiteral("音量：37"));
             manager->findChild<QListWidget *>("listWidget")->setCurrentRow(0);
             manager->MusicDown();
             manager->findChild<QComboBox *>("comboBox_playType")->setCurrentIndex(1);
@@ -237,12 +248,15 @@ private slots:
 
     // Backup asks once when copies exist; restore is all or nothing, and
     // after it the closing program does not write over the restored lists.
+    // Lists are named as on their tabs; a backup that is damaged or
+    // another list's is refused by name with nothing changed.
     void backupAndRestore()
     {
         const QString dir = AppPaths::DataDir();
         const QStringList names = {"/price.xml", "/SimpleMode.xml", "/timer.xml"};
-        for (const QString &name : names)
-            QVERIFY(WriteFile(dir + name, "<current f=\"" + name.toUtf8() + "\"/>"));
+        const QByteArrayList roots = {"PriceRecords", "records", "TimerRecords"};
+        for (int i = 0; i < names.size(); ++i)
+            QVERIFY(WriteFile(dir + names[i], "<" + roots[i] + " f=\"" + names[i].toUtf8() + "\"/>"));
         auto settings = Fresh(nullptr);
         MessageAnswerer answers;
         settings->Backup();
@@ -250,14 +264,14 @@ private slots:
         for (const QString &name : names)
             QCOMPARE(ReadFile(dir + name + ".bak"), ReadFile(dir + name));
         answers.answerNo = true;
-        QVERIFY(WriteFile(dir + "/price.xml", "<changed/>"));
+        QVERIFY(WriteFile(dir + "/price.xml", "<PriceRecords changed=\"1\"/>"));
         settings->Backup();
         QCOMPARE(answers.seen.last(), QStringLiteral("数据备份文件已存在，是否覆盖？"));
-        QCOMPARE(ReadFile(dir + "/price.xml.bak"), QByteArray("<current f=\"/price.xml\"/>"));
+        QCOMPARE(ReadFile(dir + "/price.xml.bak"), QByteArray("<PriceRecords f=\"/price.xml\"/>"));
         answers.answerNo = false;
 
         // A copy that fails (a full disk for the second list) changes nothing.
-        QVERIFY(WriteFile(dir + "/SimpleMode.xml.bak", "<big>" + QByteArray(100000, 'x') + "</big>"));
+        QVERIFY(WriteFile(dir + "/SimpleMode.xml.bak", "<records><record>" + QByteArray(100000, 'x') + "</record></records>"));
         {
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit old{};
@@ -269,41 +283,68 @@ private slots:
             setrlimit(RLIMIT_FSIZE, &old);
         }
         QCOMPARE(answers.seen.last(), QStringLiteral("数据还原失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
-        QCOMPARE(ReadFile(dir + "/price.xml"), QByteArray("<changed/>"));
-        QCOMPARE(ReadFile(dir + "/SimpleMode.xml"), QByteArray("<current f=\"/SimpleMode.xml\"/>"));
+        QCOMPARE(ReadFile(dir + "/price.xml"), QByteArray("<PriceRecords changed=\"1\"/>"));
+        QCOMPARE(ReadFile(dir + "/SimpleMode.xml"), QByteArray("<records f=\"/SimpleMode.xml\"/>"));
         QVERIFY(!g_restorePending && !Settings::RestartRequested());
         QCOMPARE(QDir(dir).entryList({"*.staged"}, QDir::Files), QStringList());
+        QVERIFY(WriteFile(dir + "/SimpleMode.xml.bak", "<records><record>还原的</record></records>"));
 
-        // A damaged backup is refused by name before anything is replaced.
-        QVERIFY(WriteFile(dir + "/SimpleMode.xml.bak", "<records><record>cut sh"));
-        settings->Restore();
-        QVERIFY2(answers.seen.last().startsWith(QStringLiteral("备份文件已损坏，无法还原：")) && answers.seen.last().contains("SimpleMode.xml.bak"),
-                 qPrintable(answers.seen.last()));
-        QCOMPARE(ReadFile(dir + "/price.xml"), QByteArray("<changed/>"));
-        QVERIFY(!g_restorePending);
+        // A backup damaged, or well-formed but another list's, is refused
+        // by the list's name before anything is replaced or asked.
+        const struct
+        {
+            const char *file;
+            QByteArray content;
+            const char *name;
+        } refused[] = {
+            {"/SimpleMode.xml.bak", "<records><record>cut sh", "文字"},
+            {"/price.xml.bak", "<TimerRecords><record title=\"开门\" start=\"08:00\" end=\"1\">欢迎</record></TimerRecords>", "报价"},
+            {"/timer.xml.bak", "<TimerRecords><record name=\"苹果\" price=\"3\" unit=\"斤\"/></TimerRecords>", "定时"},
+            {"/price.xml.bak", "<PriceRecords><item name=\"苹果\"/></PriceRecords>", "报价"},
+        };
+        for (const auto &backup : refused) {
+            const QByteArray good = ReadFile(dir + backup.file);
+            QVERIFY(WriteFile(dir + backup.file, backup.content));
+            const int asked = int(answers.seen.size());
+            settings->Restore();
+            QCOMPARE(answers.seen.size(), asked + 1); // the refusal only, no question
+            QCOMPARE(answers.seen.last(), QStringLiteral("%1的备份已损坏或不是%1列表，无法还原。\r\n所有列表保持不变。")
+                                              .arg(QString::fromUtf8(backup.name)));
+            QCOMPARE(ReadFile(dir + "/price.xml"), QByteArray("<PriceRecords changed=\"1\"/>"));
+            QVERIFY(!g_restorePending);
+            QVERIFY(WriteFile(dir + backup.file, good));
+        }
 
         // A list never saved yet (fresh install) is left out of the backup, and said so.
         QFile::rename(dir + "/timer.xml", dir + "/timer.xml.away");
         QFile::remove(dir + "/timer.xml.bak");
         settings->Backup();
-        QVERIFY2(answers.seen.last().contains(QStringLiteral("未备份：timer.xml")), qPrintable(answers.seen.last()));
+        QVERIFY2(answers.seen.last().contains(QStringLiteral("未备份：定时")), qPrintable(answers.seen.last()));
         QVERIFY(!QFileInfo::exists(dir + "/timer.xml.bak"));
         QFile::rename(dir + "/timer.xml.away", dir + "/timer.xml");
-        QVERIFY(WriteFile(dir + "/timer.xml.bak", "<current f=\"/timer.xml\"/>"));
+        const QByteArray timerNow = ReadFile(dir + "/timer.xml");
 
-        // A good restore; the word list still open does not save over it.
+        // A good restore of the lists that have a backup, the list without
+        // one named before and after (at the next start) as kept as it is;
+        // the word list still open does not save over it.
         QVERIFY(WriteFile(dir + "/SimpleMode.xml.bak", "<records><record>还原的</record></records>"));
         auto word = std::make_unique<WordListModel>();
         word->Load();
         word->Append(QStringLiteral("关闭时不该写入"));
+        const QString summary = QStringLiteral("用备份还原的列表：报价、文字\n没有备份、保持原样的列表：定时");
         settings->Restore();
-        QCOMPARE(answers.seen.last(), QStringLiteral(" 数据还原成功，请软件将自动重启!"));
+        QCOMPARE(answers.seen.at(answers.seen.size() - 2),
+                 summary + QStringLiteral("\n\n还原将覆盖这些列表现在的内容，是否确认要操作？"));
+        QCOMPARE(answers.seen.last(), QStringLiteral(" 数据还原成功，请软件将自动重启!\r\n") + summary);
         QVERIFY(g_restorePending && Settings::RestartRequested());
         QTest::qWait(1500); // the word list's pending save would fire now
         word.reset();
         QVERIFY(QFileInfo::exists(dir + "/price.xml.before-restore"));
-        for (const QString &name : names)
+        for (const QString &name : {"/price.xml", "/SimpleMode.xml"})
             QCOMPARE(ReadFile(dir + name), ReadFile(dir + name + ".bak"));
+        QCOMPARE(ReadFile(dir + "/timer.xml"), timerNow);
+        QCOMPARE(DataBackup::FinishInterrupted(), QStringLiteral("数据已还原。\n") + summary);
+        QCOMPARE(DataBackup::FinishInterrupted(), QString()); // said once
         g_restorePending = false;
     }
 
@@ -320,8 +361,8 @@ private slots:
                 set << ReadFile(dir + name + suffix);
             return set;
         };
-        const QByteArrayList lists = {"<list v=\"now\" n=\"1\"/>", "<list v=\"now\" n=\"2\"/>", "<list v=\"now\" n=\"3\"/>"};
-        const QByteArrayList backups = {"<list v=\"bak\" n=\"1\"/>", "<list v=\"bak\" n=\"2\"/>", "<list v=\"bak\" n=\"3\"/>"};
+        const QByteArrayList lists = {"<PriceRecords v=\"now\"/>", "<records v=\"now\"/>", "<TimerRecords v=\"now\"/>"};
+        const QByteArrayList backups = {"<PriceRecords v=\"bak\"/>", "<records v=\"bak\"/>", "<TimerRecords v=\"bak\"/>"};
         for (const bool backup : {true, false}) {
             bool died = true;
             for (int step = 1; died; ++step) {
@@ -337,7 +378,9 @@ private slots:
                 QVERIFY2(after == lists || after == backups, qPrintable(where));
                 QVERIFY2(untouched == (backup ? lists : backups), qPrintable(where));
                 if (!died)
-                    QVERIFY2(after == (backup ? lists : backups) && notice.isEmpty(), qPrintable(where));
+                    QVERIFY2(after == (backup ? lists : backups)
+                                 && notice == (backup ? QString() : "数据已还原。\n用备份还原的列表：报价、文字、定时"),
+                             qPrintable(where + ": " + notice));
                 else if (step > 1)
                     QVERIFY2(notice.contains(after == backups ? (backup ? "撤销" : "完成") : (backup ? "完成" : "撤销")),
                              qPrintable(where + ": " + notice));
@@ -347,26 +390,72 @@ private slots:
         }
     }
 
-    // "配对手机": nothing without the interface on; then a QR code of the
-    // page's address and a code the interface takes once.
-    void pairingCodeShown()
+    // "配对手机" opens a window of its own (the settings page keeps its
+    // size): a QR code of the page's address on the shop network, the code,
+    // the time left; it closes when a phone takes the code or the time is
+    // up. In "仅本机" it says phones need "店内网络" and switches to it.
+    void pairingWindow()
     {
         auto settings = Fresh(nullptr);
+        settings->resize(400, 900);
+        settings->show();
+        auto *pairing = settings->Pairing();
         auto *pair = settings->findChild<QPushButton *>("pushButton_pair");
-        auto *qr = settings->findChild<QLabel *>("label_qr");
-        auto *text = settings->findChild<QLabel *>("label_pairCode");
+        const QSize size = settings->size(), minimum = settings->minimumSizeHint();
         g_settings.remoteEnabled = false;
-        pair->click();
-        QVERIFY(text->text().contains(QStringLiteral("请先开启远程控制")));
+        {
+            MessageAnswerer answers;
+            pair->click();
+            QCOMPARE(answers.seen, QStringList{QStringLiteral("请先开启远程控制并保存设置。")});
+        }
+        QVERIFY(!pairing->Dialog());
+
+        SimulatedClock clock;
+        clock.ms = 0;
+        Clock::Set(&clock);
         g_settings.remoteEnabled = true;
-        pair->click();
-        const QString code = text->text().section(QStringLiteral("配对码 "), 1).left(8);
-        QCOMPARE(code.size(), 8);
-        QVERIFY(!qr->pixmap().isNull() && qr->pixmap().width() == qr->pixmap().height());
-        QCOMPARE(PhonePairing::PageAddress(code), QStringLiteral("http://127.0.0.1:%1/#pair=%2").arg(g_settings.remotePort).arg(code));
-        QVERIFY(RemoteAccess::TakePairingCode(code));
-        QVERIFY(!RemoteAccess::TakePairingCode(code));
+        g_settings.remoteShopNetwork = false;
+        for (const bool byPhone : {true, false}) {
+            pair->click();
+            QPointer<PairingDialog> dialog = pairing->Dialog();
+            QVERIFY(dialog && dialog->isVisible());
+            QVERIFY(dialog->window() != settings->window());
+            const QString text = dialog->findChild<QLabel *>("label_pairCode")->text();
+            const QString code = text.section(QStringLiteral("配对码 "), 1).left(8);
+            QCOMPARE(code.size(), 8);
+            // The QR code holds an address of this machine a phone can reach.
+            const QString address = PairingDialog::PageAddress(code);
+            const QHostAddress host(QUrl(address).host());
+            QVERIFY2(QNetworkInterface::allAddresses().contains(host) && !host.isLoopback()
+                         && host.protocol() == QAbstractSocket::IPv4Protocol,
+                     qPrintable(address));
+            QVERIFY(text.contains(address.section('#', 0, 0)));
+            QVERIFY(!dialog->findChild<QLabel *>("label_qr")->pixmap().isNull());
+            QCOMPARE(dialog->findChild<QLabel *>("label_countdown")->text(), QStringLiteral("配对码还有 10:00 有效"));
+            QCOMPARE(dialog->findChild<QLabel *>("label_localOnly")->isVisible(), byPhone);
+            if (byPhone) {
+                QVERIFY(dialog->findChild<QLabel *>("label_localOnly")->text().contains(QStringLiteral("店内网络")));
+                dialog->findChild<QPushButton *>("pushButton_shopNetwork")->click();
+                QVERIFY(g_settings.remoteShopNetwork);
+                QVERIFY(ReadFile(m_file).contains("remoteLan=\"1\""));
+                QVERIFY(!dialog->findChild<QLabel *>("label_localOnly")->isVisible());
+                // A phone takes the code: the window and its code go.
+                QVERIFY(RemoteAccess::TakePairingCode(code));
+                QVERIFY(!RemoteAccess::AddDevice(ShopSettings::Folder(), "店长的手机").isEmpty());
+                pairing->ShowDevices();
+            } else {
+                clock.ms = RemoteAccess::kPairingMinutes * 60000 - 61000;
+                QTRY_COMPARE(dialog->findChild<QLabel *>("label_countdown")->text(), QStringLiteral("配对码还有 1:01 有效"));
+                clock.ms = RemoteAccess::kPairingMinutes * 60000;
+            }
+            QTRY_VERIFY(!dialog);
+            QCOMPARE(settings->size(), size);
+            QCOMPARE(settings->minimumSizeHint(), minimum);
+        }
+        QCOMPARE(settings->findChild<QListWidget *>("listWidget_phones")->count(), 1);
+        Clock::Set(nullptr);
         g_settings.remoteEnabled = false;
+        g_settings.remoteShopNetwork = false;
     }
 
     void cleaningCountsFiles()

@@ -16,7 +16,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtEndian>
 #include <QtTest>
@@ -233,25 +235,46 @@ private slots:
         QVERIFY(SpeechCache::PathFor("x").startsWith(AppPaths::SpeechCacheDir()));
     }
 
-    void trimmingAboveTheLimit()
+    // The cache folder is kept under its size: the files used longest ago
+    // go first (a file played again counts as new), never one in use;
+    // texts added below the size start no pass.
+    void cacheKeptWithinItsSize()
     {
         const QString dir = m_work + "/trim/";
-        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(QDir().mkpath(dir + "cloud-sub"));
         const time_t base = time(nullptr) - 100000;
-        for (int i = 0; i < SpeechCache::kTrimAbove; ++i) {
+        const QByteArray audio(100000, 'a');
+        for (int i = 0; i < 20; ++i) {
             const QString path = dir + QString::number(i) + ".wav";
-            QVERIFY(WriteFile(path, "x"));
+            QVERIFY(WriteFile(path, audio));
             const utimbuf times{base + i, base + i};
             utime(path.toLocal8Bit().constData(), &times);
         }
-        SpeechCache::Trim(dir);
-        QCOMPARE(QDir(dir).count() - 2, uint(SpeechCache::kTrimAbove)); // at the limit: kept
-        QVERIFY(WriteFile(dir + "newest.wav", "x"));
-        SpeechCache::Trim(dir);
-        QCOMPARE(QDir(dir).count() - 2, uint(SpeechCache::kTrimAbove + 1 - SpeechCache::kTrimCount));
-        for (int i = 0; i < 5; ++i)
-            QVERIFY(!QFile::exists(dir + QString::number(i) + ".wav"));
-        QVERIFY(QFile::exists(dir + "5.wav"));
+        SpeechCache::Touch(dir + "3.wav"); // heard again just now
+
+        SpeechCache::TrimResult result;
+        {
+            const SpeechCache::InUse exporting({dir + "1.wav"});
+            QCOMPARE(SpeechCache::TrimToSize(dir, 2000000).removed, 0); // at the size: kept
+            result = SpeechCache::TrimToSize(dir, 1000000);
+        }
+        QStringList kept = QDir(dir).entryList({"*.wav"}, QDir::Files);
+        std::sort(kept.begin(), kept.end(), [](const QString &a, const QString &b) { return a.section('.', 0, 0).toInt() < b.section('.', 0, 0).toInt(); });
+        QCOMPARE(kept, QStringList({"1.wav", "3.wav", "12.wav", "13.wav", "14.wav", "15.wav", "16.wav", "17.wav",
+                                    "18.wav", "19.wav"}));
+        QCOMPARE(result.removed, 10);
+        QCOMPARE(result.bytesLeft, 1000000);
+        QVERIFY(QFileInfo(dir + "cloud-sub").isDir());
+
+        // Added: below the size nothing is removed; over it, one pass.
+        QVERIFY(WriteFile(dir + "new.wav", audio));
+        SpeechCache::Added(dir, audio.size(), 1100000);
+        QCOMPARE(QDir(dir).entryList({"*.wav"}, QDir::Files).size(), 11);
+        QVERIFY(WriteFile(dir + "newer.wav", audio));
+        SpeechCache::Added(dir, audio.size(), 1100000);
+        QCOMPARE(QDir(dir).entryList({"*.wav"}, QDir::Files).size(), 11);
+        QVERIFY(!QFile::exists(dir + "1.wav")); // no longer in use: the oldest went
+        QVERIFY(QFile::exists(dir + "newer.wav"));
         QDir(dir).removeRecursively();
     }
 
@@ -296,23 +319,45 @@ private slots:
                  QStringList({"/c/a b.wav", "101000", "0.0001", "7"}));
     }
 
-    void cloudEngineWritesDistinctVoices()
+    // Each voice speaks the text asked for, whatever the current folder
+    // holds: here its tmp.txt cannot be written (it leads to /proc/version),
+    // so only a private working folder gives the right words. The audio is
+    // the companion program's own reading of the text, byte for byte. A text
+    // that cannot be handed over is not spoken and leaves no file.
+    void cloudEngineSpeaksTheTextAskedFor()
     {
         CloudEngine::ForgetProcesses();
+        QFile::remove(m_work + "/tmp.txt");
+        QVERIFY(QFile::link("/proc/version", m_work + "/tmp.txt"));
         QByteArray previous;
         for (const QString &voice : {QStringLiteral("101000"), QStringLiteral("101001")}) {
             g_settings.yusheng = "tx_" + voice;
             // A quote and a semicolon in the path stay part of the file name.
             const QString path = m_work + "/cloud \"" + voice + "\";.wav";
-            SpeechEngines::SynthesizeToFile(QStringLiteral("今天特价"), path);
-            QCOMPARE(ReadFile(m_work + "/tmp.txt"), QStringLiteral("今天特价").toLocal8Bit());
+            QVERIFY(SpeechEngines::SynthesizeToFile(QStringLiteral("新的通知"), path));
             const QByteArray wav = ReadFile(path);
             QVERIFY2(wav.size() > 44 + 16000, qPrintable(path));
             QCOMPARE(LE32(wav, 28), 32000u);
             QCOMPARE(LE32(wav, 40), quint32(wav.size() - 44));
             QVERIFY(wav != previous);
             previous = wav;
+
+            QTemporaryDir own;
+            QVERIFY(WriteFile(own.path() + "/tmp.txt", QStringLiteral("新的通知").toLocal8Bit()));
+            QProcess reference;
+            reference.setWorkingDirectory(own.path());
+            reference.start(CloudEngine::ProgramPath(), CloudEngine::Arguments(own.path() + "/ref.wav", voice,
+                                                                               g_settings.speed, g_settings.volume));
+            QVERIFY(reference.waitForFinished(60000));
+            QVERIFY2(ReadFile(own.path() + "/ref.wav") == wav, "not the words asked for");
         }
+        const QString lost = m_work + "/lost.wav";
+        QVERIFY(WriteFile(lost, "an older file"));
+        QVERIFY(!SpeechEngines::SynthesizeToFile(QStringLiteral("半个") + QChar(0xD800), lost));
+        QVERIFY(!QFile::exists(lost));
+        QFile::remove(m_work + "/tmp.txt");
+        // No working folder is left behind in the cache.
+        QCOMPARE(QDir(AppPaths::SpeechCacheDir()).entryList({"cloud-*"}, QDir::Dirs).size(), 0);
         // Once both programs have ended their ids are forgotten, so cleaning
         // never signals an id that may belong to another process by now.
         QTRY_VERIFY_WITH_TIMEOUT(CloudEngine::StartedProcesses().isEmpty(), 20000);

@@ -5,6 +5,11 @@
 
 const TOKEN_KEY = 'parlivo-token';
 const STATES = { playing: '播放中', paused: '已暂停', stopped: '已停止' };
+const MODE_NAMES = { word: '文字', price: '报价', timer: '定时' };
+// While the page is in view: the state, the rows and what is waiting,
+// well inside the interface's limit of requests a second.
+const POLL_MS = 2500;
+let shownRows = '';
 
 function $(id) { return document.getElementById(id); }
 
@@ -12,12 +17,43 @@ function say(text) {
   $('message').textContent = text;
 }
 
+// The interface answers refusals in English for programs; staff read them
+// here in Chinese, by status and meaning.
+function refusalText(status, error) {
+  error = error || '';
+  const number = (error.match(/(\d+)\D*$/) || [])[1]; // the limit, named last
+  if (status === 429)
+    return /waiting/.test(error) ? '要播报的内容已经很多，请稍后再试。' : '操作太频繁，请稍等一下再试。';
+  if (status === 422 && /seconds/.test(error))
+    return '文字太长，播报会超过' + number + '秒，请分几次发送。';
+  if (status === 422 && /characters/.test(error))
+    return '文字不能为空，最多' + number + '个字。';
+  if (status === 422 && /volume/.test(error))
+    return '音量要在0到100之间。';
+  if (status === 403)
+    return '配对码不对、已用过或已过期，请在电脑上重新生成。';
+  if (status === 404)
+    return /announcement/.test(error) ? '找不到这条播报。' : '找不到要操作的内容。';
+  if (status === 413)
+    return '内容太多，发送不了。';
+  if (status === 400)
+    return '发送的内容有误。';
+  if (status === 500)
+    return '广播电脑保存失败，请再试一次。';
+  return '广播电脑拒绝了这个操作（代码' + status + '）。';
+}
+
 async function api(method, path, body) {
   const headers = { 'Authorization': 'Bearer ' + (localStorage.getItem(TOKEN_KEY) || '') };
   if (body !== undefined)
     headers['Content-Type'] = 'application/json';
-  const reply = await fetch(path, { method, headers, body: body === undefined ? undefined : JSON.stringify(body),
-                                    credentials: 'omit', cache: 'no-store' });
+  let reply;
+  try {
+    reply = await fetch(path, { method, headers, body: body === undefined ? undefined : JSON.stringify(body),
+                                credentials: 'omit', cache: 'no-store' });
+  } catch (e) {
+    throw new Error('连接不到广播电脑。');
+  }
   if (reply.status === 401) {
     localStorage.removeItem(TOKEN_KEY);
     showPairing();
@@ -26,8 +62,16 @@ async function api(method, path, body) {
   }
   const json = await reply.json().catch(() => ({}));
   if (!reply.ok)
-    throw new Error(json.error || ('HTTP ' + reply.status));
+    throw new Error(refusalText(reply.status, json.error));
   return json;
+}
+
+// An action's failure, said on the page.
+function failed(what) {
+  return (e) => {
+    if (e.message !== 'unauthorized')
+      say(what + '失败：' + e.message);
+  };
 }
 
 function showPairing() {
@@ -46,7 +90,7 @@ async function pair() {
                                               body: JSON.stringify({ code, name }), credentials: 'omit' });
     const json = await reply.json().catch(() => ({}));
     if (!reply.ok || !json.token) {
-      say(reply.status === 403 ? '配对码不对、已用过或已过期，请在电脑上重新生成。' : '配对失败：' + (json.error || reply.status));
+      say(reply.status === 403 ? refusalText(403) : '配对失败：' + refusalText(reply.status, json.error));
       return;
     }
     localStorage.setItem(TOKEN_KEY, json.token);
@@ -61,6 +105,7 @@ async function pair() {
 function showControls() {
   $('pairing').hidden = true;
   $('controls').hidden = false;
+  shownRows = '';
   loadRows();
   refresh();
 }
@@ -68,16 +113,18 @@ function showControls() {
 async function loadRows() {
   try {
     const list = await api('GET', '/api/lists/word');
+    const texts = list.rows.map((row) => row.text).filter((text) => !/^延时.*[秒分]$/.test(text)); // a wait is nothing to tap
+    if (JSON.stringify(texts) === shownRows)
+      return; // unchanged: nothing redrawn under a finger
+    shownRows = JSON.stringify(texts);
     const rows = $('rows');
     rows.replaceChildren();
-    for (const row of list.rows) {
-      if (/^延时.*[秒分]$/.test(row.text))
-        continue; // a wait is nothing to tap
+    for (const text of texts) {
       const button = document.createElement('button');
       button.type = 'button';
       button.className = 'row';
-      button.textContent = row.text; // text, never markup
-      button.addEventListener('click', () => speak(row.text));
+      button.textContent = text; // text, never markup
+      button.addEventListener('click', () => speak(text));
       rows.append(button);
     }
   } catch (e) {
@@ -92,9 +139,12 @@ async function speak(text) {
     say('已加入播报：' + text);
     refresh();
   } catch (e) {
-    if (e.message !== 'unauthorized')
-      say('播报失败：' + e.message);
+    failed('播报')(e);
   }
+}
+
+function showVolume(volume) {
+  $('music-volume-value').textContent = volume;
 }
 
 async function refresh() {
@@ -110,14 +160,25 @@ async function refresh() {
       item.textContent = text;
       waiting.append(item);
     }
-    for (const mode of ['word', 'price', 'timer'])
+    const active = [];
+    for (const mode of ['word', 'price', 'timer']) {
+      const playing = status.modes[mode] === 'playing';
       $('state-' + mode).textContent = STATES[status.modes[mode]] || '';
+      for (const cell of document.querySelectorAll('.modes [data-of="' + mode + '"]'))
+        cell.classList.toggle('active', playing);
+      if (playing)
+        active.push(MODE_NAMES[mode]);
+    }
+    $('active-mode').textContent = active.length ? '正在播放：' + active.join('、') : '没有在播放的模式';
     $('state-music').textContent = STATES[status.music] || '';
-    if (document.activeElement !== $('music-volume'))
+    if (document.activeElement !== $('music-volume')) {
       $('music-volume').value = status.musicVolume;
+      showVolume(status.musicVolume);
+    }
   } catch (e) {
-    if (e.message !== 'unauthorized')
-      say('连接不到广播电脑。');
+    // An action's own failure, if it said so already, stays in view.
+    if (e.message !== 'unauthorized' && !$('message').textContent.includes(e.message))
+      say(e.message);
   }
 }
 
@@ -136,14 +197,22 @@ function bind() {
         await api('POST', '/api/modes/' + button.dataset.mode + '/' + button.dataset.action);
         refresh();
       } catch (e) {
-        if (e.message !== 'unauthorized')
-          say('操作失败：' + e.message);
+        failed(MODE_NAMES[button.dataset.mode] + button.textContent)(e);
       }
     });
-  $('music-play').addEventListener('click', () => api('POST', '/api/music/play').then(refresh, () => {}));
-  $('music-pause').addEventListener('click', () => api('POST', '/api/music/pause').then(refresh, () => {}));
+  $('music-play').addEventListener('click', () => api('POST', '/api/music/play').then(refresh, failed('播放音乐')));
+  $('music-pause').addEventListener('click', () => api('POST', '/api/music/pause').then(refresh, failed('暂停音乐')));
+  $('music-volume').addEventListener('input', () => showVolume($('music-volume').value));
   $('music-volume').addEventListener('change', () =>
-    api('PUT', '/api/music/volume', { volume: Number($('music-volume').value) }).then(refresh, () => {}));
+    api('PUT', '/api/music/volume', { volume: Number($('music-volume').value) }).then(refresh, failed('调音量')));
+}
+
+// Everything that can change on the computer, while the page is seen.
+function poll() {
+  if (document.visibilityState !== 'visible' || $('controls').hidden)
+    return;
+  refresh();
+  loadRows();
 }
 
 bind();
@@ -151,4 +220,5 @@ if (localStorage.getItem(TOKEN_KEY) && !location.hash.includes('pair='))
   showControls();
 else
   showPairing();
-setInterval(refresh, 2000);
+setInterval(poll, POLL_MS);
+document.addEventListener('visibilitychange', poll);
