@@ -1,22 +1,17 @@
 #include "app/Parlivo.h"
 #include "ui_Parlivo.h"
 
-#include "core/Log.h"
-#include "music/PlayList.h"
-#include "speech/Announcer.h"
-#include "core/SettingsValues.h"
-#include "settings/PhonePairing.h"
-#include "settings/Settings.h"
+#include "app/RemoteControl.h"
 #include "modes/ModeHelpers.h"
 #include "modes/MyMessageBox.h"
-#include "settings/DataBackup.h"
-#include "core/PendingSaves.h"
-#include "core/StoredFile.h"
-#include "modes/TimerMode.h"
 #include "modes/PriceMode.h"
-#include "app/RemoteControl.h"
 #include "modes/SimplePlay.h"
-#include "speech/Speake.h"
+#include "modes/TimerMode.h"
+#include "settings/PhonePairing.h"
+#include "settings/Settings.h"
+#include "shop/Shop.h"
+#include "shop/ShopSettings.h"
+#include "core/StoredFile.h"
 
 #include <QCloseEvent>
 #include <QMessageBox>
@@ -30,8 +25,8 @@ namespace {
 constexpr int kPriceTab = 1;
 }
 
-Parlivo::Parlivo(QWidget *parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::ParlivoClass>()), m_speake(new Speake(this))
+Parlivo::Parlivo(Shop *shop, QWidget *parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::ParlivoClass>()), m_shop(shop)
 {
     // The images and the phone page live in the static library: its
     // resources are registered here, not left to the linker's choice.
@@ -40,57 +35,28 @@ Parlivo::Parlivo(QWidget *parent)
     setCentralWidget(ui->tabWidget);
     MyMessageBox::ShowRaisedNotices();
 
-    // A backup or restore a crash cut short is finished or rolled back
-    // before any list is read.
-    const QString interrupted = DataBackup::FinishInterrupted();
-    if (!interrupted.isEmpty())
-        MyMessageBox::ShowNotice(QStringLiteral("提示"), interrupted);
-
-    m_speake->start();
-    m_announcer = new Announcer(m_speake, this);
-    m_music = new PlayList(this);
-    connect(m_announcer, &Announcer::DuckMusic, m_music, &PlayList::TurnDown);
-    connect(m_announcer, &Announcer::WantMusic, m_music, [this](bool playing) {
-        if (playing)
-            m_music->Play();
-        else
-            m_music->Pause();
-    });
-
-    m_simplePlay = new SimplePlay(kWordModeBase, this);
+    m_simplePlay = new SimplePlay(shop, this);
     AddTab(m_simplePlay, QStringLiteral(":/image/simple.png"), tr("文字"));
-    m_priceMode = new PriceMode(kPriceModeBase, this);
+    m_priceMode = new PriceMode(shop, this);
     AddTab(m_priceMode, QStringLiteral(":/image/money.png"), tr("报价"));
-    m_timerMode = new TimerMode(kTimerModeBase, this);
+    m_timerMode = new TimerMode(shop, this);
     AddTab(m_timerMode, QStringLiteral(":/image/timer.png"), tr("定时"));
-    m_settings = new Settings(this);
+    m_settings = new Settings(&shop->Settings(), this);
     AddTab(m_settings, QStringLiteral(":/image/settings.png"), tr("设置"));
-    ConnectModes();
 
     auto *about = new QShortcut(QKeySequence(QStringLiteral("Ctrl+A")), this);
     connect(about, &QShortcut::activated, this, &Parlivo::ShowAbout);
 
-    m_music->StartAtStartup();
-    m_remote = new RemoteControl(this);
-    SpeechSource *remote = m_announcer->From(Announcer::Remote);
-    connect(remote, &SpeechSource::Spoken, m_remote, &RemoteControl::Spoken);
-    connect(remote, &SpeechSource::Finished, m_remote, &RemoteControl::ActionFinished);
+    m_remote = new RemoteControl(shop, this);
     connect(m_settings, &Settings::Saved, this, &Parlivo::ApplyRemoteSettings);
     connect(m_remote, &RemoteControl::DevicesChanged, m_settings->Pairing(), &PhonePairing::ShowDevices);
-    // A volume set from a phone is kept like one set in the music manager.
-    connect(m_remote, &RemoteControl::MusicVolumeChanged, m_settings, [this] { m_settings->Store(); });
     ApplyRemoteSettings();
 
     ui->tabWidget->setCurrentIndex(kPriceTab);
     setWindowTitle(WindowTitle());
 }
 
-Parlivo::~Parlivo()
-{
-    // The worker stops first, so no report reaches a mode being torn down.
-    m_speake->Stop();
-    disconnect(m_speake, nullptr, this, nullptr);
-}
+Parlivo::~Parlivo() = default;
 
 QString Parlivo::WindowTitle()
 {
@@ -112,28 +78,6 @@ void Parlivo::AddTab(QWidget *page, const QString &icon, const QString &label)
     ui->tabWidget->addTab(page, QIcon(icon), label);
 }
 
-// Each mode speaks through its own source of the announcer, which sends
-// the reports back to it alone; a mode's pause cuts only its own speech.
-template <typename Mode>
-void Parlivo::ConnectMode(Mode *mode, Announcer::Source which)
-{
-    SpeechSource *source = m_announcer->From(which);
-    connect(mode, &Mode::OutAudio, source, &SpeechSource::Request);
-    connect(mode, &Mode::DelRecord, source, &SpeechSource::Drop);
-    connect(mode, &Mode::CancelSpeech, source, &SpeechSource::Cancel);
-    connect(mode, &Mode::Active, source, &SpeechSource::SetActive);
-    connect(source, &SpeechSource::Finished, mode, &Mode::ActionFinished);
-}
-
-void Parlivo::ConnectModes()
-{
-    ConnectMode(m_simplePlay, Announcer::Word);
-    ConnectMode(m_priceMode, Announcer::Price);
-    ConnectMode(m_timerMode, Announcer::Timer);
-    connect(m_timerMode, &TimerMode::StartPriceMode, m_priceMode, &PriceMode::StartTimerModeControl);
-    connect(m_timerMode, &TimerMode::StopPriceMode, m_priceMode, &PriceMode::StopTimerModeControl);
-}
-
 void Parlivo::ShowAbout()
 {
     QMessageBox::about(this, tr("关于Parlivo"), AboutText());
@@ -141,11 +85,12 @@ void Parlivo::ShowAbout()
 
 void Parlivo::ApplyRemoteSettings()
 {
-    if (!g_settings.remoteEnabled) {
+    const SettingsValues &settings = m_shop->Settings().Values();
+    if (!settings.remoteEnabled) {
         m_remote->Stop();
         return;
     }
-    m_remote->Start(quint16(g_settings.remotePort), g_settings.remoteShopNetwork, RemoteControl::Token());
+    m_remote->Start(quint16(settings.remotePort), settings.remoteShopNetwork, RemoteControl::Token());
 }
 
 // Lists still waiting for their save are written now; when a list could
@@ -153,7 +98,7 @@ void Parlivo::ApplyRemoteSettings()
 // window, and the changes in it).
 void Parlivo::closeEvent(QCloseEvent *event)
 {
-    PendingSaves::SaveAllNow();
+    m_shop->SaveAll();
     const QStringList failed = StoredFile::FailedFiles();
     if (!failed.isEmpty()
         && !ConfirmWarning(QStringLiteral("以下文件未能保存，最近的修改只在窗口中：\n%1\n仍要退出吗？")

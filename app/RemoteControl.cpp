@@ -1,22 +1,22 @@
+#include "shop/ShopSettings.h"
 #include "app/RemoteControl.h"
 
 #include "core/Log.h"
 #include "core/RemoteAccess.h"
 #include "shop/JsonNumbers.h"
 #include "shop/ListJson.h"
+#include "shop/PriceListModel.h"
+#include "shop/RemoteTexts.h"
+#include "shop/Shop.h"
+#include "shop/TaskListModel.h"
+#include "shop/WordListModel.h"
 #include "speech/Announcer.h"
 #include "core/SmallFile.h"
 #include "core/StoredFile.h"
 #include "music/MusicPlayer.h"
 #include "music/PlayList.h"
-#include "app/Parlivo.h"
-#include "modes/PriceMode.h"
-#include "settings/Settings.h"
 #include "core/SettingsValues.h"
-#include "modes/SimplePlay.h"
 #include "speech/Speake.h"
-#include "speech/SpeechBudget.h"
-#include "modes/TimerMode.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -33,16 +33,9 @@
 
 namespace {
 
-constexpr int kKeptIds = 1000;
-
 QJsonObject Error(const QString &message)
 {
     return QJsonObject{{QStringLiteral("error"), message}};
-}
-
-QString StateName(int playState)
-{
-    return playState == 1 ? QStringLiteral("playing") : playState == 2 ? QStringLiteral("paused") : QStringLiteral("stopped");
 }
 
 // The phone page's files, built into the program.
@@ -77,21 +70,16 @@ const Asset *AssetAt(const QByteArray &path)
 
 } // namespace
 
-RemoteControl::RemoteControl(Parlivo *window) : QObject(window), m_window(window) {}
-
-int RemoteControl::SpokenSecondsEstimate(const QString &text)
-{
-    return SpeechBudget::WholeSeconds(text);
-}
+RemoteControl::RemoteControl(Shop *shop, QObject *parent) : QObject(parent), m_shop(shop) {}
 
 QString RemoteControl::TokenFilePath()
 {
-    return RemoteAccess::TokenFile(Settings::Folder());
+    return RemoteAccess::TokenFile(ShopSettings::Folder());
 }
 
 QByteArray RemoteControl::Token(bool renew)
 {
-    return RemoteAccess::MachineToken(Settings::Folder(), renew);
+    return RemoteAccess::MachineToken(ShopSettings::Folder(), renew);
 }
 
 QByteArray RemoteControl::PhonePageBytes()
@@ -219,7 +207,7 @@ bool RemoteControl::Authorized(const HttpRequest &request) const
     if (!header.startsWith(prefix))
         return false;
     const QByteArray token = header.mid(prefix.size()).trimmed();
-    return RemoteAccess::SameToken(token, m_token) || !RemoteAccess::DeviceOf(Settings::Folder(), token).isEmpty();
+    return RemoteAccess::SameToken(token, m_token) || !RemoteAccess::DeviceOf(ShopSettings::Folder(), token).isEmpty();
 }
 
 // On the headers alone: rate, token. Without a valid token the body is
@@ -289,14 +277,14 @@ RemoteControl::Reply RemoteControl::Handle(const HttpRequest &request)
             return wrongMethod();
         bool ok = false;
         const int id = path[2].toInt(&ok);
-        if (!ok || !m_said.contains(id))
+        const RemoteTexts::State state = ok ? m_shop->Remote()->StateOf(id) : RemoteTexts::State::Unknown;
+        if (state == RemoteTexts::State::Unknown)
             return {404, Error(QStringLiteral("no such announcement"))};
-        const Announcement said = m_said.value(id);
         return {200, QJsonObject{{QStringLiteral("id"), id},
-                                 {QStringLiteral("spoken"), said.done && said.heard},
-                                 {QStringLiteral("state"), !said.done    ? QStringLiteral("waiting")
-                                                           : said.heard ? QStringLiteral("spoken")
-                                                                        : QStringLiteral("failed")}}};
+                                 {QStringLiteral("spoken"), state == RemoteTexts::State::Spoken},
+                                 {QStringLiteral("state"), state == RemoteTexts::State::Waiting  ? QStringLiteral("waiting")
+                                                           : state == RemoteTexts::State::Spoken ? QStringLiteral("spoken")
+                                                                                                 : QStringLiteral("failed")}}};
     }
     if (path.size() == 2 && path[1] == QLatin1String("status"))
         return get ? Status() : wrongMethod();
@@ -317,14 +305,14 @@ RemoteControl::Reply RemoteControl::Handle(const HttpRequest &request)
             return {404, Error(QStringLiteral("not found"))};
         if (!post)
             return wrongMethod();
-        path[2] == QLatin1String("play") ? m_window->Music()->Play() : m_window->Music()->Pause();
+        path[2] == QLatin1String("play") ? m_shop->Music()->Play() : m_shop->Music()->Pause();
         return Status();
     }
     if (path.size() == 4 && path[1] == QLatin1String("modes")) {
-        static const QStringList modes = {QStringLiteral("word"), QStringLiteral("price"), QStringLiteral("timer")};
-        if (!modes.contains(path[2]) || (path[3] != QLatin1String("play") && path[3] != QLatin1String("pause")))
+        Shop::Mode mode;
+        if (!Shop::ModeNamed(path[2], &mode) || (path[3] != QLatin1String("play") && path[3] != QLatin1String("pause")))
             return {404, Error(QStringLiteral("not found"))};
-        return post ? PressButton(path[2], path[3]) : wrongMethod();
+        return post ? PressButton(path[2], path[3] == QLatin1String("play")) : wrongMethod();
     }
     return {404, Error(QStringLiteral("not found"))};
 }
@@ -359,7 +347,7 @@ RemoteControl::Reply RemoteControl::Pair(const HttpRequest &request)
     const QString code = body.value(QStringLiteral("code")).toString();
     if (!RemoteAccess::TakePairingCode(code))
         return {403, Error(QStringLiteral("the pairing code is wrong, used or expired"))};
-    const QByteArray token = RemoteAccess::AddDevice(Settings::Folder(), body.value(QStringLiteral("name")).toString());
+    const QByteArray token = RemoteAccess::AddDevice(ShopSettings::Folder(), body.value(QStringLiteral("name")).toString());
     if (token.isEmpty())
         return {500, Error(QStringLiteral("the phone could not be stored"))};
     emit DevicesChanged();
@@ -369,10 +357,10 @@ RemoteControl::Reply RemoteControl::Pair(const HttpRequest &request)
 RemoteControl::Reply RemoteControl::GetList(const QString &name) const
 {
     if (name == QLatin1String("word"))
-        return {200, ListJson::FromWords(m_window->WordMode()->Words())};
+        return {200, ListJson::FromWords(m_shop->Words()->List())};
     if (name == QLatin1String("price"))
-        return {200, ListJson::FromPrices(m_window->PricePage()->List())};
-    return {200, ListJson::FromTasks(m_window->TimerPage()->Tasks())};
+        return {200, ListJson::FromPrices(m_shop->Prices()->List())};
+    return {200, ListJson::FromTasks(m_shop->Tasks()->List())};
 }
 
 RemoteControl::Reply RemoteControl::PutList(const QString &name, const HttpRequest &request)
@@ -386,15 +374,15 @@ RemoteControl::Reply RemoteControl::PutList(const QString &name, const HttpReque
     if (name == QLatin1String("word")) {
         WordList words;
         if ((ok = ListJson::ToWords(body, &words, &fault)))
-            m_window->WordMode()->ReplaceWords(words);
+            m_shop->Words()->Replace(words);
     } else if (name == QLatin1String("price")) {
         PriceList prices;
         if ((ok = ListJson::ToPrices(body, &prices, &fault)))
-            m_window->PricePage()->ReplaceList(prices);
+            m_shop->Prices()->Replace(prices);
     } else {
         TaskList tasks;
         if ((ok = ListJson::ToTasks(body, &tasks, &fault)))
-            m_window->TimerPage()->ReplaceTasks(tasks);
+            m_shop->Tasks()->Replace(tasks);
     }
     if (!ok) {
         QJsonObject error = Error(fault.message);
@@ -414,9 +402,7 @@ RemoteControl::Reply RemoteControl::MusicVolume(const HttpRequest &request)
     const std::optional<qint64> volume = JsonNumbers::Whole(body.value(QStringLiteral("volume")), 0, 100);
     if (!volume)
         return {422, Error(QStringLiteral("\"volume\" must be a whole number from 0 to 100"))};
-    g_settings.musicVol = int(*volume);
-    m_window->Music()->ApplyVolume();
-    emit MusicVolumeChanged();
+    m_shop->SetMusicVolume(int(*volume));
     return Status();
 }
 
@@ -429,75 +415,38 @@ RemoteControl::Reply RemoteControl::Say(const HttpRequest &request)
     const QJsonValue text = body.value(QStringLiteral("text"));
     if (!text.isString())
         return {400, Error(QStringLiteral("\"text\" must be a string"))};
-    const QString spoken = text.toString().trimmed();
-    if (spoken.contains(QChar(0)))
-        return {400, Error(QStringLiteral("the text holds a NUL character"))};
-    const qsizetype characters = QStringView(spoken).toUcs4().size(); // an emoji is one character
-    if (spoken.isEmpty() || characters > kMaxTextLength)
-        return {422, Error(QStringLiteral("the text must hold 1 to %1 characters").arg(kMaxTextLength))};
-    const int seconds = SpokenSecondsEstimate(spoken);
-    if (seconds > kMaxWaitingSeconds)
-        return {422, Error(QStringLiteral("the text would take more than %1 seconds to speak").arg(kMaxWaitingSeconds))};
-    if (m_waitingTexts >= kMaxWaitingTexts || m_waitingSeconds + seconds > kMaxWaitingSeconds)
-        return {429, Error(QStringLiteral("enough is waiting to be spoken; try again later"))};
-    const int id = m_nextId++;
-    m_said.insert(id, Announcement{false, false, seconds});
-    m_said.remove(id - kKeptIds);
-    ++m_waitingTexts;
-    m_waitingSeconds += seconds;
-    // Spoken once, in order with everything else the announcer has.
-    m_window->Speech()->From(Announcer::Remote)->Request(kIndexBase + id, 0, spoken, true);
-    return {202, QJsonObject{{QStringLiteral("id"), id}}};
-}
-
-void RemoteControl::Spoken(int index, bool heard)
-{
-    const int id = index - kIndexBase;
-    if (m_said.contains(id))
-        m_said[id].heard = heard;
-}
-
-void RemoteControl::ActionFinished(int index)
-{
-    const int id = index - kIndexBase;
-    if (!m_said.contains(id) || m_said[id].done)
-        return;
-    m_said[id].done = true;
-    m_waitingTexts = qMax(0, m_waitingTexts - 1);
-    m_waitingSeconds = qMax(0, m_waitingSeconds - m_said[id].seconds);
-}
-
-RemoteControl::Reply RemoteControl::PressButton(const QString &mode, const QString &button)
-{
-    const bool play = button == QLatin1String("play");
-    int state = 0;
-    if (mode == QLatin1String("word")) {
-        SimplePlay *word = m_window->WordMode();
-        play ? word->ProcessPlayButton() : void(word->Pause());
-        state = word->PlayState();
-    } else if (mode == QLatin1String("price")) {
-        PriceMode *price = m_window->PricePage();
-        play ? void(price->Play()) : void(price->Pause());
-        state = price->PlayState();
-    } else {
-        TimerMode *timer = m_window->TimerPage();
-        play ? void(timer->Play()) : void(timer->Pause());
-        state = timer->PlayState();
+    const RemoteTexts::Outcome outcome = m_shop->Remote()->Say(text.toString());
+    switch (outcome.verdict) {
+    case RemoteTexts::Verdict::Queued:
+        return {202, QJsonObject{{QStringLiteral("id"), outcome.id}}};
+    case RemoteTexts::Verdict::NotText:
+        return {400, Error(RemoteTexts::Explain(outcome.verdict))};
+    case RemoteTexts::Verdict::TooMuchWaiting:
+        return {429, Error(RemoteTexts::Explain(outcome.verdict))};
+    default:
+        return {422, Error(RemoteTexts::Explain(outcome.verdict))};
     }
-    return {200, QJsonObject{{QStringLiteral("mode"), mode}, {QStringLiteral("state"), StateName(state)}}};
+}
+
+RemoteControl::Reply RemoteControl::PressButton(const QString &name, bool play)
+{
+    Shop::Mode mode = Shop::Mode::Word;
+    Shop::ModeNamed(name, &mode);
+    play ? m_shop->PlayMode(mode) : m_shop->PauseMode(mode);
+    return {200, QJsonObject{{QStringLiteral("mode"), name}, {QStringLiteral("state"), m_shop->ModeState(mode)}}};
 }
 
 RemoteControl::Reply RemoteControl::Status() const
 {
-    const MusicPlayer::Status music = m_window->Music()->Player().KnownStatus(); // never the device
+    const MusicPlayer::Status music = m_shop->Music()->Player().KnownStatus(); // never the device
     return {200, QJsonObject{
                      {QStringLiteral("modes"),
-                      QJsonObject{{QStringLiteral("word"), StateName(m_window->WordMode()->PlayState())},
-                                  {QStringLiteral("price"), StateName(m_window->PricePage()->PlayState())},
-                                  {QStringLiteral("timer"), StateName(m_window->TimerPage()->PlayState())}}},
-                     {QStringLiteral("queue"), m_window->Worker()->QueueLength()},
-                     {QStringLiteral("speaking"), m_window->Speech()->Sounding()},
-                     {QStringLiteral("waiting"), QJsonArray::fromStringList(m_window->Speech()->Waiting())},
+                      QJsonObject{{QStringLiteral("word"), m_shop->ModeState(Shop::Mode::Word)},
+                                  {QStringLiteral("price"), m_shop->ModeState(Shop::Mode::Price)},
+                                  {QStringLiteral("timer"), m_shop->ModeState(Shop::Mode::Timer)}}},
+                     {QStringLiteral("queue"), m_shop->Worker()->QueueLength()},
+                     {QStringLiteral("speaking"), m_shop->Speech()->Sounding()},
+                     {QStringLiteral("waiting"), QJsonArray::fromStringList(m_shop->Speech()->Waiting())},
                      {QStringLiteral("musicVolume"), g_settings.musicVol},
                      {QStringLiteral("music"), music.playing  ? QStringLiteral("playing")
                                                : music.paused ? QStringLiteral("paused")

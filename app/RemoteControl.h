@@ -11,7 +11,7 @@
 
 #include <deque>
 
-class Parlivo;
+class Shop;
 class QTimer;
 
 // A small JSON interface for other systems of the shop (a checkout, a door
@@ -30,24 +30,18 @@ class RemoteControl : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int kIndexBase = 0x3000000; // this interface's speech requests
     static constexpr int kMaxBodyBytes = 16 * 1024;
     // A whole list: far above 10,000 price rows as JSON.
     static constexpr int kMaxListBodyBytes = 8 * 1024 * 1024;
-    static constexpr int kMaxTextLength = 2000;
     static constexpr int kRequestsPerSecond = 10;
     static constexpr int kPageRequestsPerSecond = 30; // the page's files, from one address
     // Far below the usual 1,024 descriptors, which the speech road and the
     // log need too.
     static constexpr int kMaxConnections = 32;
     static constexpr int kMaxConnectionsPerAddress = 8;
-    // What may wait to be spoken from here, so that remote texts never hold
-    // back the modes' own announcements for long.
-    static constexpr int kMaxWaitingTexts = 5;
-    static constexpr int kMaxWaitingSeconds = 120;
     static constexpr quint16 kDefaultPort = 8787;
 
-    explicit RemoteControl(Parlivo *window);
+    RemoteControl(Shop *shop, QObject *parent = nullptr);
 
     // Listens on 127.0.0.1 (or every address of the shop network); false
     // when the port cannot be had.
@@ -68,21 +62,9 @@ public:
     // socket: for fuzzing the routing and the JSON.
     HttpReply Respond(HttpRequest request);
 
-    // About how long a text takes to speak, in whole seconds, counted on
-    // what the normaliser makes of it.
-    static int SpokenSecondsEstimate(const QString &text);
-
 signals:
     // A phone was paired.
     void DevicesChanged();
-    // The music volume was set from here.
-    void MusicVolumeChanged();
-
-public slots:
-    // The announcer's report for one of this interface's requests.
-    void ActionFinished(int index);
-    // Whether a text of this interface was really heard.
-    void Spoken(int index, bool heard);
 
 private:
     struct Reply
@@ -106,24 +88,14 @@ private:
     Reply PutList(const QString &name, const HttpRequest &request);
     Reply MusicVolume(const HttpRequest &request);
     static bool JsonBody(const HttpRequest &request, qint64 maxBytes, QJsonObject *object, Reply *refusal);
-    Reply PressButton(const QString &mode, const QString &button);
+    Reply PressButton(const QString &mode, bool play);
     Reply Status() const;
     bool Authorized(const HttpRequest &request) const;
     bool OverRate(QHash<QString, std::deque<qint64>> *buckets, const QHostAddress &address, int perSecond);
 
-    Parlivo *m_window;
+    Shop *m_shop;
     QByteArray m_token;
     bool m_listening = false;
-    int m_nextId = 1;
-    struct Announcement
-    {
-        bool done = false;
-        bool heard = false;
-        int seconds = 0;
-    };
-    QHash<int, Announcement> m_said; // id → what became of it
-    int m_waitingTexts = 0;
-    int m_waitingSeconds = 0;
     HttpServer *m_http = nullptr;
     QSet<QByteArray> m_machineNames;     // lower case
     QList<QHostAddress> m_machineAddresses;

@@ -2,8 +2,9 @@
 
 #include "core/Log.h"
 #include "core/PendingSaves.h"
+#include "settings/DataBackup.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QSocketNotifier>
 #include <QTranslator>
@@ -26,7 +27,7 @@ void OnTerminate(int)
 // SIGTERM (log-out, shutdown), SIGINT and SIGHUP (the terminal or session
 // went away) end the event loop like closing the window does, so the modes
 // save their lists on the way out.
-void QuitOnTerminateSignals(QApplication &app)
+void QuitOnTerminateSignals(QCoreApplication &app)
 {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
@@ -57,7 +58,7 @@ void SaveListsAtExit()
 }
 
 // Qt's own texts (standard buttons, the input fields' menu) in Chinese.
-void InstallQtTranslation(QApplication &app)
+void InstallQtTranslation(QCoreApplication &app)
 {
     auto *translator = new QTranslator(&app);
     const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
@@ -69,7 +70,7 @@ void InstallQtTranslation(QApplication &app)
 
 } // namespace
 
-void PrepareApplication(QApplication &app)
+void PrepareApplication(QCoreApplication &app)
 {
     QCoreApplication::addLibraryPath(QStringLiteral("./plugins"));
     QCoreApplication::setApplicationName(QStringLiteral("Parlivo"));
@@ -77,4 +78,9 @@ void PrepareApplication(QApplication &app)
     InstallQtTranslation(app);
     QuitOnTerminateSignals(app);
     SaveListsAtExit();
+}
+
+QString FinishInterruptedBackup()
+{
+    return DataBackup::FinishInterrupted();
 }

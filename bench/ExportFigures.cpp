@@ -4,6 +4,8 @@
 #include "modes/ModeHelpers.h"
 #include "core/SettingsValues.h"
 #include "modes/SimplePlay.h"
+#include "shop/Shop.h"
+#include "shop/WordListModel.h"
 #include "speech/SpeechCache.h"
 #include "speech/TTS.h"
 #include "speech/WavFile.h"
@@ -12,7 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QListWidget>
+#include <QListView>
 #include <QProcess>
 
 namespace {
@@ -36,7 +38,7 @@ ExportFigures::Export ExportFigures::TenRows(const QString &workDir, bool withMu
             TTS::TextToSpeech(spoken.toLocal8Bit().constData(), "xiaoyan",
                               SpeechCache::PathFor(spoken).toLocal8Bit().constData());
     }
-    QFile file(SimplePlay::FilePath());
+    QFile file(WordListModel::FilePath());
     QDir().mkpath(QFileInfo(file).absolutePath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return {};
@@ -51,10 +53,11 @@ ExportFigures::Export ExportFigures::TenRows(const QString &workDir, bool withMu
     g_settings.musicList = withMusic ? QStringList{music} : QStringList();
     Export figures;
     {
-        SimplePlay mode(0);
+        Shop shop;
+        SimplePlay mode(&shop);
         const QString target = workDir + QStringLiteral("/export.mp3");
         mode.SetExportFileChooser([&target](const QString &) { return target; });
-        auto *list = mode.findChild<QListWidget *>("listWidget_Record");
+        auto *list = mode.findChild<QListView *>("listView_Record");
         list->selectAll();
         QElapsedTimer clock;
         clock.start();

@@ -7,7 +7,7 @@
 #include "speech/Speake.h"
 #include "speech/SpeechCache.h"
 #include "speech/WavFile.h"
-#include "settings/Settings.h"
+#include "shop/ShopSettings.h"
 #include "core/SettingsValues.h"
 
 #include <QCoreApplication>
@@ -161,18 +161,18 @@ MusicFigures::Duck MusicFigures::DuckTimes(const QString &workDir)
 
 double MusicFigures::SettingsSaveMs(const QString &workDir)
 {
-    Settings::UseFilePath(workDir + QStringLiteral("/settings.xml"));
+    ShopSettings::UseFilePath(workDir + QStringLiteral("/settings.xml"));
     for (int i = 0; i < 100; ++i)
         g_settings.musicList.append(QStringLiteral("/home/shop/音乐/第%1首.mp3").arg(i));
     double ms = NAN;
     {
-        Settings settings;
+        ShopSettings settings;
         QElapsedTimer clock;
         clock.start();
         if (settings.Store())
             ms = clock.nsecsElapsed() / 1e6;
     }
     g_settings.musicList.clear();
-    Settings::UseFilePath(QString());
+    ShopSettings::UseFilePath(QString());
     return ms;
 }

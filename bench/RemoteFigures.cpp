@@ -3,6 +3,7 @@
 #include "app/Parlivo.h"
 #include "app/RemoteControl.h"
 #include "core/SettingsValues.h"
+#include "shop/Shop.h"
 #include "speech/Announcer.h"
 #include "speech/Speake.h"
 
@@ -13,9 +14,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QEventLoop>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProcess>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 
@@ -37,6 +43,8 @@ constexpr int kSamples = 100;
 constexpr int kPaceMs = 105; // under the interface's ten requests a second
 constexpr int kIdleSeconds = 5;
 constexpr int kListRows = 10000;
+constexpr int kTasks = 30000;
+constexpr int kHeadlessIdleMs = 2000;
 
 double CpuSeconds()
 {
@@ -112,7 +120,7 @@ private:
 };
 
 // The 99th percentile of kSamples paced POSTs of a short text.
-double SayP99(Parlivo &window, QNetworkAccessManager &net, quint16 port, const QByteArray &token)
+double SayP99(Shop &shop, QNetworkAccessManager &net, quint16 port, const QByteArray &token)
 {
     std::vector<double> samples;
     for (int i = 0; i < kSamples; ++i) {
@@ -128,7 +136,7 @@ double SayP99(Parlivo &window, QNetworkAccessManager &net, quint16 port, const Q
         loop.exec();
         if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 202)
             samples.push_back(clock.nsecsElapsed() / 1e6);
-        window.Speech()->From(Announcer::Remote)->Cancel(); // never heard: only the interface is measured
+        shop.Speech()->From(Announcer::Remote)->Cancel(); // never heard: only the interface is measured
     }
     if (samples.empty())
         return -1;
@@ -137,12 +145,12 @@ double SayP99(Parlivo &window, QNetworkAccessManager &net, quint16 port, const Q
 }
 
 // Median time from the POST of a text never spoken before to its first sound.
-double SayToSound(Parlivo &window, QNetworkAccessManager &net, quint16 port, const QByteArray &token)
+double SayToSound(Shop &shop, QNetworkAccessManager &net, quint16 port, const QByteArray &token)
 {
     std::vector<double> samples;
     QElapsedTimer clock;
     bool sounded = false;
-    const QMetaObject::Connection started = QObject::connect(window.Worker(), &Speake::SoundStarted, &window,
+    const QMetaObject::Connection started = QObject::connect(shop.Worker(), &Speake::SoundStarted, &shop,
                                                              [&] { sounded = true; }, Qt::QueuedConnection);
     for (int i = 0; i < 11; ++i) {
         Wait(300);
@@ -159,8 +167,8 @@ double SayToSound(Parlivo &window, QNetworkAccessManager &net, quint16 port, con
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         if (sounded)
             samples.push_back(clock.nsecsElapsed() / 1e6);
-        window.Speech()->From(Announcer::Remote)->Cancel();
-        while (window.Speech()->Outstanding() > 0 && guard.elapsed() < 20000)
+        shop.Speech()->From(Announcer::Remote)->Cancel();
+        while (shop.Speech()->Outstanding() > 0 && guard.elapsed() < 20000)
             Wait(20);
     }
     QObject::disconnect(started);
@@ -170,12 +178,76 @@ double SayToSound(Parlivo &window, QNetworkAccessManager &net, quint16 port, con
     return samples[samples.size() / 2];
 }
 
+// A whole list put over HTTP; the milliseconds to its 200, -1 otherwise.
+double PutList(QNetworkAccessManager &net, quint16 port, const QByteArray &token, const QString &list, const QJsonObject &json)
+{
+    const QByteArray body = QJsonDocument(json).toJson(QJsonDocument::Compact);
+    QNetworkRequest put(QUrl(QStringLiteral("http://127.0.0.1:%1/api/lists/%2").arg(port).arg(list)));
+    put.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+    put.setRawHeader("Authorization", "Bearer " + token);
+    Wait(1100); // a fresh second of the rate limit
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QNetworkReply> reply(net.sendCustomRequest(put, "PUT", body));
+    QEventLoop loop;
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+        return -1;
+    return clock.nsecsElapsed() / 1e6;
+}
+
+// kTasks tasks from the one numbered first on.
+QJsonObject Tasks(int first)
+{
+    QJsonArray tasks;
+    for (int i = first; i < first + kTasks; ++i)
+        tasks.append(QJsonObject{{"title", QStringLiteral("任务%1").arg(i)}, {"text", QStringLiteral("通知")},
+                                 {"start", QStringLiteral("%1:%2").arg(i / 60 % 24, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0'))},
+                                 {"times", 2}});
+    return QJsonObject{{"tasks", tasks}};
+}
+
+quint16 FreePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost))
+        return 0;
+    return probe.serverPort();
+}
+
+// Whether the interface on port answers a request for its page.
+bool PageAnswers(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(200))
+        return false;
+    socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (answer.size() < 12 && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    return answer.startsWith("HTTP/1.1 200");
+}
+
+double ResidentMb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
 } // namespace
 
 RemoteFigures::Remote RemoteFigures::Measure()
 {
     Remote figures;
-    Parlivo window;
+    Shop shop;
+    Parlivo window(&shop);
     const QByteArray token = RemoteControl::Token();
     if (!window.Remote()->Start(0, false, token))
         return figures;
@@ -188,36 +260,69 @@ RemoteFigures::Remote RemoteFigures::Measure()
     figures.idleCpuPercent = 100.0 * (CpuSeconds() - cpuBefore) / (wall.elapsed() / 1000.0);
 
     QNetworkAccessManager net;
-    figures.sayP99Ms = SayP99(window, net, port, token);
-    window.Speech()->From(Announcer::Remote)->Cancel(); // the queued texts need not be heard
+    figures.sayP99Ms = SayP99(shop, net, port, token);
+    shop.Speech()->From(Announcer::Remote)->Cancel(); // the queued texts need not be heard
     {
         Slowloris slow(port);
         Wait(1500);
-        figures.sayP99UnderSlowlorisMs = SayP99(window, net, port, token);
+        figures.sayP99UnderSlowlorisMs = SayP99(shop, net, port, token);
     }
-    window.Speech()->From(Announcer::Remote)->Cancel();
+    shop.Speech()->From(Announcer::Remote)->Cancel();
     Wait(1100);
-    figures.sayToSoundMs = SayToSound(window, net, port, token);
-    window.Speech()->From(Announcer::Remote)->Cancel(); // the queued texts need not be heard
+    figures.sayToSoundMs = SayToSound(shop, net, port, token);
+    shop.Speech()->From(Announcer::Remote)->Cancel(); // the queued texts need not be heard
 
     // 10,000 price rows replaced over HTTP: checked, shown and saved.
     QJsonArray rows;
     for (int i = 0; i < kListRows; ++i)
         rows.append(QJsonObject{{"kind", "goods"}, {"name", QStringLiteral("第%1号西瓜").arg(i)}, {"price", "1.98"}, {"unit", "一斤"}});
-    const QByteArray body = QJsonDocument(QJsonObject{{"loop", true}, {"rows", rows}}).toJson(QJsonDocument::Compact);
-    QNetworkRequest put(QUrl(QStringLiteral("http://127.0.0.1:%1/api/lists/price").arg(port)));
-    put.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-    put.setRawHeader("Authorization", "Bearer " + token);
-    Wait(1100);
-    QElapsedTimer clock;
-    clock.start();
-    std::unique_ptr<QNetworkReply> reply(net.sendCustomRequest(put, "PUT", body));
-    QEventLoop loop;
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200)
-        figures.listsPut10kMs = clock.nsecsElapsed() / 1e6;
+    figures.listsPut10kMs = PutList(net, port, token, QStringLiteral("price"), QJsonObject{{"loop", true}, {"rows", rows}});
+
+    // 30,000 tasks over a list of 30,000: one task new at the top, the last
+    // one gone, the others kept.
+    if (PutList(net, port, token, QStringLiteral("timer"), Tasks(1)) >= 0)
+        figures.listsPutTimer30kMs = PutList(net, port, token, QStringLiteral("timer"), Tasks(0));
     figures.phonePageKb = RemoteControl::PhonePageBytes().size() / 1024.0;
     g_restorePending = true;  // leave the bench's lists as they are
+    return figures;
+}
+
+RemoteFigures::Headless RemoteFigures::HeadlessFigures(const QString &program, const QString &workDir)
+{
+    Headless figures;
+    const QString dir = workDir + QStringLiteral("/headless");
+    const QString copy = dir + QStringLiteral("/parlivo");
+    const quint16 port = FreePort();
+    QDir().mkpath(dir);
+    QFile::remove(copy);
+    QFile settings(dir + QStringLiteral("/settings.xml"));
+    if (port == 0 || !QFile::copy(program, copy) || !settings.open(QIODevice::WriteOnly))
+        return figures;
+    settings.write(QStringLiteral("<settings remote=\"1\" remotePort=\"%1\" remoteLan=\"0\" />\n").arg(port).toUtf8());
+    settings.close();
+
+    QProcess child;
+    child.setWorkingDirectory(dir);
+    QElapsedTimer clock;
+    clock.start();
+    child.start(copy, {QStringLiteral("--headless")});
+    if (!child.waitForStarted(10000))
+        return figures;
+    while (child.state() == QProcess::Running && clock.elapsed() < 30000) { // a hang guard
+        if (PageAnswers(port)) {
+            figures.startupMs = clock.nsecsElapsed() / 1e6;
+            break;
+        }
+        QThread::msleep(2);
+    }
+    if (figures.startupMs >= 0) {
+        QThread::msleep(kHeadlessIdleMs);
+        figures.rssMb = ResidentMb(child.processId());
+    }
+    child.terminate();
+    if (!child.waitForFinished(10000)) {
+        child.kill();
+        child.waitForFinished(5000);
+    }
     return figures;
 }

@@ -3,10 +3,9 @@
 #include "DaySimulation.h"
 #include "modes/PriceMode.h"
 #include "core/SettingsValues.h"
-#include "modes/TimerMode.h"
+#include "shop/Shop.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -46,13 +45,15 @@ TimerFigures::PriceListMs TimerFigures::PriceList(int rows, bool oddPrices)
     for (int i = 0; i < rows; ++i)
         xml += "    <record name=\"第" + QByteArray::number(i) + "号西瓜\" price=\""
                + (oddPrices ? "面议" + QByteArray::number(i) : QByteArray("1.98")) + "\" unit=\"一斤\" />\n";
-    WriteFile(PriceMode::FilePath(), xml + "</PriceRecords>\n");
     const QuietDebug quiet;
     PriceListMs figures;
-    QElapsedTimer clock;
-    clock.start();
     {
-        PriceMode mode(0x1000000);
+        Shop shop; // started untimed, over the bench's own list
+        WriteFile(PriceListModel::FilePath(), xml + "</PriceRecords>\n");
+        QElapsedTimer clock;
+        clock.start();
+        shop.Prices()->Load();
+        PriceMode mode(&shop);
         mode.show();
         while (!mode.windowHandle() || !mode.windowHandle()->isExposed())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -73,18 +74,18 @@ double TimerFigures::TimerStepUs()
     QByteArray xml = "<TimerRecords>";
     for (int i = 0; i < kTasks; ++i)
         xml += "<record title=\"任务" + QByteArray::number(i) + "\" start=\"23:59\" end=\"2s\">通知</record>";
-    WriteFile(TimerMode::FilePath(), xml + "</TimerRecords>");
+    WriteFile(TaskListModel::FilePath(), xml + "</TimerRecords>");
     const QuietDebug quiet;
     SimulatedClock clock;
     clock.ms = 12 * 3600000;
     Clock::Set(&clock);
     double us = 0;
     {
-        TimerMode mode(0x2000000);
+        ShopLists lists;
         QElapsedTimer timer;
         timer.start();
         for (int i = 0; i < kSteps; ++i)
-            mode.RunSchedule();
+            lists.timer.RunSchedule();
         us = timer.nsecsElapsed() / 1e3 / kSteps;
         g_restorePending = true;
     }
@@ -105,21 +106,18 @@ double TimerFigures::SimulatedWeekMs()
 
 double TimerFigures::SimulatedDaysMs(int days, bool dailyRestart)
 {
-    QFile::remove(TimerMode::FilePath());
-    QFile::remove(PriceMode::FilePath());
+    QFile::remove(TaskListModel::FilePath());
+    QFile::remove(PriceListModel::FilePath());
     const QuietDebug quiet;
     SimulatedClock clock;
     Clock::Set(&clock);
     QElapsedTimer timer;
     timer.start();
     {
-        PriceMode price(0x1000000);
-        TimerMode mode(0x2000000);
-        mode.findChild<QCheckBox *>(QStringLiteral("checkBox_dailyRestart"))->setChecked(dailyRestart);
-        QObject::connect(&mode, &TimerMode::StartPriceMode, &price, &PriceMode::StartTimerModeControl);
-        QObject::connect(&mode, &TimerMode::StopPriceMode, &price, &PriceMode::StopTimerModeControl);
-        SimulatedWorker worker(clock, mode, price);
-        RunSimulatedSeconds(mode, worker, qint64(days) * 24 * 3600);
+        ShopLists lists;
+        lists.tasks.SetDailyRestart(dailyRestart);
+        SimulatedWorker worker(clock, lists);
+        RunSimulatedSeconds(lists.timer, worker, qint64(days) * 24 * 3600);
         g_restorePending = true;
     }
     g_restorePending = false;

@@ -2,12 +2,13 @@
 
 #include <QString>
 
-// Figures of the window and word mode; they need a QApplication (offscreen).
+// Figures of the window and the word tab; they need a QApplication (offscreen).
 namespace WindowFigures {
 // This process's resident memory in kB (VmRSS); -1 when unknown.
 long ResidentKb();
 
-// Loading and showing a word mode list of 10,000 rows, and saving it.
+// Loading 10,000 rows into the shop's word list and showing them in the
+// word tab, and saving them.
 struct WordListMs
 {
     double load = 0;

@@ -13,14 +13,14 @@
 #include "speech/SpeechCache.h"
 #include "speech/TTS.h"
 #include "speech/TextNormalizer.h"
-#include "modes/SimplePlay.h"
 #include "speech/WavFile.h"
 #include "speech/WavPlayer.h"
 #include "ExportFigures.h"
 #include "HeardReading.h"
 #include "MusicFigures.h"
 #include "RemoteFigures.h"
-#include "settings/Settings.h"
+#include "shop/ShopSettings.h"
+#include "shop/WordListModel.h"
 #include "TimerFigures.h"
 #include "WindowFigures.h"
 
@@ -370,9 +370,9 @@ void PrintPercentiles(const char *p50Name, const char *p99Name, const std::vecto
 
 void PrintRemoteFigures(const Sandbox &sandbox)
 {
-    Settings::UseFilePath(sandbox.FilePath(QStringLiteral("settings.xml"))); // the token file goes there too
+    ShopSettings::UseFilePath(sandbox.FilePath(QStringLiteral("settings.xml"))); // the token file goes there too
     const RemoteFigures::Remote remote = RemoteFigures::Measure();
-    Settings::UseFilePath(QString());
+    ShopSettings::UseFilePath(QString());
     g_restorePending = false;
     PrintFigure("http_say_p99_ms", remote.sayP99Ms, "ms", 2);
     PrintFigure("http_say_p99_under_slowloris_ms", remote.sayP99UnderSlowlorisMs, "ms", 2);
@@ -380,6 +380,7 @@ void PrintRemoteFigures(const Sandbox &sandbox)
     PrintFigure("http_transport_lines", PARLIVO_TRANSPORT_LINES, "lines", 0);
     PrintFigure("http_idle_cpu_percent", remote.idleCpuPercent, "%", 3);
     PrintFigure("lists_put_10k_ms", remote.listsPut10kMs, "ms", 1);
+    PrintFigure("lists_put_timer_30k_ms", remote.listsPutTimer30kMs, "ms", 1);
     PrintFigure("phone_page_kb", remote.phonePageKb, "KB", 1);
 }
 
@@ -426,7 +427,11 @@ int main(int argc, char **argv)
     const WindowFigures::Startup startup = WindowFigures::StartupFigures(QCoreApplication::applicationFilePath());
     PrintFigure("startup_ms", startup.ms, "ms", 1);
     PrintFigure("rss_mb", startup.rssMb, "MB", 1);
-    const WindowFigures::WordListMs wordList = WindowFigures::WordList10k(SimplePlay::FilePath());
+    const RemoteFigures::Headless headless =
+        RemoteFigures::HeadlessFigures(QCoreApplication::applicationDirPath() + QStringLiteral("/parlivo"), sandbox.FilePath(QString()));
+    PrintFigure("headless_startup_ms", headless.startupMs, "ms", 1);
+    PrintFigure("headless_rss_mb", headless.rssMb, "MB", 1);
+    const WindowFigures::WordListMs wordList = WindowFigures::WordList10k(WordListModel::FilePath());
     PrintFigure("word_load_10k_ms", wordList.load, "ms", 1);
     PrintFigure("word_save_10k_ms", wordList.save, "ms", 1);
     const TimerFigures::PriceListMs priceList = TimerFigures::PriceList(10000, false);
@@ -436,7 +441,7 @@ int main(int argc, char **argv)
     PrintFigure("timer_step_us", TimerFigures::TimerStepUs(), "us", 2);
     PrintFigure("simulated_day_ms", TimerFigures::SimulatedDayMs(), "ms", 1);
     PrintFigure("simulated_week_ms", TimerFigures::SimulatedWeekMs(), "ms", 1);
-    PrintFigure("load_unusable_file_ms", WindowFigures::UnusableLoadMs(SimplePlay::FilePath()), "ms", 1);
+    PrintFigure("load_unusable_file_ms", WindowFigures::UnusableLoadMs(WordListModel::FilePath()), "ms", 1);
     for (const bool music : {false, true}) {
         const ExportFigures::Export exported = ExportFigures::TenRows(sandbox.FilePath(QString()), music);
         PrintFigure(music ? "export_10_rows_music_ms" : "export_10_rows_ms", exported.ms, "ms", 1);

@@ -2,111 +2,89 @@
 #include "ui_SimplePlay.h"
 
 #include "core/AppPaths.h"
-#include "modes/GetEditString.h"
 #include "core/Log.h"
+#include "core/SettingsValues.h"
+#include "modes/ExportJob.h"
+#include "modes/GetEditString.h"
 #include "modes/ModeHelpers.h"
 #include "modes/MyMessageBox.h"
-#include "core/PendingSaves.h"
-#include "modes/ExportJob.h"
-#include "shop/SaveTimer.h"
 #include "modes/SelectWaitTimeDialog.h"
-#include "core/SettingsValues.h"
+#include "shop/Shop.h"
+#include "shop/StoredList.h"
+#include "shop/WordListModel.h"
+#include "shop/WordPlayer.h"
 #include "speech/SpeechCache.h"
-#include "core/StoredFile.h"
 #include "speech/WavFile.h"
-#include "core/XmlFile.h"
 
-#include <QDir>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QIdentityProxyModel>
 #include <QSaveFile>
 #include <QStandardPaths>
 
-#include <tinyxml.h>
-
-
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
-const QString kListName = QStringLiteral("文字列表");
-
-const char *const kDefaultRows[] = {
-    "各位同事早上好，我们的超市马上就要开始营业了，请大家做好准备",
-    "欢迎光临Marlowick超市，为感谢新老客户，现推出店庆活动，欢迎选购",
-    "各位同事辛苦了!今天我们的营业时间就要到了，请大家做好准备",
+// The word list as the tab shows it: each row with the icon of its kind
+// (every row shares one of two icons, so a long list loads its images once).
+class WordRowsWithIcons : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role != Qt::DecorationRole)
+            return QIdentityProxyModel::data(index, role);
+        static const QIcon wait(QStringLiteral(":/image/wait.png"));
+        static const QIcon input(QStringLiteral(":/image/input.jpg"));
+        return index.data(WordListModel::WaitRole).toBool() ? wait : input;
+    }
 };
-
-// Every row shares one of two icons, so a long list loads its images once.
-QIcon RowIcon(const QString &text)
-{
-    static const QIcon wait(QStringLiteral(":/image/wait.png"));
-    static const QIcon input(QStringLiteral(":/image/input.jpg"));
-    int ms = 0;
-    return ParseWaitText(text, &ms) ? wait : input;
-}
-
-int RowId(const QListWidgetItem *item)
-{
-    bool ok = false;
-    const int id = item->data(Qt::UserRole).toInt(&ok);
-    return ok ? id : 0;
-}
 
 } // namespace
 
-SimplePlay::SimplePlay(int firstRecordIndex, QWidget *parent, Qt::WindowFlags flags)
-    : QWidget(parent, flags), ui(std::make_unique<Ui::SimplePlayClass>()), m_recordIndex(firstRecordIndex),
-      m_saveTimer(new SaveTimer(this))
+SimplePlay::SimplePlay(Shop *shop, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::SimplePlayClass>()), m_list(shop->Words()), m_player(shop->WordLoop())
 {
     ui->setupUi(this);
+    auto *rows = new WordRowsWithIcons(this);
+    rows->setSourceModel(m_list);
+    ui->listView_Record->setModel(rows);
+    ui->listView_Record->setUniformItemSizes(true);
+    ui->listView_Record->setEditTriggers(QAbstractItemView::NoEditTriggers);
     SetupContextMenu();
     connect(ui->pushButton_DoPlay, &QPushButton::clicked, this, &SimplePlay::ProcessPlayButton);
     connect(ui->lineEdit_PlayContent, &QLineEdit::returnPressed, this, &SimplePlay::ProcessPlayButton);
-    connect(ui->pushButton_pause, &QPushButton::clicked, this, &SimplePlay::Pause);
-    connect(ui->listWidget_Record, &QListWidget::itemDoubleClicked, this, &SimplePlay::DblClickRecord);
+    connect(ui->pushButton_pause, &QPushButton::clicked, m_player, &WordPlayer::Pause);
+    connect(ui->listView_Record, &QListView::doubleClicked, this,
+            [this](const QModelIndex &index) { EditRow(index.row()); });
+    // Choosing a row makes it the one reading starts from.
+    connect(ui->listView_Record->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) { m_player->SetCursor(current.row()); });
     AddWindowShortcut(this, QKeySequence(QStringLiteral("Ctrl+S")), [this] { SaveFile(); });
     AddWindowShortcut(this, QKeySequence(Qt::Key_Delete), [this] { DelTmpPlay(); });
-    connect(m_saveTimer, &QTimer::timeout, this, &SimplePlay::TimerOut);
-    // The loop box is stored with the rows.
-    connect(ui->checkBox_recycle, &QCheckBox::clicked, m_saveTimer, &SaveTimer::Restart);
+    ui->checkBox_recycle->setChecked(m_list->List().loop);
+    connect(ui->checkBox_recycle, &QCheckBox::clicked, m_list, &WordListModel::SetLoop);
+    connect(m_list, &WordListModel::LoopChanged, ui->checkBox_recycle, &QCheckBox::setChecked);
+    connect(m_player, &WordPlayer::StateChanged, this, &SimplePlay::ShowState);
+    connect(m_player, &WordPlayer::CursorChanged, this, &SimplePlay::ShowCursor);
 
-    SetButtonColor(ui->pushButton_DoPlay, kColorPlain);
-    SetButtonColor(ui->pushButton_pause, kColorPlain);
+    ShowState(m_player->GetState());
+    ShowCursor(m_player->Cursor());
     ui->lineEdit_PlayContent->setMaxLength(kMaxTextLength);
     ui->lineEdit_PlayContent->setPlaceholderText(
         QStringLiteral("请输入需要播放的文字内容（最多%1字）").arg(kMaxTextLength));
-    // Edits not yet saved are written even when the process ends without
-    // tearing the window down.
-    PendingSaves::Add(this, [this] {
-        if (m_saveTimer->isActive())
-            SaveFile();
-    });
-
-    // On a fresh account the parents of the data location may be missing too.
-    const QString docDir = AppPaths::DataLocation();
-    if (!QDir(docDir).exists())
-        QDir().mkpath(docDir);
-    PLOG(LOG_INFO, "docDir=%s, rootDir=%s", qPrintable(docDir), qPrintable(QDir(AppPaths::DataDir()).absolutePath()));
-    m_file = std::make_unique<StoredFile>(FilePath(), kListName);
-    LoadFile(FilePath());
 }
 
-SimplePlay::~SimplePlay()
-{
-    PendingSaves::Remove(this);
-    SaveFile();
-}
-
-QString SimplePlay::FilePath()
-{
-    return QDir(AppPaths::DataDir()).absolutePath() + QStringLiteral("/SimpleMode.xml");
-}
+SimplePlay::~SimplePlay() = default;
 
 void SimplePlay::SetupContextMenu()
 {
-    AddContextMenu(ui->listWidget_Record, this,
+    AddContextMenu(ui->listView_Record, this,
                    {{"播放当前行", ":/image/play.png", [this] { PlaySelect(); }},
                     {"删除选中行", ":/image/del.png", [this] { DelTmpPlay(); }},
                     {"删除所有行", ":/image/delall.png", [this] { DelAll(); }},
@@ -114,182 +92,121 @@ void SimplePlay::SetupContextMenu()
                     {"导出到文件", ":/image/export.png", [this] { ExportToFile(); }}});
 }
 
-QListWidgetItem *SimplePlay::MakeItem(const QString &text)
+// The button of the current state is lit.
+void SimplePlay::ShowState(int state)
 {
-    auto *item = new QListWidgetItem(RowIcon(text), text);
-    item->setData(Qt::UserRole, m_recordIndex++);
-    return item;
+    SetButtonColor(ui->pushButton_DoPlay, state == WordPlayer::Playing ? kColorLit : kColorPlain);
+    SetButtonColor(ui->pushButton_pause, state == WordPlayer::Paused ? kColorLit : kColorPlain);
 }
 
-void SimplePlay::AddRecord(const QString &text)
+// The row in hand is the current row (the selection follows it unless
+// staff are choosing several rows).
+void SimplePlay::ShowCursor(int row)
 {
-    ui->listWidget_Record->addItem(MakeItem(text));
-    m_saveTimer->Restart();
-}
-
-// A wait row becomes one wait request; a text row the text (reported)
-// followed by an 800 ms gap (not reported).
-void SimplePlay::SendRow(QListWidgetItem *item)
-{
-    const int id = RowId(item);
-    const QString text = item->text().trimmed();
-    int ms = 0;
-    if (ParseWaitText(text, &ms)) {
-        emit OutAudio(id, 1, QString::number(ms), true);
+    QListView *view = ui->listView_Record;
+    if (row < 0 || view->currentIndex().row() == row)
         return;
-    }
-    emit OutAudio(id, 0, text + QStringLiteral(", ."), true);
-    emit OutAudio(id, 1, QStringLiteral("800"), false);
+    const QSignalBlocker quiet(view->selectionModel());
+    view->selectionModel()->setCurrentIndex(view->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
+}
+
+QList<int> SimplePlay::SelectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : ui->listView_Record->selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 void SimplePlay::ProcessPlayButton()
 {
-    ui->listWidget_Record->setFocus();
+    ui->listView_Record->setFocus();
     const QString text = ui->lineEdit_PlayContent->text().trimmed();
     if (!text.isEmpty()) {
-        AddRecord(text);
+        const int row = m_list->Append(text);
         ui->lineEdit_PlayContent->clear();
-        if (m_playState != Playing)
-            SelectOnlyRow(ui->listWidget_Record, ui->listWidget_Record->count() - 1);
+        if (m_player->GetState() != WordPlayer::Playing)
+            m_player->SetCursor(row);
     }
-    Play();
-}
-
-bool SimplePlay::Play()
-{
-    QListWidget *list = ui->listWidget_Record;
-    if (list->count() == 0)
-        return false;
-    if (m_playState == Playing) {
-        PLOG(LOG_WARNING, "%s", "is playing now");
-        return true;
-    }
-    PLOG(LOG_DEBUG, "%s", "play");
-    SetButtonColor(ui->pushButton_pause, kColorPlain);
-    if (m_readyForNext) {
-        if (!list->currentItem())
-            SelectOnlyRow(list, 0);
-        SendRow(list->currentItem());
-        emit StartPlay();
-        m_readyForNext = false;
-    }
-    m_playState = Playing;
-    emit Active(true);
-    SetButtonColor(ui->pushButton_DoPlay, kColorLit);
-    return true;
-}
-
-bool SimplePlay::Pause()
-{
-    emit CancelSpeech();
-    PLOG(LOG_DEBUG, "%s", "pause");
-    if (m_playState != Playing) {
-        PLOG(LOG_WARNING, "%s", "is not playing, no need to pause");
-        return false;
-    }
-    m_playState = Paused;
-    emit Active(false);
-    SetButtonColor(ui->pushButton_pause, kColorLit);
-    SetButtonColor(ui->pushButton_DoPlay, kColorPlain);
-    return true;
-}
-
-void SimplePlay::ActionFinished(int index)
-{
-    m_readyForNext = true;
-    PLOG(LOG_DEBUG, "play finished, index = %x", index);
-    SetButtonColor(ui->pushButton_DoPlay, kColorPlain);
-
-    if (!ui->checkBox_recycle->isChecked()) {
-        m_playState = Stopped;
-    } else if (m_playState != Paused) {
-        m_playState = Stopped;
-        QListWidget *list = ui->listWidget_Record;
-        int last = -1;
-        for (int row = 0; row < list->count() && last < 0; ++row)
-            if (RowId(list->item(row)) == index)
-                last = row;
-        const int next = last >= 0 ? (last + 1) % list->count() : list->currentRow();
-        PLOG(LOG_DEBUG, "last row = %d, next row = %d", last, next);
-        PlayFromRow(next);
-    }
-    if (m_playState != Playing)
-        emit Active(false);
-}
-
-// Tries the rows from the given one on, wrapping around, until one plays.
-void SimplePlay::PlayFromRow(int row)
-{
-    QListWidget *list = ui->listWidget_Record;
-    if (list->count() == 0)
-        return;
-    const int first = row;
-    for (;;) {
-        SelectOnlyRow(list, row);
-        PLOG(LOG_ERROR, "ready to play row = %d", row);
-        if (Play())
-            return;
-        PLOG(LOG_ERROR, "play failed, row = %d", row);
-        row = (row + 1) % list->count();
-        PLOG(LOG_DEBUG, "try next row = %d", row);
-        if (row == first)
-            return;
-    }
+    m_player->Play();
 }
 
 void SimplePlay::PlaySelect()
 {
-    if (!ui->listWidget_Record->currentItem())
+    const int row = ui->listView_Record->currentIndex().row();
+    if (row < 0)
         return;
-    if (m_playState == Playing) {
+    if (m_player->GetState() == WordPlayer::Playing) {
         MyMessageBox::ShowNotice(QStringLiteral("温馨提示"), QStringLiteral("正在播放中，请稍候！"));
         return;
     }
-    ui->checkBox_recycle->setChecked(false);
-    Play();
-}
-
-void SimplePlay::RemoveRow(int row)
-{
-    std::unique_ptr<QListWidgetItem> item(ui->listWidget_Record->takeItem(row));
-    emit DelRecord(RowId(item.get()));
-    m_saveTimer->Restart();
+    m_list->SetLoop(false);
+    m_player->SetCursor(row);
+    m_player->Play();
 }
 
 void SimplePlay::DelTmpPlay()
 {
-    const QList<QListWidgetItem *> selected = ui->listWidget_Record->selectedItems();
-    for (auto it = selected.rbegin(); it != selected.rend(); ++it)
-        RemoveRow(ui->listWidget_Record->row(*it));
+    const QList<int> rows = SelectedRows();
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it)
+        m_list->Remove(*it);
 }
 
 void SimplePlay::DelAll()
 {
-    if (!ConfirmWarning(QStringLiteral("请确认是否要删除所有记录？")))
-        return;
-    for (int row = ui->listWidget_Record->count() - 1; row >= 0; --row)
-        RemoveRow(row);
+    if (ConfirmWarning(QStringLiteral("请确认是否要删除所有记录？")))
+        m_list->Clear();
 }
 
 void SimplePlay::ExportToFile()
 {
-    const QList<QListWidgetItem *> selected = ui->listWidget_Record->selectedItems();
-    if (selected.isEmpty())
+    const QList<int> rows = SelectedRows();
+    QStringList texts;
+    for (int row : rows)
+        texts << m_list->List().At(row).text;
+    if (texts.isEmpty())
         MyMessageBox::ShowNotice(QStringLiteral("温馨提示"), QStringLiteral("请选中需要导出的行！"));
-    else if (selected.size() == 1)
-        ExportOneItem();
+    else if (texts.size() == 1)
+        ExportOneItem(texts.first());
     else
-        ExportMultiItems(selected);
+        ExportMultiItems(texts);
+}
+
+void SimplePlay::EditRow(int row)
+{
+    if (row < 0 || row >= m_list->List().Size())
+        return;
+    const quint64 id = m_list->List().At(row).id;
+    GetEditString dialog(m_list->List().At(row).text);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // The list may have changed while the dialog was open.
+    m_list->SetText(m_list->List().RowOf(id), dialog.EditedText());
+}
+
+void SimplePlay::InsertWait()
+{
+    SelectWaitTimeDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QString text = QStringLiteral("延时") + QString::number(dialog.WaitValue()) + dialog.WaitUnit();
+    m_list->Insert(ui->listView_Record->currentIndex().row() + 1, text);
+}
+
+void SimplePlay::SaveFile()
+{
+    m_list->Store().SaveNow();
 }
 
 namespace {
 
 const QString kErrorTitle = QStringLiteral("错误提示");
 
-// The cache file of a row: the WAV of the text word mode sends for it.
-QString RowCacheFile(const QListWidgetItem *item)
+// The cache file of a row: the WAV of the text the word loop sends for it.
+QString RowCacheFile(const QString &text)
 {
-    return SpeechCache::PathFor(item->text().trimmed() + QStringLiteral(", ."));
+    return SpeechCache::PathFor(WordPlayer::Spoken(text));
 }
 
 QString CacheDir()
@@ -343,15 +260,12 @@ QString SimplePlay::ChooseExportFile(const QString &text)
     return chosen;
 }
 
-void SimplePlay::ExportOneItem()
+void SimplePlay::ExportOneItem(const QString &text)
 {
-    QListWidgetItem *item = ui->listWidget_Record->currentItem();
-    if (!item)
-        return;
-    const QString target = ChooseExportFile(item->text());
+    const QString target = ChooseExportFile(text);
     if (target.isEmpty())
         return;
-    const QString input = RowCacheFile(item);
+    const QString input = RowCacheFile(text);
     if (!QFile::exists(input)) {
         MyMessageBox::ShowNotice(kErrorTitle, QStringLiteral("文件不存在，请先播放当前行以产生音频文件！"));
         return;
@@ -359,10 +273,9 @@ void SimplePlay::ExportOneItem()
     FinalConversion(input, target);
 }
 
-void SimplePlay::ExportMultiItems(const QList<QListWidgetItem *> &items)
+void SimplePlay::ExportMultiItems(const QStringList &items)
 {
-    qDebug("select items: %d", int(items.size()));
-    const QString target = ChooseExportFile(items.first()->text());
+    const QString target = ChooseExportFile(items.first());
     if (target.isEmpty())
         return;
     const QString dir = CacheDir();
@@ -386,7 +299,7 @@ void SimplePlay::ExportMultiItems(const QList<QListWidgetItem *> &items)
         const QString file = RowCacheFile(items[i]);
         int waitMs = 0;
         if (!QFile::exists(file)) {
-            if (!ParseWaitText(items[i]->text().trimmed(), &waitMs)) {
+            if (!ParseWaitText(items[i].trimmed(), &waitMs)) {
                 missing = i + 1;
                 break;
             }
@@ -413,7 +326,7 @@ void SimplePlay::ExportMultiItems(const QList<QListWidgetItem *> &items)
         return;
     }
     qint64 totalMs = 0;
-    for (QListWidgetItem *item : items)
+    for (const QString &item : items)
         totalMs += WavDurationMs(RowCacheFile(item)) + 1000;
     ExportJob join(this);
     const QStringList args = {QStringLiteral("-f"), QStringLiteral("concat"), QStringLiteral("-i"),
@@ -499,114 +412,3 @@ void SimplePlay::FinalConversion(const QString &input, const QString &target)
     MyMessageBox::ShowNotice(kErrorTitle, QStringLiteral("导出文件失败,可能是没有操作权限！"));
 }
 
-void SimplePlay::DblClickRecord(QListWidgetItem *current)
-{
-    if (!current)
-        return;
-    GetEditString dialog(current->text());
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    current->setText(dialog.EditedText());
-    m_saveTimer->Restart();
-}
-
-void SimplePlay::InsertWait()
-{
-    SelectWaitTimeDialog dialog(this);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const QString text = QStringLiteral("延时") + QString::number(dialog.WaitValue()) + dialog.WaitUnit();
-    ui->listWidget_Record->insertItem(ui->listWidget_Record->currentRow() + 1, MakeItem(text));
-    m_saveTimer->Restart();
-}
-
-void SimplePlay::SaveFile()
-{
-    TiXmlDocument doc;
-    auto *records = new TiXmlElement("records"); // owned by the document once linked
-    doc.LinkEndChild(records);
-    records->SetAttribute("recycle", ui->checkBox_recycle->isChecked() ? "true" : "false");
-    for (int row = 0; row < ui->listWidget_Record->count(); ++row) {
-        auto *record = new TiXmlElement("record");
-        records->LinkEndChild(record);
-        record->LinkEndChild(new TiXmlText(ui->listWidget_Record->item(row)->text().toLocal8Bit().constData()));
-    }
-    SAVE_STORED_FILE(*m_file, doc);
-}
-
-bool SimplePlay::SaveFailed() const
-{
-    return m_file->SaveFailed();
-}
-
-void SimplePlay::TimerOut()
-{
-    SaveFile();
-}
-
-void SimplePlay::LoadFile(const QString &path)
-{
-    ui->listWidget_Record->clear();
-    PLOG(LOG_INFO, "load word plan from file(%s)", qPrintable(path));
-    TiXmlDocument doc;
-    switch (m_file->LoadFrom(path, &doc)) {
-    case XmlFile::ReadResult::Missing:
-        for (const char *row : kDefaultRows)
-            AddRecord(QString::fromUtf8(row));
-        return;
-    case XmlFile::ReadResult::Unusable:
-        PLOG(LOG_ERROR, "%s", "parse SimpleMode.xml file failed");
-        return;
-    case XmlFile::ReadResult::Ok:
-        break;
-    }
-    const TiXmlElement *root = doc.FirstChildElement();
-    const char *recycle = root->Attribute("recycle");
-    if (recycle && QString::fromLatin1(recycle).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
-        ui->checkBox_recycle->setChecked(true);
-    // Rows are added in one go; the list repaints once.
-    ui->listWidget_Record->setUpdatesEnabled(false);
-    for (const TiXmlElement *e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
-        const QString text = XmlFile::ElementText(e);
-        if (text.size() > kMaxTextLength)
-            PLOG(LOG_WARNING, "row %d has %d characters, cut to %d", ui->listWidget_Record->count() + 1,
-                 int(text.size()), kMaxTextLength);
-        AddRecord(LimitTextLength(text));
-    }
-    ui->listWidget_Record->setUpdatesEnabled(true);
-}
-
-WordList SimplePlay::Words() const
-{
-    WordList words;
-    words.loop = ui->checkBox_recycle->isChecked();
-    for (int row = 0; row < ui->listWidget_Record->count(); ++row)
-        words.Insert(row, ui->listWidget_Record->item(row)->text());
-    return words;
-}
-
-void SimplePlay::ReplaceWords(const WordList &words)
-{
-    QListWidget *list = ui->listWidget_Record;
-    // The row being played, found again by its text, keeps its id: its
-    // report then moves the loop on from where it is in the new list.
-    const QListWidgetItem *current = list->currentItem();
-    const QString currentText = current ? current->text() : QString();
-    const int currentId = current ? RowId(current) : -1;
-    list->setUpdatesEnabled(false);
-    list->clear();
-    int found = -1;
-    for (const QString &text : words.Texts()) {
-        QListWidgetItem *item = MakeItem(LimitTextLength(text));
-        if (found < 0 && current && text == currentText) {
-            item->setData(Qt::UserRole, currentId);
-            found = list->count();
-        }
-        list->addItem(item);
-    }
-    list->setUpdatesEnabled(true);
-    if (found >= 0)
-        SelectOnlyRow(list, found);
-    ui->checkBox_recycle->setChecked(words.loop);
-    SaveFile();
-}

@@ -1,42 +1,27 @@
 #pragma once
 
-#include "shop/ListJson.h"
-
 #include <QWidget>
 
 #include <functional>
 #include <memory>
 
-class QListWidgetItem;
-class SaveTimer;
-class StoredFile;
+class Shop;
+class WordListModel;
+class WordPlayer;
 namespace Ui {
 class SimplePlayClass;
 }
 
-// Word mode: a list of texts and waits, read once or round and round
-// through the speech worker; the worker's finish reports step the list.
+// The word tab: a view and editor of the shop's word list and its loop.
+// The input line is the window's own: what is typed there becomes a row
+// only when staff press Return or 播放 here.
 class SimplePlay : public QWidget
 {
     Q_OBJECT
 
 public:
-    enum PlayState { Stopped = 0, Playing = 1, Paused = 2 };
-
-    explicit SimplePlay(int firstRecordIndex, QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    SimplePlay(Shop *shop, QWidget *parent = nullptr);
     ~SimplePlay() override;
-
-    // Replaces the list with the rows of a word-mode file.
-    void LoadFile(const QString &path);
-    void AddRecord(const QString &text);
-    static QString FilePath();
-    int PlayState() const { return m_playState; }
-    // The rows as they stand, and all of them replaced at once (saved at
-    // once; the row being played goes on where it still is).
-    WordList Words() const;
-    void ReplaceWords(const WordList &words);
-    // The last save of the list failed: the changes are only in the window.
-    bool SaveFailed() const;
 
     // Writes a WAV of ms milliseconds of silence in the speech cache's
     // format; false when the file cannot be written. One file holds at
@@ -47,37 +32,24 @@ public:
     using FileChooser = std::function<QString(const QString &proposedPath)>;
     void SetExportFileChooser(FileChooser chooser) { m_chooseExportFile = std::move(chooser); }
 
-signals:
-    void OutAudio(int index, int type, QString content, bool needFinisheReport);
-    void DelRecord(int index);
-    void StartPlay();
-    // Cut this mode's queued and current speech (a pause).
-    void CancelSpeech();
-    // The list is playing (true), or paused, stopped or emptied.
-    void Active(bool playing);
-
 public slots:
+    // The input line's text becomes a row and the list plays.
     void ProcessPlayButton();
-    bool Pause();
-    bool Play();
     void PlaySelect();
     void DelTmpPlay();
     void DelAll();
     void ExportToFile();
-    void DblClickRecord(QListWidgetItem *current);
-    void ActionFinished(int index);
     void InsertWait();
     void SaveFile();
-    void TimerOut();
 
 private:
     void SetupContextMenu();
-    QListWidgetItem *MakeItem(const QString &text);
-    void SendRow(QListWidgetItem *item);
-    void PlayFromRow(int row);
-    void RemoveRow(int row);
-    void ExportOneItem();
-    void ExportMultiItems(const QList<QListWidgetItem *> &items);
+    void EditRow(int row);
+    void ShowState(int state);
+    void ShowCursor(int row);
+    QList<int> SelectedRows() const;
+    void ExportOneItem(const QString &text);
+    void ExportMultiItems(const QStringList &texts);
     // The output file for an export whose first row is text; empty on cancel.
     QString ChooseExportFile(const QString &text);
     // Converts the joined or single WAV to the chosen MP3 and reports.
@@ -86,10 +58,7 @@ private:
     static QString FirstReadableTrack(const QStringList &tracks);
 
     std::unique_ptr<Ui::SimplePlayClass> ui;
-    int m_recordIndex;
-    int m_playState = Stopped;
-    bool m_readyForNext = true;
-    SaveTimer *m_saveTimer;
-    std::unique_ptr<StoredFile> m_file;
+    WordListModel *m_list;
+    WordPlayer *m_player;
     FileChooser m_chooseExportFile;
 };

@@ -66,13 +66,17 @@ void MusicManager::MusicDown()
 
 void MusicManager::SaveConfig()
 {
-    g_settings.musicVol = ui->horizontalSlider_vol->value();
-    g_settings.musicPlayType = ui->comboBox_playType->currentIndex();
-    g_settings.musicStartType = ui->comboBox_startType->currentIndex();
-    g_settings.smallWhenPlaying = ui->checkBox_small->isChecked() ? 1 : 0;
-    g_settings.musicLoudness = ui->checkBox_loudness->isChecked() ? 1 : 0;
-    g_settings.musicList.clear();
-    for (int row = 0; row < ui->listWidget->count(); ++row)
-        g_settings.musicList.append(ui->listWidget->item(row)->text());
     accept();
+}
+
+void MusicManager::WriteTo(SettingsValues *values) const
+{
+    values->musicVol = ui->horizontalSlider_vol->value();
+    values->musicPlayType = ui->comboBox_playType->currentIndex();
+    values->musicStartType = ui->comboBox_startType->currentIndex();
+    values->smallWhenPlaying = ui->checkBox_small->isChecked() ? 1 : 0;
+    values->musicLoudness = ui->checkBox_loudness->isChecked() ? 1 : 0;
+    values->musicList.clear();
+    for (int row = 0; row < ui->listWidget->count(); ++row)
+        values->musicList.append(ui->listWidget->item(row)->text());
 }

@@ -1,3 +1,4 @@
+#include "shop/ShopSettings.h"
 #include "settings/PhonePairing.h"
 
 #include "core/RemoteAccess.h"
@@ -104,7 +105,7 @@ void PhonePairing::NewCode()
 void PhonePairing::ShowDevices()
 {
     m_devices->clear();
-    for (const RemoteAccess::Device &device : RemoteAccess::Devices(Settings::Folder())) {
+    for (const RemoteAccess::Device &device : RemoteAccess::Devices(ShopSettings::Folder())) {
         auto *item = new QListWidgetItem(
             QStringLiteral("%1（%2 配对）").arg(device.name, device.paired.toString(QStringLiteral("yyyy-MM-dd hh:mm"))));
         item->setData(Qt::UserRole, device.id);
@@ -122,6 +123,6 @@ void PhonePairing::RevokeSelected()
     const QListWidgetItem *item = m_devices->currentItem();
     if (!item)
         return;
-    RemoteAccess::Revoke(Settings::Folder(), item->data(Qt::UserRole).toString());
+    RemoteAccess::Revoke(ShopSettings::Folder(), item->data(Qt::UserRole).toString());
     ShowDevices();
 }

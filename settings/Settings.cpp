@@ -11,7 +11,7 @@
 #include "settings/PhonePairing.h"
 #include "music/MusicManager.h"
 #include "core/SettingsValues.h"
-#include "core/StoredFile.h"
+#include "shop/ShopSettings.h"
 #include "core/XmlFile.h"
 
 #include <QCoreApplication>
@@ -58,9 +58,6 @@ const Voice kVoices[Settings::kVoiceCount] = {
 
 const char *const kPageTimes[] = {"禁用", "15秒", "30秒", "45秒", "60秒", "90秒"};
 
-QString g_filePathOverride;
-
-// The folder of settings.xml, where the remote interface's tokens are kept too.
 bool g_restartRequested = false;
 
 void Information(const QString &text)
@@ -73,17 +70,10 @@ void Critical(const QString &text)
     QMessageBox::critical(nullptr, QStringLiteral("错误"), text);
 }
 
-int ClampLogged(int value, int low, int high, const char *name)
-{
-    const int clamped = qBound(low, value, high);
-    if (clamped != value)
-        PLOG(LOG_WARNING, "%s %d out of range, taken as %d", name, value, clamped);
-    return clamped;
-}
-
 } // namespace
 
-Settings::Settings(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::SettingsClass>())
+Settings::Settings(ShopSettings *settings, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::SettingsClass>()), m_settings(settings)
 {
     ui->setupUi(this);
     InitLists();
@@ -99,39 +89,16 @@ Settings::Settings(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::S
         QGuiApplication::clipboard()->setText(ui->lineEdit_token->text());
     });
     connect(ui->pushButton_newToken, &QPushButton::clicked, this, [this] {
-        ui->lineEdit_token->setText(QString::fromLatin1(RemoteAccess::MachineToken(Settings::Folder(), true)));
+        ui->lineEdit_token->setText(QString::fromLatin1(RemoteAccess::MachineToken(ShopSettings::Folder(), true)));
         emit Saved(); // the running interface takes the new token at once
     });
     connect(ui->checkBox_remote, &QCheckBox::toggled, this, &Settings::ShowToken);
     m_pairing = new PhonePairing(ui->groupBox_remote);
     ui->gridLayout_remote->addWidget(m_pairing, 5, 0, 1, 2);
-    m_file = std::make_unique<StoredFile>(FilePath(), QStringLiteral("设置"), false);
-    Load();
     ConfigToForm();
 }
 
 Settings::~Settings() = default;
-
-QString Settings::FilePath()
-{
-    if (!g_filePathOverride.isEmpty())
-        return g_filePathOverride;
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/settings.xml");
-    const QFileInfo file(beside), dir(QCoreApplication::applicationDirPath());
-    if (dir.isWritable() && (!file.exists() || file.isWritable()))
-        return beside;
-    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/settings.xml");
-}
-
-QString Settings::Folder()
-{
-    return QFileInfo(FilePath()).absolutePath();
-}
-
-void Settings::UseFilePath(const QString &path)
-{
-    g_filePathOverride = path;
-}
 
 QString Settings::VoiceLabel(int index)
 {
@@ -163,74 +130,6 @@ void Settings::InitLists()
         ui->comboBox_yusheng->addItem(QString::fromUtf8(voice.label));
 }
 
-void Settings::Load()
-{
-    PLOG(LOG_INFO, "settings file %s", qPrintable(m_file->Path()));
-    TiXmlDocument doc;
-    switch (m_file->Load(&doc)) {
-    case XmlFile::ReadResult::Missing:
-        return;
-    case XmlFile::ReadResult::Unusable:
-        PLOG(LOG_ERROR, "%s", "parse settings.xml file failed");
-        return;
-    case XmlFile::ReadResult::Ok:
-        break;
-    }
-    const TiXmlElement *root = doc.FirstChildElement();
-    auto text = [](const TiXmlElement *e, const char *name, QString *out) {
-        const char *value = e->Attribute(name);
-        if (value)
-            *out = QString::fromLocal8Bit(value);
-        return value != nullptr;
-    };
-    auto number = [](const TiXmlElement *e, const char *name, int *out) {
-        const char *value = e->Attribute(name);
-        if (value)
-            *out = QByteArray(value).toInt();
-        return value != nullptr;
-    };
-    QString value;
-    int n = 0;
-    if (text(root, "yusheng", &value) && !value.isEmpty())
-        g_settings.yusheng = value;
-    if (text(root, "chime", &value))
-        g_settings.chime = value;
-    if (number(root, "remote", &n))
-        g_settings.remoteEnabled = n == 1;
-    if (number(root, "remotePort", &n))
-        g_settings.remotePort = ClampLogged(n, 1024, 65535, "remote port");
-    if (number(root, "remoteLan", &n))
-        g_settings.remoteShopNetwork = n == 1;
-    if (text(root, "speed", &value) && !value.isEmpty())
-        g_settings.speed = ClampLogged(value.toInt(), 0, 10, "speed");
-    if (text(root, "volume", &value) && !value.isEmpty())
-        g_settings.volume = ClampLogged(value.toInt(), 0, 10, "volume");
-    for (const TiXmlElement *e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
-        if (text(e, "fontSize", &value))
-            g_settings.fontSize = value.toUInt();
-        text(e, "titleBGColor", &g_settings.titleBGColor);
-        text(e, "titleColor", &g_settings.titleColor);
-        text(e, "priceBgColor", &g_settings.priceBgColor);
-        text(e, "priceColor", &g_settings.priceColor);
-        text(e, "pageTime", &g_settings.pageTime);
-        if (!number(e, "musicVol", &n))
-            continue;
-        g_settings.musicVol = ClampLogged(n, 0, 100, "music volume");
-        if (number(e, "musicPlayType", &n))
-            g_settings.musicPlayType = n;
-        if (number(e, "musicStartType", &n))
-            g_settings.musicStartType = n;
-        if (number(e, "smallWhenPlaying", &n))
-            g_settings.smallWhenPlaying = n;
-        if (number(e, "loudness", &n))
-            g_settings.musicLoudness = n == 1 ? 1 : 0;
-        g_settings.musicList.clear();
-        for (const TiXmlElement *music = e->FirstChildElement(); music; music = music->NextSiblingElement())
-            if (const char *name = music->Attribute("name"))
-                g_settings.musicList.append(QString::fromLocal8Bit(name));
-    }
-}
-
 void Settings::ConfigToForm()
 {
     ui->comboBox_yusheng->setCurrentIndex(SpeakerTransform(g_settings.yusheng.Get()));
@@ -250,8 +149,8 @@ void Settings::ConfigToForm()
 void Settings::ShowToken()
 {
     const bool on = ui->checkBox_remote->isChecked();
-    ui->lineEdit_token->setText(on || QFile::exists(RemoteAccess::TokenFile(Settings::Folder()))
-                                    ? QString::fromLatin1(RemoteAccess::MachineToken(Settings::Folder()))
+    ui->lineEdit_token->setText(on || QFile::exists(RemoteAccess::TokenFile(ShopSettings::Folder()))
+                                    ? QString::fromLatin1(RemoteAccess::MachineToken(ShopSettings::Folder()))
                                     : QString());
 }
 
@@ -280,88 +179,40 @@ void Settings::ShowVolume()
 
 void Settings::Save()
 {
-    const QString oldVoice = g_settings.yusheng.Get();
-    const int oldSpeed = g_settings.speed;
-    const int oldVolume = g_settings.volume;
     const int index = ui->comboBox_yusheng->currentIndex();
-    g_settings.yusheng = SpeakerTransform(index);
-    g_settings.speed = ui->horizontalSlider_spd->value();
-    g_settings.volume = ui->horizontalSlider_vol->value();
-    g_settings.remoteEnabled = ui->checkBox_remote->isChecked();
-    g_settings.remotePort = ui->spinBox_port->value();
-    g_settings.remoteShopNetwork = ui->comboBox_listen->currentIndex() == 1;
-    const int chime = ui->comboBox_chime->currentIndex();
-    g_settings.chime = chime == 1 ? Chime::kBuiltIn : chime == 2 ? m_chimeFile : QString();
-    bool knownPage = false;
-    for (const char *page : kPageTimes)
-        knownPage = knownPage || g_settings.pageTime == QString::fromUtf8(page);
-    if (!knownPage)
-        g_settings.pageTime = QStringLiteral("15秒");
-
-    const bool stored = Store();
+    const bool stored = m_settings->Update([this, index](SettingsValues &values) {
+        values.yusheng = SpeakerTransform(index);
+        values.speed = ui->horizontalSlider_spd->value();
+        values.volume = ui->horizontalSlider_vol->value();
+        values.remoteEnabled = ui->checkBox_remote->isChecked();
+        values.remotePort = ui->spinBox_port->value();
+        values.remoteShopNetwork = ui->comboBox_listen->currentIndex() == 1;
+        const int chime = ui->comboBox_chime->currentIndex();
+        values.chime = chime == 1 ? Chime::kBuiltIn : chime == 2 ? m_chimeFile : QString();
+        bool knownPage = false;
+        for (const char *page : kPageTimes)
+            knownPage = knownPage || values.pageTime == QString::fromUtf8(page);
+        if (!knownPage)
+            values.pageTime = QStringLiteral("15秒");
+    });
     if (stored)
         emit Saved();
     if (!stored) {
-        PLOG(LOG_ERROR, "write config file(%s) failed", qPrintable(m_file->Path()));
         Critical(QStringLiteral("设置失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
         return;
-    }
-    // The cached speech was made at the old voice, speed and volume: texts
-    // already spoken would keep them.
-    if (g_settings.yusheng.Get() != oldVoice || g_settings.speed != oldSpeed || g_settings.volume != oldVolume) {
-        qDebug("clean cache files");
-        CleanCacheFiles();
     }
     Information(index == 0 || index == 1
                     ? QStringLiteral("配置保存成功！")
                     : QStringLiteral("配置保存成功！\r\n注意，当前选择的发音人在第一次播放时（若网速较慢）可能会存在迟顿或播放不完整的情况，重新播放一次即可！"));
 }
 
-bool Settings::Store()
-{
-    TiXmlDocument doc;
-    auto *root = new TiXmlElement("settings"); // owned by the document once linked
-    doc.LinkEndChild(root);
-    root->SetAttribute("yusheng", g_settings.yusheng.Get().toLocal8Bit().constData());
-    root->SetAttribute("speed", g_settings.speed);
-    root->SetAttribute("volume", g_settings.volume);
-    if (!g_settings.chime.Get().isEmpty()) // absent: no chime, as in files without the option
-        root->SetAttribute("chime", g_settings.chime.Get().toLocal8Bit().constData());
-    if (g_settings.remoteEnabled) { // absent: the remote control is off
-        root->SetAttribute("remote", 1);
-        root->SetAttribute("remotePort", g_settings.remotePort);
-        root->SetAttribute("remoteLan", g_settings.remoteShopNetwork ? 1 : 0);
-    }
-    auto *screen = new TiXmlElement("priceScreen");
-    root->LinkEndChild(screen);
-    screen->SetAttribute("fontSize", QByteArray::number(g_settings.fontSize).constData());
-    screen->SetAttribute("titleBGColor", g_settings.titleBGColor.toLocal8Bit().constData());
-    screen->SetAttribute("titleColor", g_settings.titleColor.toLocal8Bit().constData());
-    screen->SetAttribute("priceBgColor", g_settings.priceBgColor.toLocal8Bit().constData());
-    screen->SetAttribute("priceColor", g_settings.priceColor.toLocal8Bit().constData());
-    screen->SetAttribute("pageTime", g_settings.pageTime.toLocal8Bit().constData());
-    auto *music = new TiXmlElement("musicConfig");
-    root->LinkEndChild(music);
-    music->SetAttribute("musicVol", g_settings.musicVol);
-    music->SetAttribute("musicPlayType", g_settings.musicPlayType);
-    music->SetAttribute("musicStartType", g_settings.musicStartType);
-    music->SetAttribute("smallWhenPlaying", g_settings.smallWhenPlaying);
-    if (g_settings.musicLoudness) // absent: off, as in files without the option
-        music->SetAttribute("loudness", 1);
-    for (const QString &path : std::as_const(g_settings.musicList)) {
-        auto *entry = new TiXmlElement("music");
-        entry->SetAttribute("name", path.toLocal8Bit().constData());
-        music->LinkEndChild(entry);
-    }
-
-    return m_file->Save(doc) == StoredFile::SaveResult::Saved;
-}
-
 void Settings::ShowMusicManager()
 {
     MusicManager dialog(this);
-    if (dialog.exec() == QDialog::Accepted)
-        Save();
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (!m_settings->Update([&dialog](SettingsValues &values) { dialog.WriteTo(&values); }))
+        Critical(QStringLiteral("设置失败，可能是没有文件操作权限！请以重新管理员权限运行本程序再试！"));
 }
 
 int Settings::CleanCacheFiles()

@@ -6,14 +6,14 @@
 #include <memory>
 
 class PhonePairing;
-class StoredFile;
+class ShopSettings;
 namespace Ui {
 class SettingsClass;
 }
 
 // The settings tab: voice, speech speed and volume, the music manager,
-// backup and restore of the three lists, and cleaning of the speech cache.
-// Loads and stores g_settings in settings.xml.
+// backup and restore of the three lists, and cleaning of the speech cache:
+// a form over the shop's settings.
 class Settings : public QWidget
 {
     Q_OBJECT
@@ -21,28 +21,19 @@ class Settings : public QWidget
 public:
     static constexpr int kVoiceCount = 17;
 
-    explicit Settings(QWidget *parent = nullptr);
+    explicit Settings(ShopSettings *settings, QWidget *parent = nullptr);
     ~Settings() override;
 
-    // settings.xml beside the executable; in the per-user configuration
-    // folder when the executable's folder cannot be written.
-    static QString FilePath();
-    // The folder of settings.xml, where the remote interface's tokens are kept too.
-    static QString Folder();
-    // Points settings.xml elsewhere (tests); empty restores the rule above.
-    static void UseFilePath(const QString &path);
     // The voice label of the voice table.
     static QString VoiceLabel(int index);
     // Empties the speech cache directory; the number of files listed.
     static int CleanCacheFiles();
-    // Writes g_settings to settings.xml as it stands; false when that failed.
-    bool Store();
     // Set when a restore asked for the program to start anew once it has closed.
     static bool RestartRequested();
     PhonePairing *Pairing() const { return m_pairing; }
 
 signals:
-    // settings.xml was written with the form's values.
+    // The form's values were applied and written.
     void Saved();
 
 public slots:
@@ -61,11 +52,10 @@ private:
     // Asks for the chime file when "自选文件…" is chosen.
     void ChimeChosen(int index);
     void ShowToken();
-    void Load();
     void ConfigToForm();
 
     std::unique_ptr<Ui::SettingsClass> ui;
-    std::unique_ptr<StoredFile> m_file;
+    ShopSettings *m_settings;
     QString m_chimeFile; // the operator's chime, when one was chosen
     PhonePairing *m_pairing = nullptr;
 };

@@ -66,7 +66,7 @@ bool CountField(const QJsonObject &o, const char *name, int row, int *out, ListJ
 
 bool TimeField(const QJsonObject &o, const char *name, int row, QTime *out, ListJson::Fault *fault)
 {
-    *out = QTime::fromString(o.value(QLatin1String(name)).toString(), QStringLiteral("hh:mm"));
+    *out = ClockFromText(o.value(QLatin1String(name)).toString());
     if (!out->isValid())
         return Fail(fault, row, QLatin1String(name), QStringLiteral("must be a time \"hh:mm\""));
     return true;
@@ -91,12 +91,40 @@ bool FitsTheFile(qint64 bytes, ListJson::Fault *fault)
     return true;
 }
 
+// At least as many bytes as a text takes in the stored file: every sign
+// the printer escapes counted at its longest escape.
+qint64 EscapedBound(const QString &text)
+{
+    qint64 bytes = text.toUtf8().size();
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c == QLatin1Char('&') || c == QLatin1Char('<') || c == QLatin1Char('>')
+            || c == QLatin1Char('"') || c == QLatin1Char('\''))
+            bytes += 5;
+    return bytes;
+}
+
+// A bound on the stored file's size, without printing it (a list of tens
+// of thousands of rows is checked in milliseconds).
+qint64 FileBound(const PriceList &list)
+{
+    qint64 bytes = 64;
+    for (const PriceRow &row : list.Rows())
+        bytes += 64 + EscapedBound(row.text) + EscapedBound(row.name) + EscapedBound(row.price) + EscapedBound(row.unit);
+    return bytes;
+}
+
+qint64 FileBound(const TaskList &list)
+{
+    qint64 bytes = 64;
+    for (const TimerTask &task : list.Tasks())
+        bytes += 96 + EscapedBound(task.title) + EscapedBound(task.text);
+    return bytes;
+}
+
 template <typename List>
 bool FitsTheFile(const List &list, ListJson::Fault *fault)
 {
-    TiXmlDocument doc;
-    list.ToXml(&doc);
-    return FitsTheFile(XmlFile::Print(doc).size(), fault);
+    return FitsTheFile(FileBound(list), fault);
 }
 
 } // namespace
@@ -136,11 +164,11 @@ QJsonObject ListJson::FromTasks(const TaskList &list)
                       {QStringLiteral("price"), task.playPrice},
                       {QStringLiteral("enabled"), task.enabled}};
         if (task.startAtTime)
-            o.insert(QStringLiteral("start"), task.startTime.toString(QStringLiteral("hh:mm")));
+            o.insert(QStringLiteral("start"), ClockText(task.startTime));
         else
             o.insert(QStringLiteral("after"), task.timeAfterLastTask);
         if (task.endAtTime)
-            o.insert(QStringLiteral("end"), task.endTime.toString(QStringLiteral("hh:mm")));
+            o.insert(QStringLiteral("end"), ClockText(task.endTime));
         else
             o.insert(QStringLiteral("times"), task.lastTaskExecTimes);
         QJsonArray days;

@@ -49,6 +49,12 @@ void PriceList::RenumberFrom(quint64 first)
         row.id = m_nextId++;
 }
 
+void PriceList::Adopt(int row, quint64 id)
+{
+    m_rows[row].id = id;
+    m_nextId = qMax(m_nextId, id + 1);
+}
+
 void PriceList::Remove(int row)
 {
     m_rows.removeAt(row);

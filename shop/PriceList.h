@@ -43,6 +43,8 @@ public:
     // Gives every row a new id from first on (ids of another list stay apart).
     void RenumberFrom(quint64 first);
     quint64 NextId() const { return m_nextId; }
+    // Gives a row the id of the row it stands for (a list replaced whole).
+    void Adopt(int row, quint64 id);
     void Clear();
 
     // The four rows of a fresh install.

@@ -45,7 +45,7 @@ void ReadCondition(const QString &value, bool *atTime, QTime *time, int *count, 
     const int s = value.indexOf(QLatin1Char('s'));
     *atTime = s < 0;
     if (*atTime) {
-        *time = QTime::fromString(value, QStringLiteral("hh:mm"));
+        *time = ClockFromText(value);
         if (!time->isValid())
             PLOG(LOG_WARNING, "time \"%s\" is no hh:mm time", qPrintable(value));
     } else {
@@ -55,7 +55,7 @@ void ReadCondition(const QString &value, bool *atTime, QTime *time, int *count, 
 
 QByteArray Condition(bool atTime, const QTime &time, int count)
 {
-    return atTime ? time.toString(QStringLiteral("hh:mm")).toLocal8Bit() : QByteArray::number(count) + 's';
+    return atTime ? ClockText(time).toLocal8Bit() : QByteArray::number(count) + 's';
 }
 
 TimerTask ReadTask(const TiXmlElement &e)
@@ -87,6 +87,28 @@ TimerTask ReadTask(const TiXmlElement &e)
 }
 
 } // namespace
+
+QString ClockText(const QTime &time)
+{
+    if (!time.isValid())
+        return QString();
+    const int h = time.hour(), m = time.minute();
+    const QChar text[] = {QChar('0' + h / 10), QChar('0' + h % 10), QLatin1Char(':'), QChar('0' + m / 10),
+                          QChar('0' + m % 10)};
+    return QString(text, 5);
+}
+
+QTime ClockFromText(const QString &text)
+{
+    auto digit = [&text](int i) { return text.at(i).unicode() - '0'; };
+    auto isDigit = [&text](int i) { return text.at(i) >= QLatin1Char('0') && text.at(i) <= QLatin1Char('9'); };
+    if (text.size() == 5 && text.at(2) == QLatin1Char(':') && isDigit(0) && isDigit(1) && isDigit(3) && isDigit(4)) {
+        const int h = digit(0) * 10 + digit(1), m = digit(3) * 10 + digit(4);
+        if (h < 24 && m < 60)
+            return QTime(h, m);
+    }
+    return QTime::fromString(text, QStringLiteral("hh:mm"));
+}
 
 int TaskList::RowOf(quint64 id) const
 {

@@ -1,7 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <QDate>
 #include <QTime>
+
+// "hh:mm" of a clock time ("" for an invalid one), and back: the common
+// form read and written quickly (lists of tens of thousands of tasks),
+// anything else as Qt reads it.
+QString ClockText(const QTime &time);
+QTime ClockFromText(const QString &text);
 
 // One timer task as the task list holds it, and as the task editor and
 // the file reader exchange it.
@@ -21,6 +28,8 @@ struct TimerTask
     int weekdays = kEveryDay;
     // Ticked in the table: an ended task is unticked until the next day.
     bool enabled = true;
+    // Whether the task runs on a day (its weekdays).
+    bool RunsOn(const QDate &day) const { return day.isValid() && (weekdays & (1 << (day.dayOfWeek() - 1))); }
     // Who the task is while the program runs (not stored): the scheduler
     // follows the running task by it, wherever its row moves.
     quint64 id = 0;

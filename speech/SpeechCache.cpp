@@ -2,6 +2,8 @@
 
 #include "core/AppPaths.h"
 #include "core/Log.h"
+#include "core/SettingsValues.h"
+#include "speech/TextNormalizer.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -9,7 +11,21 @@
 
 QString SpeechCache::PathFor(const QString &text)
 {
-    const QByteArray md5 = QCryptographicHash::hash(text.toLocal8Bit(), QCryptographicHash::Md5).toHex();
+    return PathFor(text, g_settings.yusheng.Get(), g_settings.speed, g_settings.volume);
+}
+
+// Everything that changes the sound is in the name: the text, how it is
+// read (the reading rules and the operator's own readings, through the
+// reading itself), the voice, the speed and the volume. A change of any
+// of them finds no stale file; old files go by the cache's trim.
+QString SpeechCache::PathFor(const QString &text, const QString &voice, int speed, int volume)
+{
+    int dropped = 0;
+    const QString reading = TextNormalizer::Normalize(TextNormalizer::KeepReadable(text, &dropped));
+    QByteArray key = text.toUtf8();
+    for (const QByteArray &part : {reading.toUtf8(), voice.toUtf8(), QByteArray::number(speed), QByteArray::number(volume)})
+        key += '\x1f' + part;
+    const QByteArray md5 = QCryptographicHash::hash(key, QCryptographicHash::Md5).toHex();
     return AppPaths::SpeechCacheDir() + QString::fromLatin1(md5) + QStringLiteral(".wav");
 }
 

@@ -5,9 +5,15 @@
 // benchmark.
 
 #include "core/Clock.h"
-#include "modes/PriceMode.h"
 #include "core/SettingsValues.h"
-#include "modes/TimerMode.h"
+#include "shop/PriceListModel.h"
+#include "shop/PricePlayer.h"
+#include "shop/Shop.h"
+#include "shop/StoredList.h"
+#include "shop/TaskListModel.h"
+#include "shop/TimerSchedule.h"
+#include "shop/WordListModel.h"
+#include "shop/WordPlayer.h"
 
 #include <QList>
 #include <QObject>
@@ -33,6 +39,24 @@ inline QString At(qint64 ms)
     return QTime(0, 0).addMSecs(int(ms % 86400000)).toString("hh:mm:ss.zzz");
 }
 
+// The shop's lists and players without the speech road: each list read
+// from its file (or its defaults), as the shop does at start.
+struct ShopLists
+{
+    ShopLists()
+    {
+        words.Load();
+        prices.Load();
+        tasks.Load();
+    }
+    WordListModel words;
+    PriceListModel prices;
+    TaskListModel tasks;
+    WordPlayer word{&words, Shop::kWordBase};
+    PricePlayer price{&prices, Shop::kPriceBase};
+    TimerSchedule timer{&tasks, &price, Shop::kTimerBase};
+};
+
 // The announcer and the speech worker's order and timing, simulated:
 // requests run one after another; a text takes kTextMs, a wait its length;
 // a mode's cancel drops its queued requests (those owing a report are
@@ -43,33 +67,28 @@ class SimulatedWorker : public QObject
 public:
     static constexpr qint64 kTextMs = 8000;
     qint64 textMs = kTextMs; // how long every text takes
+    enum Source { Word, Price, Timer };
     struct Job
     {
         int index, type;
         QString content;
         bool report;
-        bool fromTimer;
+        Source source;
         bool dropped = false; // cancelled while queued: only its report is owed
     };
     struct Heard
     {
         qint64 at;
         QString text;
+        Source source;
         bool fromTimer;
-        bool dropped = false; // cancelled while queued: only its report is owed
     };
 
-    SimulatedWorker(SimulatedClock &clock, TimerMode &timer, PriceMode &price)
-        : m_clock(clock), m_timer(timer), m_price(price)
+    SimulatedWorker(SimulatedClock &clock, ShopLists &shop) : m_clock(clock), m_shop(shop)
     {
-        connect(&timer, &TimerMode::OutAudio, this, [this](int index, int type, const QString &content, bool report) {
-            Queue({index, type, content, report, true});
-        });
-        connect(&price, &PriceMode::OutAudio, this, [this](int index, int type, const QString &content, bool report) {
-            Queue({index, type, content, report, false});
-        });
-        connect(&timer, &TimerMode::CancelSpeech, this, [this] { Cancel(true); });
-        connect(&price, &PriceMode::CancelSpeech, this, [this] { Cancel(false); });
+        Connect(&shop.word, Word);
+        Connect(&shop.price, Price);
+        Connect(&shop.timer, Timer);
     }
     // Runs every request that ends by `until`, the clock following each end.
     void RunUntil(qint64 until)
@@ -85,6 +104,14 @@ public:
     QList<Heard> heard;
 
 private:
+    template <typename Player>
+    void Connect(Player *player, Source source)
+    {
+        connect(player, &Player::OutAudio, this, [this, source](int index, int type, const QString &content, bool report) {
+            Queue({index, type, content, report, source});
+        });
+        connect(player, &Player::CancelSpeech, this, [this, source] { Cancel(source); });
+    }
     void Queue(const Job &job)
     {
         m_queue.push_back(job);
@@ -95,23 +122,25 @@ private:
     {
         if (!job.report)
             return;
-        if (job.fromTimer)
-            m_timer.ActionFinished(job.index);
+        if (job.source == Timer)
+            m_shop.timer.ActionFinished(job.index);
+        else if (job.source == Price)
+            m_shop.price.ActionFinished(job.index);
         else
-            m_price.ActionFinished(job.index);
+            m_shop.word.ActionFinished(job.index);
     }
     // Drops the source's queued requests (those owing a report stay as a
     // report only) and ends its request in hand now.
-    void Cancel(bool timer)
+    void Cancel(Source source)
     {
         std::deque<Job> kept;
         for (Job job : m_queue) {
-            job.dropped = job.dropped || job.fromTimer == timer;
+            job.dropped = job.dropped || job.source == source;
             if (!job.dropped || job.report)
                 kept.push_back(job);
         }
         m_queue = kept;
-        if (m_busy && m_current.fromTimer == timer)
+        if (m_busy && m_current.source == source)
             m_endsAt = m_clock.ms;
     }
     void StartNext()
@@ -122,14 +151,13 @@ private:
         m_queue.pop_front();
         const qint64 length = m_current.dropped ? 0 : m_current.type == 1 ? m_current.content.toLongLong() : textMs;
         if (m_current.type != 1 && !m_current.dropped)
-            heard.append({m_clock.ms, m_current.content, m_current.fromTimer});
+            heard.append({m_clock.ms, m_current.content, m_current.source, m_current.source == Timer});
         m_endsAt = m_clock.ms + length;
         m_busy = true;
     }
 
     SimulatedClock &m_clock;
-    TimerMode &m_timer;
-    PriceMode &m_price;
+    ShopLists &m_shop;
     std::deque<Job> m_queue;
     Job m_current{};
     bool m_busy = false;
@@ -139,7 +167,7 @@ private:
 
 // Plays the timer from Play() through the given number of simulated
 // seconds, one tick a second, the worker finishing requests in between.
-inline void RunSimulatedSeconds(TimerMode &timer, SimulatedWorker &worker, qint64 seconds, qint64 from = 1)
+inline void RunSimulatedSeconds(TimerSchedule &timer, SimulatedWorker &worker, qint64 seconds, qint64 from = 1)
 {
     timer.Play();
     for (qint64 second = from; second <= seconds; ++second) {

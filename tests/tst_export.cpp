@@ -3,13 +3,15 @@
 #include "modes/ExportJob.h"
 #include "core/SettingsValues.h"
 #include "modes/SimplePlay.h"
+#include "shop/Shop.h"
+#include "shop/WordListModel.h"
 #include "speech/SpeechCache.h"
 #include "speech/TTS.h"
 #include "TestEnvironment.h"
 #include "speech/WavFile.h"
 
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -68,20 +70,22 @@ class TestExport : public QObject
 
 private:
     QString m_dir;
+    std::unique_ptr<Shop> m_shop;
     std::unique_ptr<SimplePlay> m_mode;
     QString m_target;
 
-    QListWidget *List() const { return m_mode->findChild<QListWidget *>("listWidget_Record"); }
+    QListView *List() const { return m_mode->findChild<QListView *>("listView_Record"); }
     // A word list of these rows; rows in `played` have their speech cached.
     void Rows(const QStringList &rows, const QStringList &played)
     {
         g_restorePending = true;
         m_mode.reset();
+        m_shop.reset();
         g_restorePending = false;
         QByteArray xml = "<records>";
         for (const QString &row : rows)
             xml += "<record>" + row.toUtf8() + "</record>";
-        QFile file(SimplePlay::FilePath());
+        QFile file(WordListModel::FilePath());
         QDir().mkpath(QFileInfo(file).absolutePath());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(xml + "</records>");
@@ -92,15 +96,17 @@ private:
             if (!QFile::exists(cache))
                 QCOMPARE(TTS::TextToSpeech(spoken.constData(), "xiaoyan", cache.toLocal8Bit().constData()), 0);
         }
-        m_mode = std::make_unique<SimplePlay>(0);
+        m_shop = std::make_unique<Shop>();
+        m_mode = std::make_unique<SimplePlay>(m_shop.get());
         m_mode->SetExportFileChooser([this](const QString &) { return m_target; });
     }
     void Select(const QList<int> &rows)
     {
-        List()->clearSelection();
+        QItemSelectionModel *selection = List()->selectionModel();
+        selection->clearSelection();
         for (int row : rows)
-            List()->item(row)->setSelected(true);
-        List()->setCurrentRow(rows.first(), QItemSelectionModel::Current);
+            selection->select(List()->model()->index(row, 0), QItemSelectionModel::Select);
+        selection->setCurrentIndex(List()->model()->index(rows.first(), 0), QItemSelectionModel::Current);
     }
 
 private slots:
@@ -119,6 +125,11 @@ private slots:
         ExportJob::UseProgram(QString());
     }
     void cleanup() { CloseNotices(); }
+    void cleanupTestCase()
+    {
+        m_mode.reset();
+        m_shop.reset();
+    }
 
     void nothingSelected()
     {

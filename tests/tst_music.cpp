@@ -1,21 +1,19 @@
 #include "speech/AudioOutput.h"
-#include "MessageAnswerer.h"
 #include "speech/Announcer.h"
 #include "music/MusicPlayer.h"
 #include "music/PlayList.h"
-#include "app/Parlivo.h"
-#include "modes/PriceMode.h"
-#include "settings/Settings.h"
 #include "core/SettingsValues.h"
-#include "modes/SimplePlay.h"
+#include "shop/PriceListModel.h"
+#include "shop/Shop.h"
+#include "shop/ShopSettings.h"
+#include "shop/WordListModel.h"
+#include "shop/WordPlayer.h"
 #include "speech/Speake.h"
 #include "speech/SpeechCache.h"
 #include "TestEnvironment.h"
 #include "music/TrackLoudness.h"
 #include "speech/WavFile.h"
 
-#include <QCheckBox>
-#include <QListWidget>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -61,12 +59,12 @@ class TestMusic : public QObject
 private:
     QString m_dir;
     QString m_heard;
-    std::unique_ptr<Parlivo> m_window;
+    std::unique_ptr<Shop> m_shop;
 
-    // A window whose music plays the given list by the given play type.
+    // A shop whose music plays the given list by the given play type.
     void Open(const QStringList &list, int playType, int smallWhenPlaying = 0, int startType = 0)
     {
-        m_window.reset();
+        m_shop.reset();
         AudioOutput::Shutdown(); // a fresh disk file for each case
         m_heard = m_dir + QStringLiteral("/music%1.raw").arg(QDateTime::currentMSecsSinceEpoch());
         qputenv("SDL_DISKAUDIOFILE", m_heard.toLocal8Bit());
@@ -76,7 +74,8 @@ private:
         g_settings.smallWhenPlaying = smallWhenPlaying;
         g_settings.musicVol = 50;
         g_settings.volume = 10;
-        m_window = std::make_unique<Parlivo>();
+        m_shop = std::make_unique<Shop>();
+        m_shop->StartMusic();
     }
 
 private slots:
@@ -84,13 +83,13 @@ private slots:
     {
         m_dir = IsolateUserDirs().path();
         qputenv("SDL_AUDIODRIVER", "disk");
-        Settings::UseFilePath(m_dir + "/settings.xml"); // none: the window takes g_settings as set here
+        ShopSettings::UseFilePath(m_dir + "/settings.xml"); // none: the shop takes g_settings as set here
         QVERIFY(QDir::setCurrent(m_dir));
         QVERIFY(QFile::exists(MakeMp3(m_dir, 440, 1)));
     }
     void cleanupTestCase()
     {
-        m_window.reset();
+        m_shop.reset();
         AudioOutput::Shutdown();
     }
 
@@ -98,18 +97,18 @@ private slots:
     void inOrderWraps()
     {
         Open({MakeMp3(m_dir, 440, 1), MakeMp3(m_dir, 550, 1), MakeMp3(m_dir, 660, 1)}, 0);
-        m_window->Music()->Play();
-        QList<int> order{m_window->Music()->Index()};
+        m_shop->Music()->Play();
+        QList<int> order{m_shop->Music()->Index()};
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                if (order.last() != m_window->Music()->Index())
-                    order << m_window->Music()->Index();
+                if (order.last() != m_shop->Music()->Index())
+                    order << m_shop->Music()->Index();
                 return order.size() >= 4;
             }(),
             30000);
         QCOMPARE(order, QList<int>({0, 1, 2, 0}));
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->Music()->Player().GetStatus().playing && m_window->Music()->Player().PositionMs() > 400
-                                     && m_window->Music()->Player().PositionMs() < 800,
+        QTRY_VERIFY_WITH_TIMEOUT(m_shop->Music()->Player().GetStatus().playing && m_shop->Music()->Player().PositionMs() > 400
+                                     && m_shop->Music()->Player().PositionMs() < 800,
                                  10000);
         QVERIFY(RecentPeak(m_heard, 300) > 3000);
     }
@@ -124,11 +123,11 @@ private slots:
     {
         QFETCH(int, playType);
         Open({MakeMp3(m_dir, 440, 1)}, playType);
-        m_window->Music()->Play();
+        m_shop->Music()->Play();
         QTest::qWait(2500); // more than two passes
-        QCOMPARE(m_window->Music()->Index(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->Music()->Player().GetStatus().playing && m_window->Music()->Player().PositionMs() > 400
-                                     && m_window->Music()->Player().PositionMs() < 800,
+        QCOMPARE(m_shop->Music()->Index(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_shop->Music()->Player().GetStatus().playing && m_shop->Music()->Player().PositionMs() > 400
+                                     && m_shop->Music()->Player().PositionMs() < 800,
                                  10000);
         QVERIFY(RecentPeak(m_heard, 300) > 3000);
     }
@@ -142,26 +141,26 @@ private slots:
         file.write(QByteArray(5000, 'z'));
         file.close();
         Open({broken, MakeMp3(m_dir, 550, 1)}, 0);
-        m_window->Music()->Play();
-        QTRY_COMPARE_WITH_TIMEOUT(m_window->Music()->Index(), 1, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->Music()->Player().GetStatus().playing, 10000);
+        m_shop->Music()->Play();
+        QTRY_COMPARE_WITH_TIMEOUT(m_shop->Music()->Index(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_shop->Music()->Player().GetStatus().playing, 10000);
     }
 
     // Pause then play resumes the same track where it was.
     void pauseThenPlayResumes()
     {
         Open({MakeMp3(m_dir, 440, 5), MakeMp3(m_dir, 550, 1)}, 0);
-        m_window->Music()->Play();
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->Music()->Player().PositionMs() > 1000, 10000);
-        m_window->Music()->Pause();
-        const qint64 at = m_window->Music()->Player().PositionMs();
+        m_shop->Music()->Play();
+        QTRY_VERIFY_WITH_TIMEOUT(m_shop->Music()->Player().PositionMs() > 1000, 10000);
+        m_shop->Music()->Pause();
+        const qint64 at = m_shop->Music()->Player().PositionMs();
         QTest::qWait(300);
-        QVERIFY(m_window->Music()->Player().GetStatus().paused);
-        m_window->Music()->Play();
-        QCOMPARE(m_window->Music()->Index(), 0);
-        QVERIFY(m_window->Music()->Player().GetStatus().playing);
-        QVERIFY2(m_window->Music()->Player().PositionMs() >= at && m_window->Music()->Player().PositionMs() < at + 1000,
-                 qPrintable(QString::number(m_window->Music()->Player().PositionMs())));
+        QVERIFY(m_shop->Music()->Player().GetStatus().paused);
+        m_shop->Music()->Play();
+        QCOMPARE(m_shop->Music()->Index(), 0);
+        QVERIFY(m_shop->Music()->Player().GetStatus().playing);
+        QVERIFY2(m_shop->Music()->Player().PositionMs() >= at && m_shop->Music()->Player().PositionMs() < at + 1000,
+                 qPrintable(QString::number(m_shop->Music()->Player().PositionMs())));
     }
 
     // Turning down and up, pausing and playing glide: in the captured
@@ -170,17 +169,17 @@ private slots:
     void rampsAreSmooth()
     {
         Open({MakeMp3(m_dir, 440, 30)}, 0);
-        m_window->Music()->Play();
+        m_shop->Music()->Play();
         QTest::qWait(800);
         const int normal = RecentPeak(m_heard, 200);
-        m_window->Music()->TurnDown(true);
+        m_shop->Music()->TurnDown(true);
         QTest::qWait(600);
         const int ducked = RecentPeak(m_heard, 200);
-        m_window->Music()->TurnDown(false);
+        m_shop->Music()->TurnDown(false);
         QTest::qWait(600);
-        m_window->Music()->Pause();
+        m_shop->Music()->Pause();
         QTest::qWait(600);
-        m_window->Music()->Play();
+        m_shop->Music()->Play();
         QTest::qWait(800);
         QVERIFY(qAbs(ducked * 10 - normal) < normal / 5); // speech volume 10 / 2 of music volume 50
         QVERIFY(RecentPeak(m_heard, 200) > normal * 9 / 10);
@@ -222,7 +221,7 @@ private slots:
         auto level = [&](const QString &track, int levelling) {
             Open({track}, 0);
             g_settings.musicLoudness = levelling;
-            m_window->Music()->Play();
+            m_shop->Music()->Play();
             QTest::qWait(1000);
             return RecentPeak(m_heard, 300);
         };
@@ -258,27 +257,27 @@ private slots:
         QFETCH(int, musicVol);
         QFETCH(bool, chime);
         QFETCH(QString, after);
-        m_window.reset(); // it would save its lists over the ones written here
+        m_shop.reset(); // it would save its lists over the ones written here
         const QString text = QStringLiteral("静音的广播");
         for (const QString &spoken : {text, text + QStringLiteral(", .")})
             QVERIFY(WriteFile(SpeechCache::PathFor(spoken), WavFile::Header(2 * 32000) + QByteArray(2 * 32000, '\0')));
         const bool loop = source.contains("loop");
-        QVERIFY(WriteFile(PriceMode::FilePath(), "<PriceRecords recycle=\"" + QByteArray(loop ? "true" : "false")
+        QVERIFY(WriteFile(PriceListModel::FilePath(), "<PriceRecords recycle=\"" + QByteArray(loop ? "true" : "false")
                                                      + "\"><record text=\"" + text.toUtf8() + "\"/></PriceRecords>"));
-        QVERIFY(WriteFile(SimplePlay::FilePath(), "<records recycle=\"" + QByteArray(loop ? "true" : "false") + "\"><record>"
+        QVERIFY(WriteFile(WordListModel::FilePath(), "<records recycle=\"" + QByteArray(loop ? "true" : "false") + "\"><record>"
                                                       + text.toUtf8() + "</record><record>" + text.toUtf8() + "</record></records>"));
         g_settings.chime = chime ? QStringLiteral("builtin") : QString();
         Open({MakeMp3(m_dir, 440, 60)}, 0, 1, startType);
         g_settings.musicVol = musicVol;
-        m_window->Music()->TurnDown(false); // the new music volume
+        m_shop->Music()->TurnDown(false); // the new music volume
         auto start = [&] {
             if (source == "remote") {
-                m_window->Speech()->From(Announcer::Remote)->Request(0x3000000, 0, text, true);
+                m_shop->Speech()->From(Announcer::Remote)->Request(0x3000000, 0, text, true);
             } else if (source.startsWith("price")) {
-                QVERIFY(m_window->PricePage()->Play());
+                QVERIFY(m_shop->PlayMode(Shop::Mode::Price));
             } else {
-                m_window->WordMode()->findChild<QListWidget *>("listWidget_Record")->setCurrentRow(0);
-                QVERIFY(m_window->WordMode()->Play());
+                m_shop->WordLoop()->SetCursor(0);
+                QVERIFY(m_shop->PlayMode(Shop::Mode::Word));
             }
         };
         int normal = 0;
@@ -289,7 +288,7 @@ private slots:
             QVERIFY2(normal > (musicVol > 10 ? 3000 : 50), qPrintable(QString::number(normal)));
         }
         start();
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->Speech()->MusicDucked(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_shop->Speech()->MusicDucked(), 20000);
         QTest::qWait(chime ? 1500 : 800);
         const int during = RecentPeak(m_heard, 300);
         if (startType == 0)
@@ -300,13 +299,12 @@ private slots:
             QVERIFY2(during <= normal * 11 / 10, qPrintable(QStringLiteral("%1 %2").arg(normal).arg(during)));
 
         if (source == "price loop paused") {
-            QVERIFY(m_window->PricePage()->Pause());
+            QVERIFY(m_shop->PauseMode(Shop::Mode::Price));
         } else if (source == "word loop emptied") {
-            MessageAnswerer yes;
-            QMetaObject::invokeMethod(m_window->WordMode(), "DelAll");
+            m_shop->Words()->Clear();
         }
         // The last sound ends (a loop's next row never comes), then the quiet.
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->Speech()->Outstanding() == 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_shop->Speech()->Outstanding() == 0, 20000);
         QTest::qWait(2500);
         const int later = RecentPeak(m_heard, 300);
         if (after == "paused")

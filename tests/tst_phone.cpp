@@ -3,8 +3,10 @@
 #include "app/RemoteControl.h"
 #include "core/RemoteAccess.h"
 #include "core/SettingsValues.h"
-#include "modes/SimplePlay.h"
 #include "settings/Settings.h"
+#include "shop/Shop.h"
+#include "shop/ShopSettings.h"
+#include "shop/WordListModel.h"
 #include "speech/Announcer.h"
 #include "speech/SpeechCache.h"
 #include "DaySimulation.h"
@@ -32,6 +34,7 @@ class TestPhone : public QObject
     Q_OBJECT
 
 private:
+    std::unique_ptr<Shop> m_shop;
     std::unique_ptr<Parlivo> m_window;
     QNetworkAccessManager m_net;
     QProcess m_driver;
@@ -85,12 +88,13 @@ private slots:
     void initTestCase()
     {
         IsolateUserDirs();
-        Settings::UseFilePath(IsolateUserDirs().path() + "/settings.xml");
+        ShopSettings::UseFilePath(IsolateUserDirs().path() + "/settings.xml");
         QVERIFY(QDir::setCurrent(IsolateUserDirs().path()));
         QDir().mkpath(AppPaths::DataDir());
-        QVERIFY(WriteFile(SimplePlay::FilePath(),
+        QVERIFY(WriteFile(WordListModel::FilePath(),
                           "<records recycle=\"false\"><record>请3号收银台支援</record><record>延时5秒</record></records>"));
-        m_window = std::make_unique<Parlivo>();
+        m_shop = std::make_unique<Shop>();
+        m_window = std::make_unique<Parlivo>(m_shop.get());
         QVERIFY(m_window->Remote()->Start(0, false, RemoteControl::Token()));
         m_port = m_window->Remote()->Port();
 
@@ -121,6 +125,7 @@ private slots:
         m_driver.kill();
         m_driver.waitForFinished(10000);
         m_window.reset();
+        m_shop.reset();
     }
 
     void pairTapAndRevoke()
@@ -133,12 +138,12 @@ private slots:
         Click("#pair-button");
         QTRY_VERIFY_WITH_TIMEOUT(!Run("return document.getElementById('controls').hidden;").toBool(), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(Run("return document.querySelectorAll('#rows button').length;").toInt(), 1, 30000);
-        const QString folder = Settings::Folder();
+        const QString folder = ShopSettings::Folder();
         QCOMPARE(RemoteAccess::Devices(folder).value(0).name, QStringLiteral("前台手机"));
         QVERIFY(!Run("return location.hash;").toString().contains(code)); // the used code leaves the address
 
         // A tap: the row is spoken.
-        QSignalSpy spoken(m_window->Speech()->From(Announcer::Remote), &SpeechSource::Spoken);
+        QSignalSpy spoken(m_shop->Speech()->From(Announcer::Remote), &SpeechSource::Spoken);
         Click("#rows button");
         QTRY_VERIFY_WITH_TIMEOUT(!spoken.isEmpty(), 60000);
         QVERIFY(spoken.first().at(1).toBool());

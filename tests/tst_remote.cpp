@@ -11,6 +11,12 @@
 #include "core/RemoteAccess.h"
 #include "modes/SimplePlay.h"
 #include "modes/TimerMode.h"
+#include "shop/PriceListModel.h"
+#include "shop/RemoteTexts.h"
+#include "shop/Shop.h"
+#include "shop/ShopSettings.h"
+#include "shop/TaskListModel.h"
+#include "shop/WordListModel.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -248,6 +254,7 @@ class TestRemote : public QObject
     Q_OBJECT
 
 private:
+    std::unique_ptr<Shop> m_shop;
     std::unique_ptr<Parlivo> m_window;
     QNetworkAccessManager m_net;
     QByteArray m_token;
@@ -303,9 +310,10 @@ private slots:
     void initTestCase()
     {
         IsolateUserDirs();
-        Settings::UseFilePath(IsolateUserDirs().path() + "/settings.xml");
+        ShopSettings::UseFilePath(IsolateUserDirs().path() + "/settings.xml");
         QVERIFY(QDir::setCurrent(IsolateUserDirs().path()));
-        m_window = std::make_unique<Parlivo>();
+        m_shop = std::make_unique<Shop>();
+        m_window = std::make_unique<Parlivo>(m_shop.get());
         m_token = RemoteControl::Token();
         QCOMPARE(m_token.size(), 64);
         QCOMPARE(QFileInfo(RemoteControl::TokenFilePath()).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
@@ -313,7 +321,11 @@ private slots:
         m_port = m_window->Remote()->Port();
         QVERIFY(m_port != 0);
     }
-    void cleanupTestCase() { m_window.reset(); }
+    void cleanupTestCase()
+    {
+        m_window.reset();
+        m_shop.reset();
+    }
 
     void refusals_data()
     {
@@ -367,11 +379,11 @@ private slots:
             token = m_token;
             token[token.size() - 1] = token.back() == 'a' ? 'b' : 'a';
         }
-        const int queued = m_window->Worker()->QueueLength();
+        const int queued = m_shop->Worker()->QueueLength();
         const Answer answer = Paced(method, path, body, token);
         QCOMPARE(answer.status, status);
         QVERIFY(answer.body.contains("error"));
-        QCOMPARE(m_window->Worker()->QueueLength(), queued); // nothing happened
+        QCOMPARE(m_shop->Worker()->QueueLength(), queued); // nothing happened
     }
 
     void sayAndAsk()
@@ -424,7 +436,7 @@ private slots:
         QFETCH(int, badRow);
         QFETCH(QString, badField);
         const QString path = "/api/lists/" + list;
-        const QString file = list == "word" ? SimplePlay::FilePath() : list == "price" ? PriceMode::FilePath() : TimerMode::FilePath();
+        const QString file = list == "word" ? WordListModel::FilePath() : list == "price" ? PriceListModel::FilePath() : TaskListModel::FilePath();
         const Answer before = Paced("GET", path);
         QCOMPARE(before.status, 200);
         const QByteArray json = QJsonDocument(before.body).toJson();
@@ -475,11 +487,11 @@ private slots:
         QCOMPARE(Paced("POST", "/api/pair", "{\"code\": \"" + wrapped.toLatin1() + "\"}", "").status, 403);
         Clock::Set(nullptr);
 
-        const QList<RemoteAccess::Device> devices = RemoteAccess::Devices(Settings::Folder());
+        const QList<RemoteAccess::Device> devices = RemoteAccess::Devices(ShopSettings::Folder());
         QCOMPARE(devices.size(), 1);
         QCOMPARE(devices[0].name, QStringLiteral("收银台"));
-        QVERIFY(!ReadFile(RemoteAccess::DevicesFile(Settings::Folder())).contains(phone));
-        QVERIFY(RemoteAccess::Revoke(Settings::Folder(), devices[0].id));
+        QVERIFY(!ReadFile(RemoteAccess::DevicesFile(ShopSettings::Folder())).contains(phone));
+        QVERIFY(RemoteAccess::Revoke(ShopSettings::Folder(), devices[0].id));
         QCOMPARE(Paced("GET", "/api/status", {}, phone).status, 401);
 
         QByteArray page;
@@ -677,13 +689,13 @@ private slots:
         int accepted = 0, refused = 0;
         QTest::qWait(1100);
         // The worker busy with a long wait: what is sent now waits.
-        m_window->Speech()->From(Announcer::Timer)->Request(0, 1, QStringLiteral("8000"), false);
-        for (int i = 0; i < RemoteControl::kMaxWaitingTexts + 3; ++i) {
+        m_shop->Speech()->From(Announcer::Timer)->Request(0, 1, QStringLiteral("8000"), false);
+        for (int i = 0; i < RemoteTexts::kMaxWaitingTexts + 3; ++i) {
             const int status = Ask("POST", "/api/say", QStringLiteral("{\"text\": \"请%1号收银台支援\"}").arg(i).toUtf8()).status;
             accepted += status == 202;
             refused += status == 429;
         }
-        QVERIFY2(refused >= 1 && accepted <= RemoteControl::kMaxWaitingTexts + 1,
+        QVERIFY2(refused >= 1 && accepted <= RemoteTexts::kMaxWaitingTexts + 1,
                  qPrintable(QStringLiteral("%1 accepted, %2 refused").arg(accepted).arg(refused)));
     }
 

@@ -7,7 +7,9 @@
 #include "music/MusicManager.h"
 #include "settings/Settings.h"
 #include "core/SettingsValues.h"
-#include "modes/SimplePlay.h"
+#include "shop/ShopSettings.h"
+#include "shop/WordListModel.h"
+#include "speech/SpeechCache.h"
 #include "TestEnvironment.h"
 
 #include <QComboBox>
@@ -20,6 +22,7 @@
 
 #include <csignal>
 #include <memory>
+#include <vector>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,14 +84,19 @@ class TestSettings : public QObject
 
 private:
     QString m_file;
+    // The settings each form was made over, kept while any form may use them.
+    std::vector<std::unique_ptr<ShopSettings>> m_stores;
 
+    // A form over the settings read from the given file (none when null).
     std::unique_ptr<Settings> Fresh(const QByteArray *contents)
     {
         ResetSettings();
         QFile::remove(m_file);
         if (contents)
             WriteFile(m_file, *contents);
-        return std::make_unique<Settings>();
+        m_stores.push_back(std::make_unique<ShopSettings>());
+        m_stores.back()->Load();
+        return std::make_unique<Settings>(m_stores.back().get());
     }
 
 private slots:
@@ -96,7 +104,7 @@ private slots:
     {
         MyMessageBox::ShowRaisedNotices();
         m_file = IsolateUserDirs().path() + "/app/settings.xml";
-        Settings::UseFilePath(m_file);
+        ShopSettings::UseFilePath(m_file);
         QVERIFY(AppPaths::EnsureSpeechCacheDir());
     }
     void cleanup() { CloseNotices(); }
@@ -129,8 +137,9 @@ private slots:
         QVERIFY(!QFile::exists(m_file));
     }
 
-    // Read leniently, written back exactly; the page interval rule; the
-    // cache emptied when the voice or the speed changes, not the volume.
+    // Read leniently, written back exactly; the page interval rule. A text
+    // spoken before a change of voice, speed or volume is not heard again
+    // from the cache after it (its file is another), and nothing is wiped.
     void roundTripAndCacheCleaning()
     {
         const QByteArray in = "<s yusheng=\"tx_101003\" speed=\"4\" volume=\"7\">"
@@ -141,7 +150,9 @@ private slots:
         auto settings = Fresh(&in);
         QCOMPARE(g_settings.musicList, QStringList({"/music/a b.mp3", "/music/&.mp3"}));
         QCOMPARE(settings->findChild<QComboBox *>("comboBox_yusheng")->currentIndex(), 5);
-        QVERIFY(WriteFile(AppPaths::SpeechCacheDir() + "/a.wav", "x"));
+        const QString text = QStringLiteral("欢迎光临, .");
+        QStringList paths{SpeechCache::PathFor(text)};
+        QVERIFY(WriteFile(paths.last(), "x"));
         MessageAnswerer answers;
         settings->Save();
         const QByteArray expected = "<settings yusheng=\"tx_101003\" speed=\"4\" volume=\"7\">\n"
@@ -155,19 +166,22 @@ private slots:
                                     "</settings>\n";
         QCOMPARE(ReadFile(m_file), expected);
         QVERIFY(answers.seen.value(0).startsWith(QStringLiteral("配置保存成功！\r\n注意")));
-        QCOMPARE(CacheFiles(), 1); // nothing changed: the cache stays
+        QCOMPARE(SpeechCache::PathFor(text), paths.last()); // nothing changed: the cached text is used
 
         settings->findChild<QSlider *>("horizontalSlider_vol")->setValue(3);
         settings->Save();
-        QCOMPARE(CacheFiles(), 0); // texts already spoken would keep the old volume
-        QVERIFY(WriteFile(AppPaths::SpeechCacheDir() + "/x.wav", "x"));
+        QCOMPARE(g_settings.volume.load(), 3);
+        paths << SpeechCache::PathFor(text); // texts already spoken would keep the old volume
         settings->findChild<QSlider *>("horizontalSlider_spd")->setValue(9);
         settings->Save();
-        QCOMPARE(CacheFiles(), 0);
-        QVERIFY(WriteFile(AppPaths::SpeechCacheDir() + "/b.wav", "x"));
+        paths << SpeechCache::PathFor(text);
         settings->findChild<QComboBox *>("comboBox_yusheng")->setCurrentIndex(1);
         settings->Save();
-        QCOMPARE(CacheFiles(), 0);
+        paths << SpeechCache::PathFor(text);
+        QCOMPARE(paths.size(), 4);
+        paths.removeDuplicates();
+        QCOMPARE(paths.size(), 4); // each way of saying it has its own file
+        QVERIFY(QFile::exists(paths.first()));
         QCOMPARE(answers.seen.last(), QStringLiteral("配置保存成功！"));
 
         // An unknown voice shows as the first and is stored as it.
@@ -179,34 +193,46 @@ private slots:
         QVERIFY(ReadFile(m_file).startsWith("<settings yusheng=\"xf_xiaoyan\" speed=\"10\" volume=\"0\">"));
     }
 
-    // The manager edits a copy; only "保存并关闭" writes g_settings.
+    // The manager edits a copy; only "保存并关闭" changes the settings,
+    // which are then written.
     void musicManager()
     {
-        ResetSettings();
+        auto settings = Fresh(nullptr);
         g_settings.musicList = {"/a.mp3", "/b.mp3", "/c.mp3"};
-        {
-            MusicManager dialog;
-            auto *list = dialog.findChild<QListWidget *>("listWidget");
+        AnswerNextDialog([](QWidget *dialog) {
+            auto *manager = qobject_cast<MusicManager *>(dialog);
+            QVERIFY(manager);
+            auto *list = manager->findChild<QListWidget *>("listWidget");
             list->setCurrentRow(0);
-            dialog.MusicUp(); // the first row stays
-            dialog.MusicDown();
+            manager->MusicUp(); // the first row stays
+            manager->MusicDown();
             QCOMPARE(list->item(1)->text(), QStringLiteral("/a.mp3"));
             list->setCurrentRow(2);
-            dialog.MusicDown(); // the last row stays
-            dialog.DelMusic();
-            dialog.AppendMusic({"/d.mp3", "/d.mp3"});
+            manager->MusicDown(); // the last row stays
+            manager->DelMusic();
+            manager->AppendMusic({"/d.mp3", "/d.mp3"});
             QCOMPARE(list->currentRow(), 0);
-            dialog.reject();
-        }
+            manager->reject();
+        });
+        settings->ShowMusicManager();
         QCOMPARE(g_settings.musicList, QStringList({"/a.mp3", "/b.mp3", "/c.mp3"}));
-        MusicManager dialog;
-        dialog.findChild<QListWidget *>("listWidget")->setCurrentRow(0);
-        dialog.MusicDown();
-        dialog.findChild<QComboBox *>("comboBox_playType")->setCurrentIndex(1);
-        dialog.SaveConfig();
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QVERIFY(!QFile::exists(m_file));
+
+        AnswerNextDialog([](QWidget *dialog) {
+            auto *manager = qobject_cast<MusicManager *>(dialog);
+            QVERIFY(manager);
+            manager->findChild<QListWidget *>("listWidget")->setCurrentRow(0);
+            manager->MusicDown();
+            manager->findChild<QComboBox *>("comboBox_playType")->setCurrentIndex(1);
+            manager->SaveConfig();
+        });
+        settings->ShowMusicManager();
         QCOMPARE(g_settings.musicList, QStringList({"/b.mp3", "/a.mp3", "/c.mp3"}));
         QCOMPARE(g_settings.musicPlayType, 1);
+        const QByteArray stored = ReadFile(m_file);
+        QVERIFY2(stored.indexOf("/b.mp3") >= 0 && stored.indexOf("/b.mp3") < stored.indexOf("/a.mp3")
+                     && stored.contains("musicPlayType=\"1\""),
+                 stored.constData());
     }
 
     // Backup asks once when copies exist; restore is all or nothing, and
@@ -267,8 +293,9 @@ private slots:
 
         // A good restore; the word list still open does not save over it.
         QVERIFY(WriteFile(dir + "/SimpleMode.xml.bak", "<records><record>还原的</record></records>"));
-        auto word = std::make_unique<SimplePlay>(0);
-        word->AddRecord(QStringLiteral("关闭时不该写入"));
+        auto word = std::make_unique<WordListModel>();
+        word->Load();
+        word->Append(QStringLiteral("关闭时不该写入"));
         settings->Restore();
         QCOMPARE(answers.seen.last(), QStringLiteral(" 数据还原成功，请软件将自动重启!"));
         QVERIFY(g_restorePending && Settings::RestartRequested());

@@ -220,10 +220,16 @@ private slots:
 
     void cacheNames()
     {
-        // MD5 of the UTF-8 text, lower-case hex.
-        QCOMPARE(QFileInfo(SpeechCache::PathFor(QStringLiteral("你好"))).fileName(),
-                 QStringLiteral("7eca689f0d3389d9dea66ae112e5cfd7.wav"));
-        QVERIFY(SpeechCache::PathFor(QStringLiteral("你好")) != SpeechCache::PathFor(QStringLiteral("你好 ")));
+        // A lower-case hex MD5; another text, voice, speed or volume is
+        // another file, the same ones the same file.
+        const QString hello = SpeechCache::PathFor(QStringLiteral("你好"), QStringLiteral("xf_xiaoyan"), 6, 10);
+        QVERIFY(QFileInfo(hello).fileName().contains(QRegularExpression(QStringLiteral("^[0-9a-f]{32}\\.wav$"))));
+        QCOMPARE(SpeechCache::PathFor(QStringLiteral("你好"), QStringLiteral("xf_xiaoyan"), 6, 10), hello);
+        for (const QString &other : {SpeechCache::PathFor(QStringLiteral("你好 "), QStringLiteral("xf_xiaoyan"), 6, 10),
+                                     SpeechCache::PathFor(QStringLiteral("你好"), QStringLiteral("xf_xiaoyu"), 6, 10),
+                                     SpeechCache::PathFor(QStringLiteral("你好"), QStringLiteral("xf_xiaoyan"), 5, 10),
+                                     SpeechCache::PathFor(QStringLiteral("你好"), QStringLiteral("xf_xiaoyan"), 6, 3)})
+            QVERIFY(other != hello);
         QVERIFY(SpeechCache::PathFor("x").startsWith(AppPaths::SpeechCacheDir()));
     }
 

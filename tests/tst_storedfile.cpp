@@ -1,8 +1,9 @@
 #include "core/AppPaths.h"
 #include "DialogDriver.h"
 #include "modes/MyMessageBox.h"
-#include "modes/SimplePlay.h"
 #include "core/Notices.h"
+#include "shop/StoredList.h"
+#include "shop/WordListModel.h"
 #include "core/StoredFile.h"
 #include "TestEnvironment.h"
 #include "core/XmlFile.h"
@@ -10,13 +11,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QListWidget>
 #include <QtTest>
 
 #include <tinyxml.h>
 
 #include <csignal>
-#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -106,16 +105,17 @@ private slots:
     void damagedListIsKeptAndReported()
     {
         QFETCH(QByteArray, bytes);
-        const QString path = SimplePlay::FilePath();
+        const QString path = WordListModel::FilePath();
         QVERIFY(WriteFile(path, bytes));
-        auto mode = std::make_unique<SimplePlay>(0);
-        QCOMPARE(mode->findChild<QListWidget *>("listWidget_Record")->count(), 0);
+        WordListModel list;
+        list.Load();
+        QCOMPARE(list.rowCount(), 0);
         const QStringList kept = KeptCopies(path);
         QCOMPARE(kept.size(), 1);
         QVERIFY(ReadFile(QFileInfo(path).absolutePath() + "/" + kept.first()) == bytes);
         QCOMPARE(CloseNotices(), 1);
 
-        mode->SaveFile();
+        list.Store().SaveNow();
         QCOMPARE(ReadFile(path), QByteArray("<records recycle=\"false\" />\n"));
         QCOMPARE(KeptCopies(path).size(), 1);
     }
@@ -168,26 +168,27 @@ private slots:
     void failedSaveIsToldOnce()
     {
         const QByteArray old = "<records recycle=\"false\">\n    <record>旧</record>\n</records>\n";
-        QVERIFY(WriteFile(SimplePlay::FilePath(), old));
-        auto mode = std::make_unique<SimplePlay>(0);
+        QVERIFY(WriteFile(WordListModel::FilePath(), old));
+        WordListModel list;
+        list.Load();
         for (int i = 0; i < 20; ++i)
-            mode->AddRecord(QStringLiteral("新的一行"));
+            list.Append(QStringLiteral("新的一行"));
         {
             const FileSizeLimit full(64);
-            mode->SaveFile();
-            mode->SaveFile();
-            mode->SaveFile();
+            list.Store().SaveNow();
+            list.Store().SaveNow();
+            list.Store().SaveNow();
         }
-        QVERIFY(mode->SaveFailed());
-        QCOMPARE(StoredFile::FailedFiles(), QStringList{SimplePlay::FilePath()});
-        QCOMPARE(ReadFile(SimplePlay::FilePath()), old);
+        QVERIFY(list.Store().SaveFailed());
+        QCOMPARE(StoredFile::FailedFiles(), QStringList{WordListModel::FilePath()});
+        QCOMPARE(ReadFile(WordListModel::FilePath()), old);
         QCOMPARE(QDir(AppPaths::DataDir()).entryList(QDir::Files), QStringList{"SimpleMode.xml"});
         QCOMPARE(CloseNotices(), 1);
 
-        mode->SaveFile();
-        QVERIFY(!mode->SaveFailed());
+        list.Store().SaveNow();
+        QVERIFY(!list.Store().SaveFailed());
         QVERIFY(StoredFile::FailedFiles().isEmpty());
-        QVERIFY(ReadFile(SimplePlay::FilePath()).contains("新的一行"));
+        QVERIFY(ReadFile(WordListModel::FilePath()).contains("新的一行"));
         QCOMPARE(CloseNotices(), 0);
     }
 };

@@ -2,12 +2,10 @@
 #include "core/Clock.h"
 #include "DialogDriver.h"
 #include "modes/EditTaskDialog.h"
-#include "modes/PriceMode.h"
 #include "core/SettingsValues.h"
 #include "speech/Speake.h"
 #include "speech/SpeechCache.h"
 #include "TestEnvironment.h"
-#include "modes/TimerMode.h"
 #include "DaySimulation.h"
 
 #include <QCheckBox>
@@ -18,7 +16,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QTableWidget>
 #include <QTextEdit>
 #include <QTimeEdit>
 #include <QtTest>
@@ -35,18 +32,20 @@ class TestTimerMode : public QObject
     Q_OBJECT
 
 private:
-    static QTableWidget *Table(TimerMode &mode) { return mode.findChild<QTableWidget *>("tableWidget"); }
-    static QCheckBox *Tick(TimerMode &mode, int row)
+    // The shop's lists with timer.xml as given (none: the defaults).
+    static std::unique_ptr<ShopLists> Fresh(const QByteArray *contents)
     {
-        return qobject_cast<QCheckBox *>(Table(mode)->cellWidget(row, 0));
-    }
-    static std::unique_ptr<TimerMode> Fresh(const QByteArray *contents)
-    {
-        QFile::remove(TimerMode::FilePath());
+        QFile::remove(TaskListModel::FilePath());
         if (contents)
-            WriteFile(TimerMode::FilePath(), *contents);
-        return std::make_unique<TimerMode>(0x2000000);
+            WriteFile(TaskListModel::FilePath(), *contents);
+        return std::make_unique<ShopLists>();
     }
+    // What the timer tab shows in a cell.
+    static QString Cell(const ShopLists &shop, int row, int column)
+    {
+        return shop.tasks.index(row, column).data().toString();
+    }
+    static bool Ticked(const ShopLists &shop, int row) { return shop.tasks.List().At(row).enabled; }
 
 private slots:
     void initTestCase()
@@ -158,13 +157,13 @@ private slots:
     void fileLayout()
     {
         auto mode = Fresh(nullptr);
-        QCOMPARE(Table(*mode)->rowCount(), 3);
-        QCOMPARE(Table(*mode)->item(1, 1)->text(), QStringLiteral("延时5秒"));
-        QCOMPARE(Table(*mode)->item(0, 3)->text(), QStringLiteral("重复2次"));
-        QCOMPARE(Table(*mode)->item(1, 2)->text(), QStringLiteral("播报价格"));
-        QVERIFY(!QFile::exists(TimerMode::FilePath())); // defaults are saved only by the next save
-        mode->SaveFile();
-        const QList<QByteArray> lines = ReadFile(TimerMode::FilePath()).split('\n');
+        QCOMPARE(mode->tasks.rowCount(), 3);
+        QCOMPARE(Cell(*mode, 1, 1), QStringLiteral("延时5秒"));
+        QCOMPARE(Cell(*mode, 0, 3), QStringLiteral("重复2次"));
+        QCOMPARE(Cell(*mode, 1, 2), QStringLiteral("播报价格"));
+        QVERIFY(!QFile::exists(TaskListModel::FilePath())); // defaults are saved only by the next save
+        mode->tasks.Store().SaveNow();
+        const QList<QByteArray> lines = ReadFile(TaskListModel::FilePath()).split('\n');
         QCOMPARE(lines.size(), 6);
         QCOMPARE(lines[0], QByteArray("<TimerRecords>"));
         QVERIFY(lines[1].startsWith("    <record title=\"开始营业通知\" start=\"07:55\" end=\"2s\">各位同事早上好"));
@@ -178,13 +177,13 @@ private slots:
                                "<record title=\"坏\" start=\"99:99\" end=\"-5s\">x</record>"
                                "<record title=\"大\" start=\"999999999s\" end=\"12:00\">y</record></T>";
         mode = Fresh(&odd);
-        QCOMPARE(Table(*mode)->item(0, 1)->text(), QStringLiteral("延时30秒"));
-        QCOMPARE(Table(*mode)->item(0, 3)->text(), QStringLiteral("重复3次"));
-        QCOMPARE(Table(*mode)->item(1, 1)->text(), QString()); // an invalid time shows empty
-        QCOMPARE(Table(*mode)->item(1, 3)->text(), QStringLiteral("重复0次")); // clamped to 0
-        QCOMPARE(Table(*mode)->item(2, 1)->text(), QStringLiteral("延时99999秒"));
-        mode->SaveFile();
-        QVERIFY(ReadFile(TimerMode::FilePath())
+        QCOMPARE(Cell(*mode, 0, 1), QStringLiteral("延时30秒"));
+        QCOMPARE(Cell(*mode, 0, 3), QStringLiteral("重复3次"));
+        QCOMPARE(Cell(*mode, 1, 1), QString()); // an invalid time shows empty
+        QCOMPARE(Cell(*mode, 1, 3), QStringLiteral("重复0次")); // clamped to 0
+        QCOMPARE(Cell(*mode, 2, 1), QStringLiteral("延时99999秒"));
+        mode->tasks.Store().SaveNow();
+        QVERIFY(ReadFile(TaskListModel::FilePath())
                     .contains("<record title=\"PriceReport\" start=\"30s\" end=\"3s\" />"));
 
         // A file as the program writes it comes back byte for byte, waits
@@ -195,18 +194,17 @@ private slots:
                                      "    <record title=\"周末\" start=\"5s\" end=\"3s\" days=\"67\">周末</record>\n"
                                      "</TimerRecords>\n";
         mode = Fresh(&canonical);
-        QCOMPARE(Table(*mode)->item(0, 3)->text(), QStringLiteral("重复0次"));
-        QCOMPARE(Table(*mode)->item(1, 1)->text(), QStringLiteral("延时0秒"));
-        mode->SaveFile();
-        QCOMPARE(ReadFile(TimerMode::FilePath()), canonical);
+        QCOMPARE(Cell(*mode, 0, 3), QStringLiteral("重复0次"));
+        QCOMPARE(Cell(*mode, 1, 1), QStringLiteral("延时0秒"));
+        mode->tasks.Store().SaveNow();
+        QCOMPARE(ReadFile(TaskListModel::FilePath()), canonical);
         mode = Fresh(&canonical); // and read again, the same
-        QCOMPARE(Table(*mode)->item(1, 1)->text(), QStringLiteral("延时0秒"));
+        QCOMPARE(Cell(*mode, 1, 1), QStringLiteral("延时0秒"));
 
         // An edit made just before quitting is saved on the way out.
-        Table(*mode)->selectRow(1);
-        mode->DelItem();
+        mode->tasks.Remove(1);
         mode.reset();
-        QVERIFY(!ReadFile(TimerMode::FilePath()).contains("PriceReport"));
+        QVERIFY(!ReadFile(TaskListModel::FilePath()).contains("PriceReport"));
     }
 
     // A whole shop day through the real timer and price modes, the clock
@@ -223,17 +221,14 @@ private slots:
             "<record title=\"下班\" start=\"22:00\" end=\"2s\">下班通知</record>"
             "<record title=\"午夜\" start=\"23:58\" end=\"2s\">午夜前</record>"
             "</TimerRecords>";
-        QFile::remove(PriceMode::FilePath()); // the price list's four default rows
-        PriceMode price(0x1000000);
-        auto timer = Fresh(&plan);
-        Tick(*timer, 4)->setChecked(false);
-        connect(timer.get(), &TimerMode::StartPriceMode, &price, &PriceMode::StartTimerModeControl);
-        connect(timer.get(), &TimerMode::StopPriceMode, &price, &PriceMode::StopTimerModeControl);
+        QFile::remove(PriceListModel::FilePath()); // the price list's four default rows
+        auto shop = Fresh(&plan);
+        shop->tasks.SetEnabled(4, false);
         SimulatedClock clock;
         Clock::Set(&clock);
-        SimulatedWorker worker(clock, *timer, price);
+        SimulatedWorker worker(clock, *shop);
 
-        RunSimulatedSeconds(*timer, worker, 24 * 3600 + 600); // into the next day
+        RunSimulatedSeconds(shop->timer, worker, 24 * 3600 + 600); // into the next day
 
         QStringList timerTexts;
         QList<qint64> firstAt;
@@ -263,11 +258,11 @@ private slots:
                  qPrintable(At(lastPrice)));
         QVERIFY2(firstAt[1] >= 12 * 3600000 + 65000 && firstAt[1] < 12 * 3600000 + 65000 + SimulatedWorker::kTextMs + 1000,
                  qPrintable(At(firstAt[1])));
-        QCOMPARE(price.PlayState(), int(PriceMode::Stopped));
+        QCOMPARE(shop->price.GetState(), PricePlayer::Stopped);
         // Ended tasks stay unticked; the disabled one was never touched.
-        for (int row = 0; row < Table(*timer)->rowCount(); ++row)
-            QVERIFY(!Tick(*timer, row)->isChecked());
-        QCOMPARE(timer->RepetitionsDone(2), 3);
+        for (int row = 0; row < shop->tasks.rowCount(); ++row)
+            QVERIFY(!Ticked(*shop, row));
+        QCOMPARE(shop->timer.RepetitionsDone(2), 3);
     }
 
     // A week that runs itself: the daily restart, weekday sets, a date
@@ -283,12 +278,12 @@ private slots:
             "<record title=\"周末\" start=\"09:00\" end=\"1s\" days=\"67\">周末</record>"
             "<record title=\"跨夜\" start=\"23:59\" end=\"10s\">跨夜</record>"
             "</TimerRecords>";
-        QFile::remove(PriceMode::FilePath());
-        PriceMode price(0x1000000);
-        auto timer = Fresh(&plan);
+        QFile::remove(PriceListModel::FilePath());
+        auto shop = Fresh(&plan);
+        TimerSchedule *timer = &shop->timer;
         SimulatedClock clock;
         Clock::Set(&clock);
-        SimulatedWorker worker(clock, *timer, price);
+        SimulatedWorker worker(clock, *shop);
         timer->Play();
         constexpr qint64 kDay = 86400;
         for (qint64 second = 1; second <= 7 * kDay; ++second) {
@@ -342,12 +337,12 @@ private slots:
         QCOMPARE(after, QStringList({"开门", "周末"}));
 
         // The options are written back; a table without them writes none.
-        timer->SaveFile();
-        const QByteArray saved = ReadFile(TimerMode::FilePath());
+        shop->tasks.Store().SaveNow();
+        const QByteArray saved = ReadFile(TaskListModel::FilePath());
         QVERIFY(saved.startsWith("<TimerRecords dailyRestart=\"true\">"));
         QVERIFY(saved.contains("<record title=\"工作日\" start=\"08:00\" end=\"1s\" days=\"12345\">"));
         QVERIFY(saved.contains("<record title=\"开门\" start=\"07:55\" end=\"1s\">"));
-        QCOMPARE(Table(*timer)->item(2, 2)->text(), QStringLiteral("工作日（一二三四五）"));
+        QCOMPARE(Cell(*shop, 2, 2), QStringLiteral("工作日（一二三四五）"));
     }
 
     // Days on the simulated clock where the schedule used to lose its way.
@@ -360,6 +355,8 @@ private slots:
         QTest::newRow("two price tasks back to back, a long row") << "prices";
         QTest::newRow("an end at 23:59 spoken past midnight") << "midnight";
         QTest::newRow("the running task edited") << "edit";
+        QTest::newRow("an ended task ticked again, the timer restarted, then edited") << "rearm";
+        QTest::newRow("the running task edited into the other kind and back") << "kind";
     }
     void dayTimelines()
     {
@@ -371,16 +368,17 @@ private slots:
                        "<record title=\"PriceReport\" start=\"5s\" end=\"08:30\" />"},
             {"midnight", "<record title=\"夜\" start=\"23:50\" end=\"23:59\">夜间通知</record>"},
             {"edit", "<record title=\"五次\" start=\"10:00\" end=\"5s\">旧的文字</record>"},
+            {"rearm", "<record title=\"两次\" start=\"10:00\" end=\"2s\">两次通知</record>"},
+            {"kind", "<record title=\"文字\" start=\"10:00\" end=\"10:30\">文字任务</record>"
+                     "<record title=\"PriceReport\" start=\"11:00\" end=\"11:30\" />"},
         };
         const QByteArray plan = "<TimerRecords>" + plans.value(name) + "</TimerRecords>";
-        QVERIFY(WriteFile(PriceMode::FilePath(), "<PriceRecords recycle=\"true\"><record text=\"很长的一行\" /></PriceRecords>"));
-        PriceMode price(0x1000000);
-        auto timer = Fresh(&plan);
-        connect(timer.get(), &TimerMode::StartPriceMode, &price, &PriceMode::StartTimerModeControl);
-        connect(timer.get(), &TimerMode::StopPriceMode, &price, &PriceMode::StopTimerModeControl);
+        QVERIFY(WriteFile(PriceListModel::FilePath(), "<PriceRecords recycle=\"true\"><record text=\"很长的一行\" /></PriceRecords>"));
+        auto shop = Fresh(&plan);
+        TimerSchedule *timer = &shop->timer;
         SimulatedClock clock;
         Clock::Set(&clock);
-        SimulatedWorker worker(clock, *timer, price);
+        SimulatedWorker worker(clock, *shop);
         auto heard = [&](const QString &text, qint64 from, qint64 to) {
             int n = 0;
             for (const SimulatedWorker::Heard &h : worker.heard)
@@ -394,7 +392,7 @@ private slots:
             later.startTime = QTime(21, 0);
             later.endTime = QTime(21, 5);
             later.title = later.text = QStringLiteral("九点的通知");
-            timer->AddTask(0, later);
+            shop->tasks.Insert(0, later);
             RunSimulatedSeconds(*timer, worker, 21 * H + 10 * M, 10 * H + 5 * M + 1);
             QVERIFY(heard("十点的通知", 10 * H + 25 * M, 10 * H + 31 * M) > 0);
             QCOMPARE(heard("九点的通知", 0, 21 * H), 0);
@@ -419,11 +417,47 @@ private slots:
         } else if (name == "edit") {
             RunSimulatedSeconds(*timer, worker, 10 * H + 15);
             QCOMPARE(heard("旧的文字", 0, 24 * H), 2);
-            TimerTask task = timer->Tasks().At(0);
+            TimerTask task = shop->tasks.List().At(0);
             task.text = QStringLiteral("新的文字");
-            timer->ReplaceTask(0, task);
+            shop->tasks.Replace(0, task);
             RunSimulatedSeconds(*timer, worker, 11 * H, 10 * H + 16);
             QCOMPARE(heard("新的文字", 0, 24 * H), 3);
+        } else if (name == "rearm") {
+            RunSimulatedSeconds(*timer, worker, 10 * H + M);
+            QCOMPARE(heard("两次通知", 0, 24 * H), 2);
+            QVERIFY(!shop->tasks.List().At(0).enabled); // ended: unticked
+            shop->tasks.SetEnabled(0, true);
+            timer->Pause();
+            RunSimulatedSeconds(*timer, worker, 11 * H, 10 * H + M + 1);
+            QCOMPARE(heard("两次通知", 10 * H + M, 11 * H), 2); // both repetitions again
+            QVERIFY(!shop->tasks.List().At(0).enabled);
+            TimerTask task = shop->tasks.List().At(0);
+            task.text = QStringLiteral("改过的通知");
+            shop->tasks.Replace(0, task); // an ended task edited runs again
+            RunSimulatedSeconds(*timer, worker, 12 * H, 11 * H + 1);
+            QCOMPARE(heard("改过的通知", 11 * H, 12 * H), 2);
+        } else if (name == "kind") {
+            RunSimulatedSeconds(*timer, worker, 10 * H + 5 * M);
+            QVERIFY(heard("文字任务", 10 * H, 10 * H + 5 * M) > 10);
+            TimerTask task = shop->tasks.List().At(0);
+            task.playPrice = true;
+            shop->tasks.Replace(0, task);
+            RunSimulatedSeconds(*timer, worker, 11 * H + 10 * M, 10 * H + 5 * M + 1);
+            // The text is cut at once and the price list takes over until 10:30.
+            QCOMPARE(heard("文字任务", 10 * H + 5 * M + 1, 24 * H), 0);
+            QVERIFY(heard("很长的一行", 10 * H + 5 * M, 10 * H + 6 * M) > 0);
+            QCOMPARE(heard("很长的一行", 10 * H + 32 * M, 11 * H), 0);
+            QVERIFY(heard("很长的一行", 11 * H, 11 * H + 10 * M) > 0);
+            task = shop->tasks.List().At(1);
+            task.playPrice = false;
+            task.title = task.text = QStringLiteral("改成文字");
+            shop->tasks.Replace(1, task);
+            RunSimulatedSeconds(*timer, worker, 12 * H, 11 * H + 10 * M + 1);
+            // The price row in hand is cut at once; the text follows within seconds.
+            QCOMPARE(heard("很长的一行", 11 * H + 10 * M + 1, 24 * H), 0);
+            QVERIFY(heard("改成文字", 11 * H + 10 * M, 11 * H + 10 * M + 10) > 0);
+            QCOMPARE(heard("改成文字", 11 * H + 31 * M, 24 * H), 0);
+            QCOMPARE(shop->price.GetState(), PricePlayer::Stopped);
         }
     }
 
@@ -431,12 +465,13 @@ private slots:
     void reportForADeletedRow()
     {
         const QByteArray plan = "<TimerRecords><record title=\"甲\" start=\"00:00\" end=\"3s\">甲</record></TimerRecords>";
-        auto mode = Fresh(&plan);
-        QSignalSpy out(mode.get(), &TimerMode::OutAudio);
+        auto shop = Fresh(&plan);
+        TimerSchedule *mode = &shop->timer;
+        QSignalSpy out(mode, &TimerSchedule::OutAudio);
         mode->Play();
         mode->TimerOut();
         QCOMPARE(out.size(), 2);
-        mode->RemoveTask(0);
+        shop->tasks.Remove(0);
         mode->ActionFinished(out.last().at(0).toInt());
         mode->TimerOut(); // an empty table: nothing happens
         QCOMPARE(out.size(), 2);
@@ -450,14 +485,14 @@ private slots:
         qputenv("SDL_DISKAUDIOFILE", heard.toLocal8Bit());
         QVERIFY(QDir::setCurrent(IsolateUserDirs().path()));
         const QByteArray plan = "<TimerRecords><record title=\"通知\" start=\"00:00\" end=\"1s\">请注意</record></TimerRecords>";
-        auto mode = Fresh(&plan);
+        auto shop = Fresh(&plan);
         Speake worker;
         worker.SetDeviceReleaseMs(-1);
-        connect(mode.get(), &TimerMode::OutAudio, &worker, &Speake::SpeakAudio);
-        connect(&worker, &Speake::ActionFinished, mode.get(), &TimerMode::ActionFinished);
+        connect(&shop->timer, &TimerSchedule::OutAudio, &worker, &Speake::SpeakAudio);
+        connect(&worker, &Speake::ActionFinished, &shop->timer, &TimerSchedule::ActionFinished);
         worker.start();
-        mode->Play();
-        QTRY_VERIFY_WITH_TIMEOUT(!Tick(*mode, 0)->isChecked(), 60000);
+        shop->timer.Play();
+        QTRY_VERIFY_WITH_TIMEOUT(!Ticked(*shop, 0), 60000);
         worker.Stop();
         worker.wait();
         AudioOutput::CloseIfIdle();

@@ -28,6 +28,7 @@ dpkg-deb -x "$DEB" "$ROOT"
 desktop-file-validate "$ROOT/usr/share/applications/parlivo.desktop"
 appstreamcli validate --no-net "$ROOT"/usr/share/metainfo/*.metainfo.xml >/dev/null
 test -x "$ROOT/usr/libexec/parlivo/tcloud_tts"
+grep -q '^ExecStart=/usr/bin/parlivo --headless' "$ROOT/usr/lib/systemd/user/parlivo.service"
 for size in 48x48 64x64 128x128 256x256 scalable; do
   ls "$ROOT/usr/share/icons/hicolor/$size/apps/"parlivo.* >/dev/null
 done

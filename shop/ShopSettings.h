@@ -1,0 +1,46 @@
+#pragma once
+
+#include "core/SettingsValues.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class StoredFile;
+
+// The operator's choices as the shop keeps them: read from settings.xml
+// at start, changed only through Update() (the settings tab, the music
+// manager, the remote interface), which writes the file and tells who
+// follows them. The floors below read the published values (g_settings).
+class ShopSettings : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ShopSettings(QObject *parent = nullptr);
+    ~ShopSettings() override;
+
+    // settings.xml beside the executable; in the per-user configuration
+    // folder when the executable's folder cannot be written.
+    static QString FilePath();
+    // The folder of settings.xml, where the remote interface's tokens are kept too.
+    static QString Folder();
+    // Points settings.xml elsewhere (tests); empty restores the rule above.
+    static void UseFilePath(const QString &path);
+
+    const SettingsValues &Values() const { return g_settings; }
+    // Reads settings.xml (values out of range are clamped and logged).
+    void Load();
+    // Applies a change and writes settings.xml; false when it could not be
+    // written (the change still holds for this run).
+    bool Update(const std::function<void(SettingsValues &)> &change);
+    // Writes the values as they stand.
+    bool Store();
+
+signals:
+    void Changed();
+
+private:
+    std::unique_ptr<StoredFile> m_file;
+};
