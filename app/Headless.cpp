@@ -1,5 +1,6 @@
 #include "app/Headless.h"
 
+#include "app/ChainRoad.h"
 #include "app/RemoteControl.h"
 #include "app/Startup.h"
 #include "core/Log.h"
@@ -44,8 +45,9 @@ int RunHeadless(QCoreApplication &app)
     {
         Shop shop;
         const SettingsValues &settings = shop.Settings().Values();
-        if (!settings.remoteEnabled) {
-            Say(stderr, QStringLiteral("远程控制没有开启：无窗口运行需要它。请在 %1 中设置 remote=\"1\"，"
+        const bool chained = shop.Settings().Chain().Enabled();
+        if (!settings.remoteEnabled && !chained) {
+            Say(stderr, QStringLiteral("远程控制没有开启：无窗口运行需要它（或连锁总部）。请在 %1 中设置 remote=\"1\"，"
                                        "或在窗口的“设置”页勾选“开启远程控制”并保存。")
                             .arg(ShopSettings::FilePath()));
             return 3;
@@ -58,15 +60,23 @@ int RunHeadless(QCoreApplication &app)
         }
         const bool shopNetwork = parser.isSet(lan) || settings.remoteShopNetwork;
         RemoteControl remote(&shop);
-        if (!remote.Start(quint16(chosenPort), shopNetwork, RemoteControl::Token())) {
-            Say(stderr, QStringLiteral("端口 %1 无法使用（已被占用？）").arg(chosenPort));
-            return 4;
+        if (settings.remoteEnabled) {
+            if (!remote.Start(quint16(chosenPort), shopNetwork, RemoteControl::Token())) {
+                Say(stderr, QStringLiteral("端口 %1 无法使用（已被占用？）").arg(chosenPort));
+                return 4;
+            }
+            Say(stdout, QStringLiteral("Parlivo %1: http://%2:%3/ (token in %4)")
+                            .arg(QCoreApplication::applicationVersion(),
+                                 shopNetwork ? QStringLiteral("<this machine>") : QStringLiteral("127.0.0.1"))
+                            .arg(remote.Port())
+                            .arg(RemoteControl::TokenFilePath()));
         }
-        Say(stdout, QStringLiteral("Parlivo %1: http://%2:%3/ (token in %4)")
-                        .arg(QCoreApplication::applicationVersion(),
-                             shopNetwork ? QStringLiteral("<this machine>") : QStringLiteral("127.0.0.1"))
-                        .arg(remote.Port())
-                        .arg(RemoteControl::TokenFilePath()));
+        if (chained)
+            Say(stdout, QStringLiteral("Parlivo %1: shop %2 of %3")
+                            .arg(QCoreApplication::applicationVersion(), shop.Settings().Chain().shop,
+                                 shop.Settings().Chain().broker));
+        ChainRoad chain(&shop);
+        chain.Apply();
         shop.StartMusic();
         // Nobody can press 开启 on a box without a screen: the day's tasks run.
         if (!parser.isSet(noTimer))

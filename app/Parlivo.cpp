@@ -1,6 +1,9 @@
 #include "app/Parlivo.h"
 #include "ui_Parlivo.h"
 
+#include "app/ChainLink.h"
+#include "app/ChainRoad.h"
+#include "app/ChainSettings.h"
 #include "app/RemoteControl.h"
 #include "modes/ModeHelpers.h"
 #include "modes/MyMessageBox.h"
@@ -51,6 +54,9 @@ Parlivo::Parlivo(Shop *shop, QWidget *parent)
     connect(m_settings, &Settings::Saved, this, &Parlivo::ApplyRemoteSettings);
     connect(m_remote, &RemoteControl::DevicesChanged, m_settings->Pairing(), &PhonePairing::ShowDevices);
     ApplyRemoteSettings();
+    m_chain = new ChainRoad(shop, this);
+    m_settings->AddSection(ChainSettings::Buttons(shop, m_chain->Link(), m_settings));
+    m_chain->Apply();
 
     ui->tabWidget->setCurrentIndex(kPriceTab);
     setWindowTitle(WindowTitle());

@@ -10,6 +10,7 @@ class PriceMode;
 class TimerMode;
 class Settings;
 class RemoteControl;
+class ChainRoad;
 namespace Ui {
 class ParlivoClass;
 }
@@ -35,6 +36,7 @@ public:
     TimerMode *TimerPage() const { return m_timerMode; }
     Settings *SettingsPage() const { return m_settings; }
     RemoteControl *Remote() const { return m_remote; }
+    ChainRoad *Chain() const { return m_chain; }
 
 public slots:
     void ShowAbout();
@@ -56,4 +58,5 @@ private:
     TimerMode *m_timerMode = nullptr;
     Settings *m_settings = nullptr;
     RemoteControl *m_remote = nullptr;
+    ChainRoad *m_chain = nullptr;
 };

@@ -15,6 +15,8 @@
 #include "speech/TextNormalizer.h"
 #include "speech/WavFile.h"
 #include "speech/WavPlayer.h"
+#include "speech/WordReadings.h"
+#include "ChainFigures.h"
 #include "ExportFigures.h"
 #include "HeardReading.h"
 #include "MusicFigures.h"
@@ -38,6 +40,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <thread>
@@ -292,20 +295,74 @@ double NormalizeMicroseconds()
     return keep > 0 ? us : NAN;
 }
 
-// The share of the announcement corpus that the real synthesis path reads
-// as an announcer would, syllable and tone.
-double HeardRightPercent()
+// The share of an announcement file that the real synthesis path reads
+// as an announcer would, syllable and tone; with eSpeakAlone, the share
+// eSpeak NG reads right from the raw text with the same voice.
+double HeardRightPercent(const char *file, bool eSpeakAlone = false)
 {
-    const QList<Announcement> corpus = LoadAnnouncements(QStringLiteral(PARLIVO_TEST_DATA "/announcements.tsv"));
+    const QList<Announcement> corpus = LoadAnnouncements(QStringLiteral(PARLIVO_TEST_DATA "/") + QLatin1String(file));
     TtsVoice voice;
     if (corpus.isEmpty() || TtsSession::ParseParams("vcn=xiaoyan", &voice) != TtsSession::Ok)
         return NAN;
     int right = 0;
     for (const Announcement &a : corpus) {
+        QStringList heard;
+        if (eSpeakAlone) {
+            char *buffer = nullptr;
+            size_t size = 0;
+            FILE *stream = open_memstream(&buffer, &size);
+            espeak_SetVoiceByName(voice.espeakVoice.constData());
+            espeak_SetPhonemeTrace(espeakPHONEMES_SHOW, stream);
+            const QByteArray utf8 = a.text.toUtf8();
+            espeak_Synth(utf8.constData(), size_t(utf8.size()) + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
+            espeak_SetPhonemeTrace(0, nullptr);
+            fclose(stream);
+            heard = PhonemeSyllables(QString::fromUtf8(buffer, qsizetype(size)));
+            free(buffer);
+        } else {
+            heard = HeardSyllables(a.text, voice);
+        }
         qsizetype at = 0;
-        right += SameReading(HeardSyllables(a.text, voice), ExpectedSyllables(a.reading), &at) ? 1 : 0;
+        right += SameReading(heard, ExpectedSyllables(a.reading), &at) ? 1 : 0;
     }
     return 100.0 * right / double(corpus.size());
+}
+
+// This thread's processor time: figures taken side by side on a shared
+// machine compare the work done, not what other processes took.
+double ThreadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
+}
+
+// The program's synthesis time over eSpeak NG's own on the same 20 shop
+// sentences, side by side: the program normalises, selects voices,
+// synthesises piece by piece and resamples to 16 kHz; eSpeak NG is given
+// the raw text with the voice selected once. Best of five rounds each.
+double SynthVsEspeakRatio()
+{
+    TtsVoice voice;
+    if (TtsSession::ParseParams("vcn=xiaoyan", &voice) != TtsSession::Ok)
+        return NAN;
+    double program = INFINITY, alone = INFINITY;
+    for (int round = 0; round < 5; ++round) {
+        double begin = ThreadCpuMs();
+        TtsSession session;
+        session.Begin(voice);
+        for (const char *sentence : kShopSentences)
+            if (session.TextPut(QByteArray(sentence)) != TtsSession::Ok)
+                return NAN;
+        session.End();
+        program = std::min(program, ThreadCpuMs() - begin);
+        begin = ThreadCpuMs();
+        espeak_SetVoiceByName(voice.espeakVoice.constData());
+        for (const char *sentence : kShopSentences)
+            espeak_Synth(sentence, strlen(sentence) + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
+        alone = std::min(alone, ThreadCpuMs() - begin);
+    }
+    return alone > 0 ? program / alone : NAN;
 }
 
 // With the chime on, the extra time from request to report beyond the
@@ -366,6 +423,15 @@ void PrintPercentiles(const char *p50Name, const char *p99Name, const std::vecto
     PrintFigure(p99Name, Percentile(samples, 99), "ms", 3);
 }
 
+// Against a real broker on loopback; the sound part of a say is not included.
+void PrintChainFigures(const QString &folder)
+{
+    const ChainFigures::Chain chain = ChainFigures::Measure(folder);
+    PrintFigure("chain_say_to_sound_ms", chain.sayToReceivedMs, "ms", 2);
+    PrintFigure("chain_fanout_ms", chain.fanoutMs, "ms", 2);
+    PrintFigure("played_query_ms", ChainFigures::PlayedQueryMs(folder), "ms", 1);
+}
+
 } // namespace
 
 void PrintRemoteFigures(const Sandbox &sandbox)
@@ -397,6 +463,11 @@ int main(int argc, char **argv)
         qCritical("no temporary folders or no local speech engine");
         return 1;
     }
+    // Only the chain's figures (they need no speech).
+    if (argc > 1 && qstrcmp(argv[1], "--chain") == 0) {
+        PrintChainFigures(sandbox.FilePath(QString()));
+        return 0;
+    }
     const QString announcement = QString::fromUtf8(kAnnouncement);
     if (!CacheAnnouncement(announcement)) {
         qCritical("could not cache the announcement");
@@ -418,7 +489,13 @@ int main(int argc, char **argv)
     PrintFigure("chime_overhead_ms", ChimeOverheadMs(worker, QStringLiteral("好")), "ms", 2);
     PrintFigure("synth_rtf", SynthesisRealTimeFactor(sandbox), "ratio", 4);
     PrintFigure("normalize_us_per_sentence", NormalizeMicroseconds(), "us", 1);
-    PrintFigure("heard_right_percent", HeardRightPercent(), "%", 1);
+    PrintFigure("heard_right_percent", HeardRightPercent("announcements.tsv"), "%", 1);
+    PrintFigure("heard_right_percent_dev", HeardRightPercent("announcements-dev.tsv"), "%", 1);
+    PrintFigure("heard_right_percent_holdout", HeardRightPercent("announcements-holdout.tsv"), "%", 1);
+    PrintFigure("heard_right_percent_dev_espeak_alone", HeardRightPercent("announcements-dev.tsv", true), "%", 1);
+    PrintFigure("heard_right_percent_holdout_espeak_alone", HeardRightPercent("announcements-holdout.tsv", true), "%", 1);
+    PrintFigure("word_table_kb", WordReadings::TableBytes() / 1024.0, "KB", 1);
+    PrintFigure("synth_vs_espeak_ratio", SynthVsEspeakRatio(), "ratio", 3);
     PrintFigure("idle_cpu_percent", IdleCpuPercent(), "%", 3);
     PrintFigure("cloud_engine_ms", CloudEngineMs(sandbox), "ms", 1);
     PrintFigure("long_text_play_rss_mb", LongTextFigures::PlayRssMb(), "MB", 1);
@@ -453,5 +530,6 @@ int main(int argc, char **argv)
     const MusicFigures::Duck duck = MusicFigures::DuckTimes(sandbox.FilePath(QString()));
     PrintFigure("duck_latency_ms", duck.duckLatencyMs, "ms", 1);
     PrintFigure("restore_after_quiet_ms", duck.restoreAfterQuietMs, "ms", 1);
+    PrintChainFigures(sandbox.FilePath(QString()));
     return 0;
 }

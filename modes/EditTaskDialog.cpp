@@ -5,6 +5,7 @@
 
 #include <QFontMetrics>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QMessageBox>
 #include <QStyle>
 #include <QRegularExpressionValidator>
@@ -74,6 +75,10 @@ EditTaskDialog::EditTaskDialog(QWidget *parent) : QDialog(parent), ui(std::make_
     connect(ui->pushButton_yes, &QPushButton::clicked, this, &EditTaskDialog::SaveTask);
     connect(ui->pushButton_cancel, &QPushButton::clicked, this, &EditTaskDialog::CancelTask);
     connect(ui->comboBox_title, &QComboBox::currentIndexChanged, this, &EditTaskDialog::ShowPlayText);
+    for (auto [box, edit] : {std::pair{ui->checkBox_from, ui->dateEdit_from}, std::pair{ui->checkBox_until, ui->dateEdit_until}}) {
+        edit->setDate(QDate::currentDate());
+        connect(box, &QCheckBox::toggled, edit, &QDateEdit::setEnabled);
+    }
     FillTitlePresets();
 }
 
@@ -189,6 +194,26 @@ void EditTaskDialog::SetWeekdays(int mask)
         boxes[day]->setChecked(mask & (1 << day));
 }
 
+QDate EditTaskDialog::GetFrom() const
+{
+    return ui->checkBox_from->isChecked() ? ui->dateEdit_from->date() : QDate();
+}
+
+QDate EditTaskDialog::GetUntil() const
+{
+    return ui->checkBox_until->isChecked() ? ui->dateEdit_until->date() : QDate();
+}
+
+void EditTaskDialog::SetDates(const QDate &from, const QDate &until)
+{
+    ui->checkBox_from->setChecked(from.isValid());
+    if (from.isValid())
+        ui->dateEdit_from->setDate(from);
+    ui->checkBox_until->setChecked(until.isValid());
+    if (until.isValid())
+        ui->dateEdit_until->setDate(until);
+}
+
 void EditTaskDialog::StartConditionChanged(bool)
 {
     const bool atTime = ui->radioButton_startTime->isChecked();
@@ -244,6 +269,10 @@ void EditTaskDialog::SaveTask()
     }
     if (GetWeekdays() == 0) {
         Refuse(QStringLiteral("请至少选择一个执行日！"));
+        return;
+    }
+    if (GetFrom().isValid() && GetUntil().isValid() && GetUntil() < GetFrom()) {
+        Refuse(QStringLiteral("活动结束日期不能早于开始日期！"));
         return;
     }
     accept();

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QList>
+#include <QDate>
 #include <QTime>
 
 class QCheckBox;
@@ -33,6 +34,9 @@ public:
     QString GetText() const;
     // The ticked days: bit 0 Monday … bit 6 Sunday.
     int GetWeekdays() const;
+    // The campaign's first and last day; invalid when not ticked (open).
+    QDate GetFrom() const;
+    QDate GetUntil() const;
 
     void SetStartTime(QTime time);
     void SetTimeAfterLastTask(int seconds);
@@ -43,6 +47,8 @@ public:
     void SetLastTaskExecTimes(int times);
     void DisableAfterLastTask();
     void SetWeekdays(int mask);
+    // Ticks and fills the date edits of the valid dates.
+    void SetDates(const QDate &from, const QDate &until);
 
 public slots:
     void SaveTask();

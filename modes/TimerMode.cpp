@@ -72,6 +72,7 @@ bool TimerMode::EditTask(TimerTask *task, bool fill)
         else
             dialog.SetLastTaskExecTimes(task->lastTaskExecTimes);
         dialog.SetWeekdays(task->weekdays);
+        dialog.SetDates(task->from, task->until);
     }
     if (dialog.exec() != QDialog::Accepted)
         return false;
@@ -87,6 +88,8 @@ bool TimerMode::EditTask(TimerTask *task, bool fill)
     task->timeAfterLastTask = qBound(0, task->timeAfterLastTask, TaskList::kMaxCount);
     task->lastTaskExecTimes = qBound(0, task->lastTaskExecTimes, TaskList::kMaxCount);
     task->weekdays = dialog.GetWeekdays();
+    task->from = dialog.GetFrom();
+    task->until = dialog.GetUntil();
     return true;
 }
 

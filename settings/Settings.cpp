@@ -100,6 +100,11 @@ Settings::Settings(ShopSettings *settings, QWidget *parent)
 
 Settings::~Settings() = default;
 
+void Settings::AddSection(QWidget *section)
+{
+    ui->gridLayout->addWidget(section, ui->gridLayout->rowCount(), 0, 1, 3);
+}
+
 QString Settings::VoiceLabel(int index)
 {
     return index >= 0 && index < kVoiceCount ? QString::fromUtf8(kVoices[index].label) : QString();

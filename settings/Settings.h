@@ -31,6 +31,8 @@ public:
     // Set when a restore asked for the program to start anew once it has closed.
     static bool RestartRequested();
     PhonePairing *Pairing() const { return m_pairing; }
+    // Adds a section below the tab's own (the window's chain settings).
+    void AddSection(QWidget *section);
 
 signals:
     // The form's values were applied and written.

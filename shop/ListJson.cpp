@@ -72,6 +72,18 @@ bool TimeField(const QJsonObject &o, const char *name, int row, QTime *out, List
     return true;
 }
 
+// An optional day "yyyy-MM-dd"; absent leaves it invalid (open).
+bool DateField(const QJsonObject &o, const char *name, int row, QDate *out, ListJson::Fault *fault)
+{
+    const QJsonValue value = o.value(QLatin1String(name));
+    if (value.isUndefined() || value.isNull())
+        return true;
+    *out = QDate::fromString(value.toString(), QStringLiteral("yyyy-MM-dd"));
+    if (!value.isString() || !out->isValid())
+        return Fail(fault, row, QLatin1String(name), QStringLiteral("must be a day \"yyyy-MM-dd\""));
+    return true;
+}
+
 // The rows array of a list; false (with the fault) when it is not one.
 bool RowsOf(const QJsonObject &json, const char *name, QJsonArray *rows, ListJson::Fault *fault)
 {
@@ -176,6 +188,10 @@ QJsonObject ListJson::FromTasks(const TaskList &list)
             if (task.weekdays & (1 << day))
                 days.append(day + 1);
         o.insert(QStringLiteral("weekdays"), days);
+        if (task.from.isValid())
+            o.insert(QStringLiteral("from"), task.from.toString(Qt::ISODate));
+        if (task.until.isValid())
+            o.insert(QStringLiteral("until"), task.until.toString(Qt::ISODate));
         tasks.append(o);
     }
     return {{QStringLiteral("dailyRestart"), list.dailyRestart}, {QStringLiteral("tasks"), tasks}};
@@ -286,6 +302,10 @@ bool ListJson::ToTasks(const QJsonObject &json, TaskList *list, Fault *fault)
             if (task.weekdays == 0)
                 return Fail(fault, i, QStringLiteral("weekdays"), QStringLiteral("must name at least one day"));
         }
+        if (!DateField(o, "from", i, &task.from, fault) || !DateField(o, "until", i, &task.until, fault))
+            return false;
+        if (task.from.isValid() && task.until.isValid() && task.until < task.from)
+            return Fail(fault, i, QStringLiteral("until"), QStringLiteral("must not be before \"from\""));
         read.Insert(read.Size(), task);
     }
     if (!FitsTheFile(read, fault))

@@ -15,7 +15,8 @@
 //                             | {"kind": "text", "text": s, "ticked": b}]}
 //   timer: {"dailyRestart": b, "tasks": [{"title": s, "text": s, "price": b,
 //           "start": "hh:mm" | "after": seconds, "end": "hh:mm" | "times": n,
-//           "weekdays": [1..7], "enabled": b}]}
+//           "weekdays": [1..7], "from": "yyyy-MM-dd", "until": "yyyy-MM-dd", "enabled": b}]}
+//          (from and until optional: a campaign's first and last day)
 namespace ListJson {
 
 struct Fault

@@ -3,6 +3,7 @@
 #include "core/AppPaths.h"
 #include "core/Log.h"
 #include "music/PlayList.h"
+#include "shop/PlayLog.h"
 #include "shop/PriceListModel.h"
 #include "shop/PricePlayer.h"
 #include "shop/RemoteTexts.h"
@@ -65,6 +66,32 @@ Shop::Shop(QObject *parent)
     ConnectToSource(m_priceLoop, m_announcer->From(Announcer::Price));
     ConnectToSource(m_timer, m_announcer->From(Announcer::Timer));
     m_remote = new RemoteTexts(m_announcer->From(Announcer::Remote), this);
+
+    m_playLog = new PlayLog(PlayLog::DefaultPath(), this);
+    connect(m_announcer, &Announcer::Played, this,
+            [this](int source, const QString &text, const QDateTime &started, const QDateTime &ended) {
+                QString id;
+                QString sourceName = PlayLog::SourceName(source);
+                const auto chain = m_chainIds.find(text);
+                if (source == Announcer::Remote && chain != m_chainIds.end()) {
+                    id = chain->takeFirst();
+                    sourceName = QStringLiteral("chain");
+                    if (chain->isEmpty())
+                        m_chainIds.erase(chain);
+                }
+                m_playLog->Record(id, text, sourceName, started, ended);
+            });
+}
+
+int Shop::SayForChain(const QString &id, const QString &text, QString *refusal)
+{
+    const RemoteTexts::Outcome outcome = m_remote->Say(text);
+    if (outcome.verdict != RemoteTexts::Verdict::Queued) {
+        *refusal = RemoteTexts::Explain(outcome.verdict);
+        return 0;
+    }
+    m_chainIds[text.trimmed()].append(id);
+    return outcome.id;
 }
 
 Shop::~Shop()

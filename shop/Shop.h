@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
+#include <QStringList>
 #include <QString>
 
 class Announcer;
 class PlayList;
+class PlayLog;
 class PriceListModel;
 class PricePlayer;
 class RemoteTexts;
@@ -47,6 +50,13 @@ public:
     PlayList *Music() const { return m_music; }
     Speake *Worker() const { return m_worker; }
     RemoteTexts *Remote() const { return m_remote; }
+    // Every announcement heard, kept in the data folder.
+    PlayLog *Played() const { return m_playLog; }
+
+    // A text from head office: judged and queued like any text from
+    // outside (0 and the refusal's reason when refused); recorded as heard
+    // under its message id.
+    int SayForChain(const QString &id, const QString &text, QString *refusal);
 
     // The background music as set to start (with the program or with the
     // broadcasts).
@@ -75,4 +85,6 @@ private:
     PricePlayer *m_priceLoop;
     TimerSchedule *m_timer;
     RemoteTexts *m_remote;
+    PlayLog *m_playLog;
+    QHash<QString, QStringList> m_chainIds; // texts from head office waiting to be heard → their ids
 };

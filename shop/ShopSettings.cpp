@@ -86,7 +86,7 @@ void ReadSection(const TiXmlElement *e, SettingsValues *s)
             s->musicList.append(QString::fromLocal8Bit(name));
 }
 
-void Write(const SettingsValues &s, TiXmlDocument *doc)
+void Write(const SettingsValues &s, const ChainConfig &chain, TiXmlDocument *doc)
 {
     auto *root = new TiXmlElement("settings"); // owned by the document once linked
     doc->LinkEndChild(root);
@@ -100,6 +100,7 @@ void Write(const SettingsValues &s, TiXmlDocument *doc)
         root->SetAttribute("remotePort", s.remotePort);
         root->SetAttribute("remoteLan", s.remoteShopNetwork ? 1 : 0);
     }
+    chain.WriteXml(root); // only what is set: a shop without a chain writes none
     auto *screen = new TiXmlElement("priceScreen");
     root->LinkEndChild(screen);
     screen->SetAttribute("fontSize", QByteArray::number(s.fontSize).constData());
@@ -166,6 +167,9 @@ void ShopSettings::Load()
     }
     const TiXmlElement *root = doc.FirstChildElement();
     ReadRoot(root, &g_settings);
+    m_chain.ReadXml(*root);
+    if (m_chain.Enabled())
+        m_chain.ReadPassword(Folder());
     for (const TiXmlElement *e = root->FirstChildElement(); e; e = e->NextSiblingElement())
         ReadSection(e, &g_settings);
 }
@@ -178,10 +182,23 @@ bool ShopSettings::Update(const std::function<void(SettingsValues &)> &change)
     return stored;
 }
 
+bool ShopSettings::UpdateChain(const ChainConfig &chain, const QByteArray *newPassword)
+{
+    m_chain = chain;
+    bool stored = true;
+    if (newPassword) {
+        stored = ChainConfig::WritePassword(Folder(), *newPassword);
+        m_chain.password = *newPassword;
+    }
+    stored = Store() && stored;
+    emit Changed();
+    return stored;
+}
+
 bool ShopSettings::Store()
 {
     TiXmlDocument doc;
-    Write(g_settings, &doc);
+    Write(g_settings, m_chain, &doc);
     const bool stored = m_file->Save(doc) == StoredFile::SaveResult::Saved;
     if (!stored)
         PLOG(LOG_ERROR, "write config file(%s) failed", qPrintable(m_file->Path()));

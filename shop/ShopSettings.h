@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/SettingsValues.h"
+#include "shop/ChainConfig.h"
 
 #include <QObject>
 
@@ -30,11 +31,17 @@ public:
     static void UseFilePath(const QString &path);
 
     const SettingsValues &Values() const { return g_settings; }
+    // The chain link's settings (off unless a broker and a shop id are set),
+    // its password read from its own owner-only file.
+    const ChainConfig &Chain() const { return m_chain; }
     // Reads settings.xml (values out of range are clamped and logged).
     void Load();
     // Applies a change and writes settings.xml; false when it could not be
     // written (the change still holds for this run).
     bool Update(const std::function<void(SettingsValues &)> &change);
+    // Applies new chain settings (the password, when given, to its own
+    // file) and writes settings.xml; false when it could not be written.
+    bool UpdateChain(const ChainConfig &chain, const QByteArray *newPassword = nullptr);
     // Writes the values as they stand.
     bool Store();
 
@@ -43,4 +50,5 @@ signals:
 
 private:
     std::unique_ptr<StoredFile> m_file;
+    ChainConfig m_chain;
 };

@@ -4,6 +4,8 @@
 #include "core/XmlFile.h"
 #include "shop/TextRules.h"
 
+#include <QStringList>
+
 #include <tinyxml.h>
 
 namespace {
@@ -58,6 +60,17 @@ QByteArray Condition(bool atTime, const QTime &time, int count)
     return atTime ? ClockText(time).toLocal8Bit() : QByteArray::number(count) + 's';
 }
 
+// A campaign date "yyyy-MM-dd"; one that cannot be read is left open and logged.
+void ReadDate(const TiXmlElement &e, const char *name, QDate *date, const QString &title)
+{
+    const char *value = e.Attribute(name);
+    if (!value)
+        return;
+    *date = QDate::fromString(QString::fromLatin1(value), Qt::ISODate);
+    if (!date->isValid())
+        PLOG(LOG_WARNING, "%s \"%s\" of task %s is no date: left open", name, value, qPrintable(title));
+}
+
 TimerTask ReadTask(const TiXmlElement &e)
 {
     auto attribute = [&e](const char *name) {
@@ -83,7 +96,15 @@ TimerTask ReadTask(const TiXmlElement &e)
             task.weekdays = TimerTask::kEveryDay;
         }
     }
+    ReadDate(e, "from", &task.from, title);
+    ReadDate(e, "until", &task.until, title);
     return task;
+}
+
+void WriteDate(TiXmlElement *record, const char *name, const QDate &date)
+{
+    if (date.isValid()) // absent: open on that side, as in files without dates
+        record->SetAttribute(name, date.toString(Qt::ISODate).toLatin1().constData());
 }
 
 } // namespace
@@ -163,6 +184,32 @@ void TaskList::Clear()
     m_tasks.clear();
 }
 
+QString TaskList::DatesText(const TimerTask &task, const QDate &today)
+{
+    auto shown = [&today](const QDate &date) {
+        return date.toString(date.year() == today.year() ? QStringLiteral("MM-dd") : QStringLiteral("yyyy-MM-dd"));
+    };
+    if (task.from.isValid() && task.until.isValid())
+        return shown(task.from) + QStringLiteral("至") + shown(task.until);
+    if (task.from.isValid())
+        return shown(task.from) + QStringLiteral("起");
+    if (task.until.isValid())
+        return QStringLiteral("至") + shown(task.until);
+    return QString();
+}
+
+QString TaskList::TitleWithDays(const TimerTask &task, const QString &weekdays, const QDate &today)
+{
+    const QString title = task.playPrice ? QStringLiteral("播报价格") : task.title;
+    QStringList limits;
+    if (!weekdays.isEmpty())
+        limits << weekdays;
+    const QString dates = DatesText(task, today);
+    if (!dates.isEmpty())
+        limits << dates;
+    return limits.isEmpty() ? title : title + QStringLiteral("（") + limits.join(QStringLiteral("，")) + QStringLiteral("）");
+}
+
 TaskList TaskList::Defaults()
 {
     TiXmlElement root("TimerRecords");
@@ -208,6 +255,8 @@ void TaskList::ToXml(TiXmlDocument *doc) const
                     digits += char('1' + day);
             record->SetAttribute("days", digits.constData());
         }
+        WriteDate(record, "from", task.from);
+        WriteDate(record, "until", task.until);
         root->LinkEndChild(record);
     }
 }

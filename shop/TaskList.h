@@ -39,6 +39,13 @@ public:
 
     // The three tasks of a fresh install.
     static TaskList Defaults();
+    // The task's campaign dates as shown after its title: "" without dates,
+    // else "12-20至01-03" (the year added when it is not the current one).
+    static QString DatesText(const TimerTask &task, const QDate &today);
+    // The title as the table shows it: the price task's name or the title,
+    // followed by its weekdays and dates when they limit it.
+    static QString TitleWithDays(const TimerTask &task, const QString &weekdays, const QDate &today);
+
     // Reads a <TimerRecords> element; values out of range are clamped and
     // logged, a task without a valid time keeps an invalid one.
     static TaskList FromXml(const TiXmlElement &root);

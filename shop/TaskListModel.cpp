@@ -1,6 +1,7 @@
 #include "shop/TaskListModel.h"
 
 #include "core/AppPaths.h"
+#include "core/Clock.h"
 #include "core/Log.h"
 #include "shop/ListIdentity.h"
 #include "shop/StoredList.h"
@@ -15,7 +16,8 @@ namespace {
 QString SettingsKey(const TimerTask &t)
 {
     const QChar separator(0x1f);
-    QString key = t.title + separator + t.text + separator;
+    QString key = t.title + separator + t.text + separator + t.from.toString(Qt::ISODate) + separator
+                  + t.until.toString(Qt::ISODate) + separator;
     auto ms = [](const QTime &time) { return time.isValid() ? time.msecsSinceStartOfDay() : -1; };
     for (const int number : {int(t.playPrice), int(t.startAtTime), ms(t.startTime), t.timeAfterLastTask,
                              int(t.endAtTime), ms(t.endTime),
@@ -55,9 +57,7 @@ QString TaskListModel::WeekdayText(int mask)
 
 QString TaskListModel::ContentText(const TimerTask &task)
 {
-    const QString days = WeekdayText(task.weekdays);
-    const QString shown = task.playPrice ? QStringLiteral("播报价格") : task.title;
-    return days.isEmpty() ? shown : shown + QStringLiteral("（") + days + QStringLiteral("）");
+    return TaskList::TitleWithDays(task, WeekdayText(task.weekdays), Clock::Current().Today());
 }
 
 void TaskListModel::Load(const QString &path)

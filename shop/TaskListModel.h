@@ -25,7 +25,8 @@ public:
     StoredList &Store() const { return *m_store; }
     // "一二三四五" for Monday to Friday; empty for every day.
     static QString WeekdayText(int mask);
-    // What the table shows of a task's content: its title (or 播报价格) and its days.
+    // What the table shows of a task's content: its title (or 播报价格), its
+    // weekdays and its campaign dates.
     static QString ContentText(const TimerTask &task);
 
     int rowCount(const QModelIndex &parent = {}) const override;

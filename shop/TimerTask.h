@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QDate>
 #include <QTime>
@@ -26,11 +27,19 @@ struct TimerTask
     // Days of the week the task runs on: bit 0 Monday … bit 6 Sunday.
     static constexpr int kEveryDay = 0x7F;
     int weekdays = kEveryDay;
+    // A campaign's first and last day; an invalid date leaves that side open.
+    QDate from;
+    QDate until;
     // Ticked in the table: an ended task is unticked until the next day.
     bool enabled = true;
-    // Whether the task runs on a day (its weekdays).
-    bool RunsOn(const QDate &day) const { return day.isValid() && (weekdays & (1 << (day.dayOfWeek() - 1))); }
     // Who the task is while the program runs (not stored): the scheduler
     // follows the running task by it, wherever its row moves.
     quint64 id = 0;
+
+    // Whether the task runs on this day: one of its weekdays, within its dates.
+    bool RunsOn(const QDate &day) const
+    {
+        return (weekdays & (1 << (day.dayOfWeek() - 1))) && (!from.isValid() || day >= from)
+               && (!until.isValid() || day <= until);
+    }
 };

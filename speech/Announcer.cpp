@@ -238,6 +238,7 @@ QStringList Announcer::Waiting() const
 void Announcer::SoundStarted(int index)
 {
     m_soundingIndex = index;
+    m_soundStarted = QDateTime::currentDateTime();
     ++m_sounding;
     m_quiet.stop();
     if (TurnMusicDown() && !m_ducked) {
@@ -248,8 +249,12 @@ void Announcer::SoundStarted(int index)
 
 void Announcer::SoundEnded(int index)
 {
-    if (index == m_soundingIndex)
+    if (index == m_soundingIndex) {
         m_soundingIndex = -1;
+        const auto sent = m_requests.constFind(index);
+        if (sent != m_requests.cend() && !sent->text.isEmpty())
+            emit Played(sent->source, sent->text, m_soundStarted, QDateTime::currentDateTime());
+    }
     m_sounding = qMax(0, m_sounding - 1);
     if (m_sounding == 0)
         m_quiet.start();

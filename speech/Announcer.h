@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -83,6 +84,8 @@ signals:
     void DuckMusic(bool down);
     // With the music following the broadcasts: play (true) or pause it.
     void WantMusic(bool playing);
+    // A text was heard, from its first sound (the chime) to its end.
+    void Played(int source, const QString &text, const QDateTime &started, const QDateTime &ended);
 
 private:
     friend class SpeechSource;
@@ -125,6 +128,7 @@ private:
     int m_nextIndex = 1;
     int m_sounding = 0; // texts between SoundStarted and SoundEnded
     int m_soundingIndex = -1;
+    QDateTime m_soundStarted;
     bool m_ducked = false;
     bool m_musicWanted = false;
     QTimer m_quiet;

@@ -3,6 +3,7 @@
 #include "core/AppPaths.h"
 #include "core/Log.h"
 #include "core/SmallFile.h"
+#include "speech/WordReadings.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -67,36 +69,11 @@ const QStringList kMeasures = {
 
 // Words after which a digit string is a code read digit by digit.
 const QString kCodeKeys = QStringLiteral(
-    "订单号|单号|取餐号|取件码|取货码|提货码|验证码|尾号|电话|号码|手机|热线|卡号|工号|账号|房间|房号|密码|编号|会员号|车牌号|车牌");
+    "订单尾号|订单号|单号|取餐号|取餐码|取件码|取货码|提货码|验证码|尾号|卡号|工号|账号|房间号|房号|密码|编号|会员号|"
+    "车牌号|车牌|号码牌|号码|包厢|包间|桌号|(?:后|末)(?:四|4)位");
 
 // License plates begin with a province's one-character name.
 const QString kProvinces = QStringLiteral("京津沪渝冀豫云辽黑湘皖鲁新苏浙赣鄂桂甘晋蒙陕吉闽贵粤青藏川宁琼");
-
-// Words the synthesizer reads wrongly, with their reading. Longer words
-// are matched first; words that are right already (长城, 行走, 快乐) are
-// left out on purpose.
-const std::pair<const char *, const char *> kBuiltInReadings[] = {
-    {"银行", "yin2hang2"},     {"行长", "hang2zhang3"},   {"家长", "jia1zhang3"},   {"店长", "dian4zhang3"},
-    {"组长", "zu3zhang3"},     {"班长", "ban1zhang3"},    {"校长", "xiao4zhang3"},  {"队长", "dui4zhang3"},
-    {"部长", "bu4zhang3"},     {"科长", "ke1zhang3"},     {"厨师长", "chu2shi1zhang3"}, {"空调", "kong1tiao2"},
-    {"调整", "tiao2zheng3"},   {"调价", "tiao2jia4"},     {"调高", "tiao2gao1"},    {"音乐", "yin1yue4"},
-    {"乐器", "yue4qi4"},       {"了解", "liao3jie3"},     {"散装", "san3zhuang1"},  {"重新", "chong2xin1"},
-    {"重复", "chong2fu4"},     {"重阳", "chong2yang2"},   {"放假", "fang4jia4"},    {"假期", "jia4qi1"},
-    {"地面", "di4mian4"},      {"扒窃", "pa2qie4"},       {"扒手", "pa2shou3"},     {"欢迎", "huan1ying2"},
-    {"欢", "huan1"},           {"只要", "zhi3yao4"},      {"只有", "zhi3you3"},     {"称重", "cheng1zhong4"},
-    {"便宜", "pian2yi5"},      {"还有", "hai2you3"},      {"还没", "hai2mei2"},     {"还在", "hai2zai4"},
-    {"还送", "hai2song4"},     {"还车", "huan2che1"},     {"归还", "gui1huan2"},    {"处理", "chu3li3"},
-    {"结账", "jie2zhang4"},    {"收银台", "shou1yin2tai2"}, {"当天", "dang4tian1"}, {"打折", "da3zhe2"},
-    {"尽快", "jin3kuai4"},     {"打烊", "da3yang4"},      {"着急", "zhao2ji2"},     {"您得", "nin2dei3"},
-    {"为准", "wei2zhun3"},     {"为止", "wei2zhi3"},      {"买一送一", "mai3yi1song4yi1"},
-    {"早上", "zao3shang5"},    {"晚上", "wan3shang5"},    {"朋友", "peng2you5"},    {"谢谢", "xie4xie5"},
-    {"恭喜", "gong1xi3"},      {"服务", "fu2wu4"},        {"难得", "nan2de2"},      {"妈妈", "ma1ma5"},
-    {"爸爸", "ba4ba5"},        {"爷爷", "ye2ye5"},        {"衣服", "yi1fu5"},       {"葡萄", "pu2tao5"},
-    {"地板", "di4ban3"},       {"酬宾", "chou2bin1"},     {"堵塞", "du3se4"},       {"请看好", "qing3kan1hao3"},
-    {"会计", "kuai4ji4"},      {"调整为", "tiao2zheng3wei2"}, {"测量", "ce4liang2"},  {"下载", "xia4zai3"},
-    {"获得", "huo4de2"},       {"投诉", "tou2su4"},       {"地址", "di4zhi3"},      {"地铁", "di4tie3"},
-    {"地下", "di4xia4"},       {"中奖", "zhong4jiang3"},  {"财务", "cai2wu4"},  {"东西", "dong1xi5"},     {"意思", "yi4si5"},
-};
 
 // Letters as Mandarin speakers say them, so an abbreviation stays in the voice.
 const char *const kLetters[26] = {"ei1",     "bi4",   "xi1",   "di4",    "yi4",   "ai2fu1", "ji4",
@@ -340,32 +317,45 @@ QString ReadDecimal(const QString &whole, QString fraction)
 // H:MM as 八点整, 八点三十分; in a range the full hour drops its 整.
 QString ReadClock(int hour, int minute, bool inRange)
 {
-    const QString h = hour == 2 ? QStringLiteral("两") : TextNormalizer::ReadInteger(hour, false);
+    const QString h = hour == 2 ? QStringLiteral("两") : hour == 1 ? kYi1 : TextNormalizer::ReadInteger(hour, false);
     if (minute == 0)
         return h + (inRange ? QStringLiteral("点") : QStringLiteral("点整"));
     return h + QStringLiteral("点") + (minute < 10 ? QStringLiteral("零") : QString())
            + TextNormalizer::ReadInteger(minute, false) + QStringLiteral("分");
 }
 
+// ---- Preparation: one spelling for every sign ----
+
 // Full-width digits, letters and signs become their ASCII forms; thousands
-// separators go; the units after a number become words.
+// separators and the zeros of whole amounts (2.00元) go; ¥ amounts end in
+// 元; units after a number and comparison signs become words.
 QString Prepare(QString text)
 {
     for (QChar &c : text) {
         const ushort u = c.unicode();
         if ((u >= 0xFF10 && u <= 0xFF19) || (u >= 0xFF21 && u <= 0xFF3A) || (u >= 0xFF41 && u <= 0xFF5A)
-            || u == 0xFF05 || u == 0xFF0E || u == 0xFF0B)
+            || u == 0xFF05 || u == 0xFF0E || u == 0xFF0B || u == 0xFF0F || u == 0xFF0D)
             c = QChar(u - 0xFEE0);
         else if (u == 0xFF5E || u == 0x301C)
             c = QLatin1Char('~');
         else if (u == 0xFFE5)
             c = QChar(0xA5); // ¥
+        else if (u == 0x2212)
+            c = QLatin1Char('-');
+        else if (u == 0x2022 || u == 0x30FB)
+            c = QChar(0xB7); // ·
     }
+    text.replace(QChar(0x2265), QStringLiteral("大于等于")).replace(QChar(0x2264), QStringLiteral("小于等于"));
+    if (!std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 128 && c.isDigit(); }))
+        return text;
     static const QRegularExpression thousands(QStringLiteral("(?<![\\d.])\\d{1,3}(?:,\\d{3})+(?![\\d,])"));
     text = ReplaceAll(text, thousands, [](const QRegularExpressionMatch &m) { return m.captured().remove(QLatin1Char(',')); });
     static const QRegularExpression yen(QStringLiteral("¥\\s*(\\d+(?:\\.\\d+)?)(元)?"));
     text = ReplaceAll(text, yen, [](const QRegularExpressionMatch &m) { return m.captured(1) + QStringLiteral("元"); });
+    static const QRegularExpression wholeAmount(QStringLiteral("(?<![\\d.])(\\d+)\\.0+(?=\\s*[元块])"));
+    text.replace(wholeAmount, QStringLiteral("\\1"));
     static const std::pair<QRegularExpression, QString> units[] = {
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:km|KM|Km)/h(?![A-Za-z])")), QStringLiteral("公里每小时")},
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:m²|m2|㎡)(?![A-Za-z])")), QStringLiteral("平方米")},
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:kg|KG|Kg|㎏)(?![A-Za-z])")), QStringLiteral("公斤")},
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:km|KM|Km|㎞)(?![A-Za-z])")), QStringLiteral("公里")},
@@ -373,88 +363,231 @@ QString Prepare(QString text)
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:mm|MM|㎜)(?![A-Za-z])")), QStringLiteral("毫米")},
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:ml|mL|ML|㎖)(?![A-Za-z])")), QStringLiteral("毫升")},
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:mg|MG)(?![A-Za-z])")), QStringLiteral("毫克")},
-        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:g|G)(?![A-Za-z])")), QStringLiteral("克")},
+        // A capital G after a number is a generation or a size (4G, 128G),
+        // a small g a weight.
+        {QRegularExpression(QStringLiteral("(?<=\\d)\\s*g(?![A-Za-z])")), QStringLiteral("克")},
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:l|L)(?![A-Za-z])")), QStringLiteral("升")},
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:m|M)(?![A-Za-z])")), QStringLiteral("米")},
         {QRegularExpression(QStringLiteral("(?<=\\d)\\s*(?:℃|°C|°c)")), QStringLiteral("摄氏度")},
+        {QRegularExpression(QStringLiteral("(?<=[\\d升克米])\\s*[×xX*]\\s*(?=\\d)")), QStringLiteral("乘")},
     };
     for (const auto &[pattern, word] : units)
         text.replace(pattern, word);
     return text;
 }
 
-// Numbers that are codes: after a key word, on plates, with letters, or
-// joined by dashes (phone numbers).
+// ---- Telephone: digit by digit, groups apart ----
+
+QString PhoneDigits(const QString &number, const DigitStyle &style)
+{
+    QString out;
+    for (const QChar c : number) {
+        if (c.isDigit())
+            out += c == QLatin1Char('1') ? style.codeOne : kDigits.at(c.digitValue());
+        else if (!out.isEmpty() && !out.endsWith(QStringLiteral("，")))
+            out += QStringLiteral("，"); // a dash or a blank between groups
+    }
+    return out;
+}
+
+QString ReadTelephones(QString text, const DigitStyle &style)
+{
+    // After a word that announces a number: hotlines and short service
+    // numbers too, in groups or not, with an extension after 转.
+    static const QRegularExpression keyed(QStringLiteral(
+        "(拨打|致电|热线|电话|手机|来电|分机|联系方式)(\\s*[：:]?\\s*(?:为|是)?\\s*)(\\d(?:[\\d\\-]| (?=\\d))*\\d)(?:(转)(\\d+))?"));
+    text = ReplaceAll(text, keyed, [&style](const QRegularExpressionMatch &m) {
+        QString out = m.captured(1) + m.captured(2) + PhoneDigits(m.captured(3), style);
+        if (!m.captured(4).isEmpty())
+            out += m.captured(4) + PhoneDigits(m.captured(5), style);
+        return out;
+    });
+    // Without one: mobiles (3-4-4), landlines with their area code, 400
+    // and 800 numbers.
+    static const QRegularExpression shaped(QStringLiteral(
+        "(?<![\\d\\-.:])(?:1[3-9]\\d(?:[\\- ]?\\d{4}){2}|0\\d{2,3}-\\d{3,4}[\\- ]?\\d{4}|[48]00\\d?[\\- ]\\d{3,4}[\\- ]\\d{3,4}|[48]00\\d{7})(?![\\d\\-])"));
+    text = ReplaceAll(text, shaped, [&style](const QRegularExpressionMatch &m) { return PhoneDigits(m.captured(), style); });
+    // Long groups of digits joined by dashes are a number to dial, not a
+    // range (123-456-789, 021-6543210).
+    static const QRegularExpression grouped(QStringLiteral(
+        "(?<![\\d\\-.:])(?:\\d{3,}(?:-\\d{3,}){2,}|\\d{3,}-\\d{6,}|0\\d{2,3}-\\d{5,})(?![\\d\\-])"));
+    return ReplaceAll(text, grouped, [&style](const QRegularExpressionMatch &m) { return PhoneDigits(m.captured(), style); });
+}
+
+// ---- Codes: orders, pickups, cards, rooms, plates, bays ----
+
+// A code's dashes are read 杠, as announcers read 3-1-502.
+QString DashedCode(const QString &code, const DigitStyle &style)
+{
+    return CodeDigits(code, style).replace(QLatin1Char('-'), QStringLiteral("杠"));
+}
+
 QString ReadCodes(QString text, const DigitStyle &style)
 {
     static const QRegularExpression keyed(
-        QStringLiteral("(%1)(是|为|：|:)?\\s*([A-Z]*\\d[A-Z\\d]*)").arg(kCodeKeys));
+        QStringLiteral("(%1)(\\s*[：:]?\\s*(?:为|是)?\\s*)([A-Z]{0,3}\\d[\\dA-Z]*(?:-[\\dA-Z]+)*)").arg(kCodeKeys));
     text = ReplaceAll(text, keyed, [&style](const QRegularExpressionMatch &m) {
-        return m.captured(1) + m.captured(2) + CodeDigits(m.captured(3), style);
+        return m.captured(1) + m.captured(2) + DashedCode(m.captured(3), style);
     });
-    static const QRegularExpression plate(QStringLiteral("([%1])([A-Z])\\s*([A-Z\\d]{4,6})(?![A-Za-z\\d])").arg(kProvinces));
+    static const QRegularExpression room(QStringLiteral("(?<![\\d.\\-])(\\d{3,4})(?=房间|包间|包厢|号房)"));
+    text = ReplaceAll(text, room, [&style](const QRegularExpressionMatch &m) { return CodeDigits(m.captured(), style); });
+    static const QRegularExpression plate(
+        QStringLiteral("([%1])\\s*([A-Z])\\s*·?\\s*([A-Z\\d]{4,6})(?![A-Za-z\\d])").arg(kProvinces));
     text = ReplaceAll(text, plate, [&style](const QRegularExpressionMatch &m) {
         return m.captured(1) + CodeDigits(m.captured(2) + m.captured(3), style);
     });
-    // A level or zone (B1层, B2区) keeps its number's own reading.
-    static const QRegularExpression level(QStringLiteral("(?<![A-Za-z\\d])([A-Z])(\\d{1,2})(?=[层楼区馆座栋号])"));
+    // A parking bay: its level as a level (C3, F1), the bay as a code.
+    static const QRegularExpression bay(QStringLiteral("(?<![A-Za-z\\d])([A-Z])(\\d{1,2})-(\\d{2,4})(?![\\d\\-])"));
+    text = ReplaceAll(text, bay, [&style](const QRegularExpressionMatch &m) {
+        return CodeDigits(m.captured(1), style) + Digits(m.captured(2)) + QStringLiteral("杠")
+               + CodeDigits(m.captured(3), style);
+    });
+    // Building, unit and room (3-1-502), a locker (8-2-1035).
+    static const QRegularExpression dashed(QStringLiteral("(?<![\\d\\-.:])\\d{1,3}(?:-\\d{1,4}){2,}(?![\\d\\-])"));
+    text = ReplaceAll(text, dashed, [&style](const QRegularExpressionMatch &m) { return DashedCode(m.captured(), style); });
+    // A level or zone (B1, B2层) keeps its number's own reading.
+    static const QRegularExpression level(
+        QStringLiteral("(?<![A-Za-z\\d])([A-Z])(\\d)(?![A-Za-z\\d\\-.])|(?<![A-Za-z\\d])([A-Z])(\\d{2})(?=[层楼区馆座栋])"));
     text = ReplaceAll(text, level, [](const QRegularExpressionMatch &m) {
-        return CodeDigits(m.captured(1), DigitStyle()) + Digits(m.captured(2));
+        const int letter = m.captured(1).isEmpty() ? 3 : 1;
+        return CodeDigits(m.captured(letter), DigitStyle()) + Digits(m.captured(letter + 1));
     });
     static const QRegularExpression lettered(QStringLiteral("(?<![A-Za-z\\d])([A-Z]{1,3})(\\d{2,})(?![A-Za-z\\d])"));
-    text = ReplaceAll(text, lettered, [&style](const QRegularExpressionMatch &m) { return CodeDigits(m.captured(), style); });
-    static const QRegularExpression dashed(QStringLiteral("(?<![\\d.:：])\\d{3,}(?:-\\d{3,})+(?![\\d.:：])|(?<![\\d.:：])0\\d+-\\d+(?![\\d.:：])"));
-    text = ReplaceAll(text, dashed, [&style](const QRegularExpressionMatch &m) {
-        return CodeDigits(m.captured(), style).replace(QLatin1Char('-'), QStringLiteral("，"));
-    });
-    return text;
+    return ReplaceAll(text, lettered, [&style](const QRegularExpressionMatch &m) { return CodeDigits(m.captured(), style); });
 }
 
-// Ranges (3-5元, 9:00-21:00), clock times and dates.
-QString ReadTimesAndRanges(QString text)
+// ---- Dates ----
+
+QString ReadMonthDay(int month, int day, const QString &dayWord)
 {
-    static const QRegularExpression clockRange(
-        QStringLiteral("(\\d{1,2})[:：](\\d{2})\\s*(?:-|~|—|–|到|至)\\s*(\\d{1,2})[:：](\\d{2})"));
+    auto part = [](int n) { return n == 1 ? kYi1 : TextNormalizer::ReadInteger(n, false); };
+    QString out = part(month) + QStringLiteral("月");
+    if (day > 0)
+        out += part(day) + dayWord;
+    return out;
+}
+
+bool IsDate(int month, int day)
+{
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
+QString ReadDates(QString text)
+{
+    // 2027/1/15, 2026-10-01, 2026.10.1
+    static const QRegularExpression ymd(QStringLiteral("(?<![\\d.])(\\d{4})([/\\-.])(\\d{1,2})\\2(\\d{1,2})(?![\\d.])"));
+    text = ReplaceAll(text, ymd, [](const QRegularExpressionMatch &m) {
+        const int month = m.captured(3).toInt(), day = m.captured(4).toInt();
+        if (!IsDate(month, day))
+            return m.captured();
+        return Digits(m.captured(1)) + QStringLiteral("年") + ReadMonthDay(month, day, QStringLiteral("日"));
+    });
+    // 12/30至1/3: month and day only where two of them make a span.
+    static const QRegularExpression mdSpan(
+        QStringLiteral("(?<![\\d/.])(\\d{1,2})/(\\d{1,2})\\s*(至|到|-|~|—)\\s*(\\d{1,2})/(\\d{1,2})(?![\\d/])"));
+    text = ReplaceAll(text, mdSpan, [](const QRegularExpressionMatch &m) {
+        const int m1 = m.captured(1).toInt(), d1 = m.captured(2).toInt(), m2 = m.captured(4).toInt(), d2 = m.captured(5).toInt();
+        if (!IsDate(m1, d1) || !IsDate(m2, d2))
+            return m.captured();
+        const QString to = m.captured(3) == QStringLiteral("至") ? m.captured(3) : QStringLiteral("到");
+        return ReadMonthDay(m1, d1, QStringLiteral("日")) + to + ReadMonthDay(m2, d2, QStringLiteral("日"));
+    });
+    // Shopping festivals named by their date: 618, 1212, 5.20 digit by digit.
+    static const QRegularExpression festival(QStringLiteral(
+        "(?<![\\d.])(618|520|1111|1212|11\\.11|12\\.12|5\\.20)(?=\\s*(?:年中|节|当天|大促|购物|狂欢|活动|期间|特惠|促销|预售))"));
+    text = ReplaceAll(text, festival, [](const QRegularExpressionMatch &m) {
+        return CodeDigits(m.captured().remove(QLatin1Char('.')), DigitStyle());
+    });
+    static const QRegularExpression monthDay(QStringLiteral("(?<![\\d.])(\\d{1,2})月(?:(\\d{1,2})([日号]))?"));
+    text = ReplaceAll(text, monthDay, [](const QRegularExpressionMatch &m) {
+        return ReadMonthDay(m.captured(1).toInt(), m.captured(2).isEmpty() ? 0 : m.captured(2).toInt(), m.captured(3));
+    });
+    static const QRegularExpression year(QStringLiteral("(?<![\\d.])(\\d{4})年(?!级)"));
+    return ReplaceAll(text, year, [](const QRegularExpressionMatch &m) { return Digits(m.captured(1)) + QStringLiteral("年"); });
+}
+
+// ---- Times and ratios ----
+
+// A colon between numbers is a ratio (比) unless it reads as a clock
+// time: two-digit minutes, an hour of the day, and no 按/比例/以 before.
+bool IsRatio(const QString &text, qsizetype start, const QString &left, const QString &right)
+{
+    if (right.size() != 2 || left.toInt() > 24 || right.toInt() > 59)
+        return true;
+    const QStringView before = QStringView(text).mid(qMax<qsizetype>(0, start - 4), qMin<qsizetype>(4, start));
+    return before.contains(QChar(0x6309)) /* 按 */ || before.contains(QChar(0x6BD4)) /* 比 */
+           || before.endsWith(QChar(0x4EE5)) /* 以 */;
+}
+
+QString ReadTimes(QString text)
+{
+    static const QRegularExpression ratio(QStringLiteral("(?<![\\d:：.])(\\d+)[:：](\\d+)(?![\\d:：])"));
+    const QString source = text;
+    text = ReplaceAll(source, ratio, [&source](const QRegularExpressionMatch &m) {
+        if (!IsRatio(source, m.capturedStart(), m.captured(1), m.captured(2)))
+            return m.captured();
+        auto side = [](const QString &n) { return n == QLatin1String("1") ? kYi1 : n; };
+        return side(m.captured(1)) + QStringLiteral("比") + side(m.captured(2));
+    });
+    static const QRegularExpression clockRange(QStringLiteral(
+        "(\\d{1,2})[:：](\\d{2})\\s*(-|~|—|–|到|至)\\s*(次日)?(\\d{1,2})[:：](\\d{2})"));
     text = ReplaceAll(text, clockRange, [](const QRegularExpressionMatch &m) {
-        return ReadClock(m.captured(1).toInt(), m.captured(2).toInt(), true) + QStringLiteral("到")
-               + ReadClock(m.captured(3).toInt(), m.captured(4).toInt(), true);
+        const QString to = m.captured(3) == QStringLiteral("至") ? m.captured(3) : QStringLiteral("到");
+        return ReadClock(m.captured(1).toInt(), m.captured(2).toInt(), true) + to + m.captured(4)
+               + ReadClock(m.captured(5).toInt(), m.captured(6).toInt(), true);
     });
     // 12:00整 already says its 整.
     static const QRegularExpression clock(QStringLiteral("(?<!\\d)(\\d{1,2})[:：](\\d{2})(?!\\d)(整)?"));
-    text = ReplaceAll(text, clock, [](const QRegularExpressionMatch &m) {
+    return ReplaceAll(text, clock, [](const QRegularExpressionMatch &m) {
         return ReadClock(m.captured(1).toInt(), m.captured(2).toInt(), false);
     });
-    static const QRegularExpression range(QStringLiteral("(?<![\\d.\\-])(\\d{1,5}(?:\\.\\d+)?)\\s*(?:-|~|—|–)\\s*(\\d{1,5}(?:\\.\\d+)?)(?![\\d-])"));
-    const QString source = text;
-    text = ReplaceAll(source, range, [&source](const QRegularExpressionMatch &m) {
-        // 两到三元: the first number takes the unit's 两 too.
-        const bool two = m.captured(1) == QLatin1String("2") && MeasureFollows(source, m.capturedEnd());
-        return (two ? QStringLiteral("两") : m.captured(1)) + QStringLiteral("到") + m.captured(2);
-    });
-    static const QRegularExpression date(QStringLiteral("(?<!\\d)(\\d{1,2})月(?:(\\d{1,2})([日号]))?"));
-    text = ReplaceAll(text, date, [](const QRegularExpressionMatch &m) {
-        const int month = m.captured(1).toInt();
-        QString out = (month == 1 ? kYi1 : TextNormalizer::ReadInteger(month, false)) + QStringLiteral("月");
-        if (!m.captured(2).isEmpty()) {
-            const int day = m.captured(2).toInt();
-            out += (day == 1 ? kYi1 : TextNormalizer::ReadInteger(day, false)) + m.captured(3);
-        }
-        return out;
-    });
-    static const QRegularExpression year(QStringLiteral("(?<!\\d)(\\d{2,4})年(?!级)"));
-    text = ReplaceAll(text, year, [](const QRegularExpressionMatch &m) {
-        return m.captured(1).size() == 4 ? Digits(m.captured(1)) + QStringLiteral("年") : m.captured();
-    });
-    return text;
 }
 
-// Signs, fractions, percentages and discounts.
-QString ReadSigns(QString text)
+// ---- Ranges and signs ----
+
+// A number that may carry a minus: 零下 before a temperature, else 负.
+QString Signed(const QString &number, bool temperature)
 {
-    static const QRegularExpression below(QStringLiteral("(?<![\\dA-Za-z])[-−](\\d+(?:\\.\\d+)?)(?=摄氏度|度)"));
-    text = ReplaceAll(text, below, [](const QRegularExpressionMatch &m) { return QStringLiteral("零下") + m.captured(1); });
-    static const QRegularExpression negative(QStringLiteral("(?<![\\dA-Za-z])[-−](\\d+(?:\\.\\d+)?)"));
-    text = ReplaceAll(text, negative, [](const QRegularExpressionMatch &m) { return QStringLiteral("负") + m.captured(1); });
+    if (!number.startsWith(QLatin1Char('-')))
+        return number;
+    return (temperature ? QStringLiteral("零下") : QStringLiteral("负")) + number.mid(1);
+}
+
+bool TemperatureFollows(const QString &text, qsizetype at)
+{
+    const QStringView after = QStringView(text).mid(at).trimmed();
+    return after.startsWith(QStringLiteral("摄氏度")) || after.startsWith(QChar(0x5EA6)); // 度
+}
+
+// Where a minus may stand: at the start, after a blank, a punctuation
+// mark or a word; never after a digit, a letter or a number's word.
+const QString kMinusAfter = QStringLiteral("(?<![\\dA-Za-z\\x{E001}-\\x{E005}点号日月元折岁%‰\\)）])");
+
+QString ReadRanges(QString text)
+{
+    static const QRegularExpression range(
+        kMinusAfter + QStringLiteral("(-?\\d{1,5}(?:\\.\\d+)?)\\s*(?:-|~|—|–)\\s*(-?\\d{1,5}(?:\\.\\d+)?)(?![\\d\\-])"));
+    const QString source = text;
+    text = ReplaceAll(source, range, [&source](const QRegularExpressionMatch &m) {
+        const bool temperature = TemperatureFollows(source, m.capturedEnd());
+        // 两到三元: the first number takes the unit's 两 too.
+        const bool two = m.captured(1) == QLatin1String("2") && MeasureFollows(source, m.capturedEnd());
+        return (two ? QStringLiteral("两") : Signed(m.captured(1), temperature)) + QStringLiteral("到")
+               + Signed(m.captured(2), temperature);
+    });
+    // 3点-5点, 10月1日-7日: a dash after a number's word is 到.
+    static const QRegularExpression after(QStringLiteral("(?<=[\\d点号日月元折岁%])\\s*[-~—–]\\s*(?=-?\\d)"));
+    text.replace(after, QStringLiteral("到"));
+    static const QRegularExpression minus(kMinusAfter + QStringLiteral("-(\\d+(?:\\.\\d+)?)"));
+    const QString signedSource = text;
+    return ReplaceAll(signedSource, minus, [&signedSource](const QRegularExpressionMatch &m) {
+        return Signed(m.captured(), TemperatureFollows(signedSource, m.capturedEnd()));
+    });
+}
+
+// Fractions, percentages, discounts; a slash after a unit is 每.
+QString ReadShares(QString text)
+{
     static const QRegularExpression fraction(QStringLiteral("(?<![\\d/])(\\d{1,4})/(\\d{1,4})(?![\\d/])"));
     text = ReplaceAll(text, fraction, [](const QRegularExpressionMatch &m) {
         return m.captured(2) + QStringLiteral("分之") + m.captured(1);
@@ -470,7 +603,8 @@ QString ReadSigns(QString text)
             return first + QStringLiteral("点") + Digits(m.captured(2)) + QStringLiteral("折");
         return first + Digits(m.captured(3)) + QStringLiteral("折");
     });
-    return text;
+    static const QRegularExpression perUnit(QStringLiteral("(?<=[元块角斤克米升])\\s*/\\s*(?=\\p{Han})"));
+    return text.replace(perUnit, QStringLiteral("每"));
 }
 
 QString ReadPlainNumbers(QString text, const DigitStyle &style)
@@ -484,36 +618,95 @@ QString ReadPlainNumbers(QString text, const DigitStyle &style)
     });
 }
 
-// Replaces table words, longest first, never inside what was put in.
-QString ApplyReadings(const QString &text, std::vector<Reading> readings)
+// ---- Separators: words or pauses, never read out as signs ----
+
+QString ReadSeparators(QString text)
 {
-    std::stable_sort(readings.begin(), readings.end(),
+    static const std::pair<QRegularExpression, QString> rules[] = {
+        {QRegularExpression(QStringLiteral("——+")), QStringLiteral("，")},
+        {QRegularExpression(QStringLiteral("(?<=\\p{Han})\\s*[-~—–]\\s*(?=\\p{Han})")), QStringLiteral("到")},
+        {QRegularExpression(QStringLiteral("(?<=\\p{Han})\\s*/\\s*(?=\\p{Han})")), QStringLiteral("或")},
+        {QRegularExpression(QStringLiteral("(?<=[A-Za-z])\\s*&\\s*(?=[A-Za-z])")), QStringLiteral(" 和 ")},
+        {QRegularExpression(QStringLiteral("(?<=[A-Za-z])-(?=[A-Za-z])")), QStringLiteral(" ")},
+        {QRegularExpression(QStringLiteral("[·•]")), QString()},
+        {QRegularExpression(QStringLiteral("[-~—–/\\\\|_]")), QStringLiteral("，")},
+        {QRegularExpression(QStringLiteral(":")), QStringLiteral("：")},
+    };
+    for (const auto &[pattern, word] : rules)
+        text.replace(pattern, word);
+    return text;
+}
+
+// ---- Words: the operator's first, then the built-in table ----
+
+// The operator's words first, longest first, as they are written; then
+// every run of characters between them by the built-in table.
+QString ApplyReadings(const QString &text, std::vector<Reading> operatorReadings)
+{
+    std::stable_sort(operatorReadings.begin(), operatorReadings.end(),
                      [](const Reading &a, const Reading &b) { return a.word.size() > b.word.size(); });
     QString out;
+    qsizetype runStart = 0;
+    auto flushRun = [&](qsizetype end) {
+        qsizetype i = runStart;
+        while (i < end) {
+            qsizetype j = i;
+            while (j < end && IsHan(text.at(j)))
+                ++j;
+            out += WordReadings::ReadRun(QStringView(text).mid(i, j - i));
+            while (j < end && !IsHan(text.at(j)))
+                out += text.at(j++);
+            i = j;
+        }
+    };
     qsizetype i = 0;
     while (i < text.size()) {
         const Reading *hit = nullptr;
-        for (const Reading &r : readings)
+        for (const Reading &r : operatorReadings)
             if (QStringView(text).mid(i).startsWith(r.word)) {
                 hit = &r;
                 break;
             }
-        if (hit) {
-            out += QLatin1Char(' ') + hit->reading + QLatin1Char(' ');
-            i += hit->word.size();
-        } else {
-            out += text.at(i++);
+        if (!hit) {
+            ++i;
+            continue;
         }
+        flushRun(i);
+        out += QLatin1Char(' ') + hit->reading + QLatin1Char(' ');
+        i += hit->word.size();
+        runStart = i;
     }
+    flushRun(text.size());
     return out;
+}
+
+// A capital word a voice can say as a word (COSTA, IKEA): four letters or
+// more, a vowel, no three consonants in a row. Others are initialisms.
+bool SaysAsWord(const QString &word)
+{
+    if (word.size() < 4)
+        return false;
+    static const QString vowels = QStringLiteral("AEIOUY");
+    int consonants = 0;
+    bool vowel = false;
+    for (const QChar c : word) {
+        const bool isVowel = vowels.contains(c);
+        vowel = vowel || isVowel;
+        consonants = isVowel ? 0 : consonants + 1;
+        if (consonants >= 3)
+            return false;
+    }
+    return vowel;
 }
 
 QString LatinWords(const QString &text)
 {
+    if (!std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 128 && c.isLetter(); }))
+        return text;
     static const QRegularExpression word(QStringLiteral("(?<![A-Za-z0-9\\x{E001}-\\x{E005}])[A-Za-z]+(?![A-Za-z0-9\\x{E001}-\\x{E005}])"));
     return ReplaceAll(text, word, [](const QRegularExpressionMatch &m) {
         const QString w = m.captured();
-        if (w == w.toUpper()) { // an abbreviation: letter by letter
+        if (w == w.toUpper() && !SaysAsWord(w)) { // an initialism: letter by letter
             QStringList letters;
             for (const QChar c : w)
                 letters << QString::fromLatin1(kLetters[c.unicode() - 'A']);
@@ -544,25 +737,49 @@ int NextTone(const QString &text, qsizetype at)
     return 0;
 }
 
+// 为 is wèi where it means "for" (为您, 为了, 因为), else wéi (为准, 价格为,
+// 时间为).
+bool IsWeiFor(const QString &text, qsizetype at)
+{
+    static const QStringList objects = {
+        QStringLiteral("您"), QStringLiteral("你"), QStringLiteral("了"), QStringLiteral("大家"), QStringLiteral("顾客"),
+        QStringLiteral("广大"), QStringLiteral("人民"), QStringLiteral("此"), QStringLiteral("何"), QStringLiteral("什么"),
+        QStringLiteral("他"), QStringLiteral("她"), QStringLiteral("我"), QStringLiteral("客人"), QStringLiteral("孩子"),
+        QStringLiteral("家人"), QStringLiteral("老人"), QStringLiteral("社会"), QStringLiteral("社区"),
+        QStringLiteral("小朋友")};
+    // 为……服务, 为……做: for someone, a few characters on.
+    static const QStringList deeds = {QStringLiteral("服务"), QStringLiteral("做"), QStringLiteral("提供"),
+                                      QStringLiteral("准备"), QStringLiteral("办理"), QStringLiteral("解答")};
+    if (at > 0 && text.at(at - 1) == QChar(0x56E0)) // 因为
+        return true;
+    const QStringView rest = QStringView(text).mid(at + 1).trimmed();
+    const QStringView near = rest.left(6);
+    return std::any_of(objects.begin(), objects.end(), [&rest](const QString &o) { return rest.startsWith(o); })
+           || std::any_of(deeds.begin(), deeds.end(), [&near](const QString &d) { return near.contains(d); });
+}
+
 // 一 and 不 as announcers say them: yí/bú before a fourth tone, yì before
 // the others; 一 keeps yī in ordinals, dates, floors and at a phrase's end.
-// 只 after a number is the measure word zhī; 为 after a change or a
-// quantity is wéi.
+// 只 after a number is the measure word zhī; 为 as IsWeiFor says.
 QString ToneChanges(const QString &text)
 {
-    static const QString yiKeeps = QStringLiteral("第十初统唯之期周拜零");
-    static const QString yiBeforeKeeps = QStringLiteral("号楼月日层等一");
+    static const QString yiKeeps = QStringLiteral("第十初统唯之期周拜零月");
+    static const QString yiBeforeKeeps = QStringLiteral("号楼月层等级一");
+    static const QString bigUnits = QStringLiteral("百千万亿");
     static const QString numerals = QStringLiteral("一二两三四五六七八九十百千万几每半这那哪");
-    static const QString weiAfter = QStringLiteral("整号码度成改定变分间率期称作视认选评");
     QString out;
     out.reserve(text.size() + 16);
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
-        const QChar prev = i > 0 ? text.at(i - 1) : QChar();
+        qsizetype before = i - 1;
+        while (before >= 0 && text.at(before) == QLatin1Char(' '))
+            --before;
+        const QChar prev = before >= 0 ? text.at(before) : QChar();
         const QChar next = i + 1 < text.size() ? text.at(i + 1) : QChar();
         if (c == QChar(0x4E00)) { // 一
             const int tone = NextTone(text, i + 1);
-            if (yiKeeps.contains(prev) || yiBeforeKeeps.contains(next) || tone == 0)
+            // 第一 keeps yī, 第一千 does not.
+            if ((yiKeeps.contains(prev) && !bigUnits.contains(next)) || yiBeforeKeeps.contains(next) || tone == 0)
                 out += kYi1;
             else
                 out += tone == 4 ? QStringLiteral(" yi2 ") : QStringLiteral(" yi4 ");
@@ -570,8 +787,8 @@ QString ToneChanges(const QString &text)
             out += QStringLiteral(" bu2 ");
         } else if (c == QChar(0x53EA) && numerals.contains(prev)) { // 只
             out += QStringLiteral(" zhi1 ");
-        } else if (c == QChar(0x4E3A) && weiAfter.contains(prev)) { // 为
-            out += QStringLiteral(" wei2 ");
+        } else if (c == QChar(0x4E3A)) { // 为
+            out += IsWeiFor(text, i) ? QStringLiteral(" wei4 ") : QStringLiteral(" wei2 ");
         } else {
             out += c;
         }
@@ -579,19 +796,12 @@ QString ToneChanges(const QString &text)
     return out;
 }
 
-std::vector<Reading> AllReadings(const std::vector<Reading> &operatorReadings)
+std::vector<Reading> OperatorWords(const std::vector<Reading> &operatorReadings)
 {
     std::vector<Reading> readings;
     for (const Reading &r : operatorReadings)
         if (r.word != QLatin1String("1"))
             readings.push_back(r);
-    for (const auto &[word, reading] : kBuiltInReadings) {
-        const QString w = QString::fromUtf8(word);
-        const bool overridden =
-            std::any_of(readings.begin(), readings.end(), [&w](const Reading &r) { return r.word == w; });
-        if (!overridden)
-            readings.push_back({w, QString::fromUtf8(reading)});
-    }
     return readings;
 }
 
@@ -604,13 +814,35 @@ DigitStyle StyleOf(const std::vector<Reading> &operatorReadings)
     return style;
 }
 
+// The number grammar: each category recognises its own numbers in
+// context and reads them, in this order, so that a phone number is never
+// an amount and a date never a decimal; what a category reads leaves no
+// digit behind for the next.
 QString ReadNumbers(const QString &input, const DigitStyle &style)
 {
     QString text = Prepare(input);
-    text = ReadCodes(text, style);
-    text = ReadTimesAndRanges(text);
-    text = ReadSigns(text);
-    return ReadPlainNumbers(text, style);
+    auto has = [&text](const char16_t *signs) {
+        return std::any_of(text.cbegin(), text.cend(), [signs](QChar c) {
+            for (const char16_t *s = signs; *s; ++s)
+                if (c.unicode() == *s)
+                    return true;
+            return false;
+        });
+    };
+    if (has(u"0123456789")) {
+        text = ReadTelephones(text, style);
+        text = ReadCodes(text, style);
+        if (has(u"/-.月年0123456789"))
+            text = ReadDates(text);
+        if (has(u":："))
+            text = ReadTimes(text);
+        if (has(u"-~—–"))
+            text = ReadRanges(text);
+        if (has(u"/%‰折"))
+            text = ReadShares(text);
+        text = ReadPlainNumbers(text, style);
+    }
+    return has(u"-~—–/·•&:\\|_") ? ReadSeparators(text) : text;
 }
 
 } // namespace
@@ -658,13 +890,13 @@ QString TextNormalizer::Normalize(const QString &input)
     const std::vector<Reading> operatorReadings = Operator().Get();
     QString text = ReadNumbers(input, StyleOf(operatorReadings));
     text = LatinWords(text);
-    text = ApplyReadings(text, AllReadings(operatorReadings));
+    text = ApplyReadings(text, OperatorWords(operatorReadings));
     return RestoreToneDigits(ToneChanges(text)).simplified();
 }
 
 QString TextNormalizer::KeepReadable(const QString &text, int *dropped)
 {
-    static const QString signs = QStringLiteral("¥°²·×÷—–‘’“”…‰℃㎡㎏㎞㎝㎜㎖");
+    static const QString signs = QStringLiteral("¥°²·×÷—–‘’“”…‰℃㎡㎏㎞㎝㎜㎖≥≤−•");
     auto readable = [](char32_t c) {
         return (c >= 0x20 && c < 0x7F) || c == '\n' || c == '\t' || (c >= 0x3400 && c <= 0x4DBF)
                || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3000 && c <= 0x303F) || (c >= 0xFF01 && c <= 0xFF5E)

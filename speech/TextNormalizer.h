@@ -2,12 +2,18 @@
 
 #include <QString>
 
-// Rewrites a shop text the way an announcer reads it, before synthesis:
-// whole numbers with 万/亿, 零 and 两; decimals with 点; clock times;
-// years, phone numbers and codes digit by digit; discounts and
-// percentages; common words the synthesizer misreads, as pinyin with tone
-// digits; capital abbreviations letter by letter in Mandarin. Other Latin
-// words stay, lower-cased, to be read as words.
+// Rewrites a shop text the way an announcer reads it, before synthesis.
+// Numbers are read by category, each recognised in its context and tried
+// in a fixed order: telephone (digit by digit, groups apart), code
+// (orders, pickups, cards, rooms, plates, parking bays; 1 as yāo, dashes
+// as 杠), date, time, range and ratio (到, 比), shares (fractions,
+// percentages, discounts, 元/斤 as 元每斤), then whole numbers and decimals
+// (两 before a measure word, 二 in ordinals and digit strings). Signs
+// between words become words or pauses. Words are read by a lexicon
+// generated from maintained dictionaries (see tools/lexicon_table.cpp),
+// divided into their likeliest words, with a small hand table over it; 一
+// and 不 change tone as announcers say them; capital abbreviations are
+// spelled in Mandarin, words a voice can say (COSTA) stay words.
 namespace TextNormalizer {
 QString Normalize(const QString &text);
 // Only what the voices read: CJK characters and punctuation, Latin letters,

@@ -151,16 +151,48 @@ QByteArray EnglishVoiceOf(const QByteArray &voice)
     return plus < 0 ? QByteArray("en") : "en" + voice.mid(plus);
 }
 
-// Selects a voice and the session's parameters; every piece does this
-// itself, so no piece inherits the voice another one left behind.
+// The voice last selected and the parameters last set (guarded by
+// g_synthMutex). Selecting a voice makes eSpeak NG read its dictionary
+// again (1.65 MB for Mandarin), so a piece selects one only when it is not
+// the one in use: the name asked for and the voice eSpeak NG reports must
+// both still match, so a selection made elsewhere is noticed.
+struct SelectedVoice
+{
+    QByteArray name;
+    QByteArray identifier;
+    int rate = -1, amplitude = -1, pitch = -1, range = -1;
+};
+SelectedVoice g_selected;
+
+QByteArray CurrentIdentifier()
+{
+    const espeak_VOICE *current = espeak_GetCurrentVoice();
+    return current && current->identifier ? QByteArray(current->identifier) : QByteArray();
+}
+
+void SetParameter(espeak_PARAMETER parameter, int value, int *current)
+{
+    if (*current == value)
+        return;
+    espeak_SetParameter(parameter, value, 0);
+    *current = value;
+}
+
+// Selects a voice and the session's parameters for a piece, so no piece
+// inherits a voice or a parameter another one left behind.
 bool SelectVoice(const QByteArray &name, const TtsVoice &voice)
 {
-    if (espeak_SetVoiceByName(name.constData()) != EE_OK)
-        return false;
-    espeak_SetParameter(espeakRATE, qBound(espeakRATE_MINIMUM, voice.rate, espeakRATE_MAXIMUM), 0);
-    espeak_SetParameter(espeakVOLUME, qBound(0, voice.amplitude, 200), 0);
-    espeak_SetParameter(espeakPITCH, qBound(0, voice.pitch, 100), 0);
-    espeak_SetParameter(espeakRANGE, qBound(0, voice.pitchRange, 100), 0);
+    if (name != g_selected.name || g_selected.identifier.isEmpty() || CurrentIdentifier() != g_selected.identifier) {
+        g_selected = SelectedVoice();
+        if (espeak_SetVoiceByName(name.constData()) != EE_OK)
+            return false;
+        g_selected.name = name;
+        g_selected.identifier = CurrentIdentifier();
+    }
+    SetParameter(espeakRATE, qBound(espeakRATE_MINIMUM, voice.rate, espeakRATE_MAXIMUM), &g_selected.rate);
+    SetParameter(espeakVOLUME, qBound(0, voice.amplitude, 200), &g_selected.amplitude);
+    SetParameter(espeakPITCH, qBound(0, voice.pitch, 100), &g_selected.pitch);
+    SetParameter(espeakRANGE, qBound(0, voice.pitchRange, 100), &g_selected.range);
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -68,21 +69,28 @@ inline QStringList PhonemeSyllables(QString phonemes)
     return out;
 }
 
-// Whether what was heard is the expected reading. A third tone before
-// another third tone may be spoken rising (35), as Mandarin speakers do.
+// Whether what was heard is the expected reading. An expected syllable
+// may name alternatives ("a|b"), any of which a listener accepts. A third
+// tone before another third tone may be spoken rising (35), as Mandarin
+// speakers do.
 inline bool SameReading(const QStringList &heard, const QStringList &expected, qsizetype *firstDifference)
 {
     auto toneOf = [](const QString &s) { return s.right(2); };
     auto baseOf = [](const QString &s) { return s.chopped(2); };
+    static const QStringList thirdOrRising = {QStringLiteral("21"), QStringLiteral("35")};
     const qsizetype n = qMin(heard.size(), expected.size());
     for (qsizetype i = 0; i < n; ++i) {
-        if (heard[i] == expected[i])
+        const QStringList accepted = expected[i].split(QLatin1Char('|'));
+        if (accepted.contains(heard[i]))
             continue;
-        const bool nextIsThird = i + 1 < n
-                                 && (toneOf(expected[i + 1]) == QLatin1String("21") || toneOf(heard[i + 1]) == QLatin1String("21"));
-        const bool sandhi = nextIsThird && baseOf(heard[i]) == baseOf(expected[i])
-                            && QStringList{QStringLiteral("21"), QStringLiteral("35")}.contains(toneOf(heard[i]))
-                            && QStringList{QStringLiteral("21"), QStringLiteral("35")}.contains(toneOf(expected[i]));
+        const bool nextIsThird =
+            i + 1 < n
+            && (expected[i + 1].split(QLatin1Char('|')).first().endsWith(QLatin1String("21"))
+                || toneOf(heard[i + 1]) == QLatin1String("21"));
+        const bool sandhi = nextIsThird && thirdOrRising.contains(toneOf(heard[i]))
+                            && std::any_of(accepted.begin(), accepted.end(), [&](const QString &e) {
+                                   return baseOf(e) == baseOf(heard[i]) && thirdOrRising.contains(toneOf(e));
+                               });
         if (!sandhi) {
             *firstDifference = i;
             return false;
@@ -120,7 +128,7 @@ inline QStringList HeardSyllables(const QString &text, const TtsVoice &voice)
 
 // The expected reading in the synthesizer's phonemes, as syllables.
 // Call only while no synthesis runs (tests and the bench are single-threaded).
-inline QStringList ExpectedSyllables(const QString &reading)
+inline QStringList ReadingSyllables(const QString &reading)
 {
     QString phonemes;
     static const QRegularExpression english(QStringLiteral("\\{([^}]*)\\}"));
@@ -143,4 +151,48 @@ inline QStringList ExpectedSyllables(const QString &reading)
     }
     spell(reading.mid(last), "cmn-latn-pinyin");
     return PhonemeSyllables(phonemes);
+}
+
+// A syllable written "shang5/4" or "yao1/shi2" also accepts the second
+// form. Each variant of the reading is spelled whole (the k-th variant
+// takes every syllable's k-th form), and the variants are merged syllable
+// by syllable into "a|b".
+inline QStringList ExpectedSyllables(const QString &reading)
+{
+    static const QRegularExpression alternatives(QStringLiteral("([a-zv]*)([1-5])((?:/[a-zv]*[1-5])+)"));
+    if (!reading.contains(QLatin1Char('/')))
+        return ReadingSyllables(reading);
+    QList<QString> variants;
+    for (int k = 0;; ++k) {
+        bool any = false;
+        QString variant;
+        qsizetype last = 0;
+        auto it = alternatives.globalMatch(reading);
+        while (it.hasNext()) {
+            const QRegularExpressionMatch m = it.next();
+            variant += reading.mid(last, m.capturedStart() - last);
+            const QStringList forms = m.captured(3).mid(1).split(QLatin1Char('/'));
+            QString form = m.captured(1) + m.captured(2);
+            if (k > 0 && k <= forms.size()) {
+                any = true;
+                form = forms[k - 1].front().isDigit() ? m.captured(1) + forms[k - 1] : forms[k - 1];
+            }
+            variant += form;
+            last = m.capturedEnd();
+        }
+        variant += reading.mid(last);
+        if (k > 0 && !any)
+            break;
+        variants << variant;
+    }
+    QStringList merged = ReadingSyllables(variants.first());
+    for (qsizetype v = 1; v < variants.size(); ++v) {
+        const QStringList other = ReadingSyllables(variants[v]);
+        if (other.size() != merged.size())
+            continue;
+        for (qsizetype i = 0; i < merged.size(); ++i)
+            if (!merged[i].split(QLatin1Char('|')).contains(other[i]))
+                merged[i] += QLatin1Char('|') + other[i];
+    }
+    return merged;
 }

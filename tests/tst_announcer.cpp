@@ -126,6 +126,11 @@ private slots:
         const QStringList texts = {QStringLiteral("远程一"), QStringLiteral("远程二"), QStringLiteral("定时")};
         for (const QString &text : texts)
             QVERIFY(WriteFile(SpeechCache::PathFor(text), WavFile::Header(1600) + QByteArray(1600, '\0')));
+        QStringList played; // what was heard, for the play log; waits are not
+        connect(m_announcer.get(), &Announcer::Played, this,
+                [&played](int source, const QString &text, const QDateTime &started, const QDateTime &ended) {
+                    played << QStringLiteral("%1:%2%3").arg(source).arg(text, started <= ended ? "" : " ends before it starts");
+                });
         From(Announcer::Word)->Request(1, 1, QStringLiteral("300"), true);
         From(Announcer::Remote)->Request(1, 0, texts[0], true);
         From(Announcer::Remote)->Request(2, 0, texts[1], true);
@@ -134,6 +139,7 @@ private slots:
         QCOMPARE(m_announcer->Waiting(), QStringList({texts[2], texts[0], texts[1]}));
         QTRY_COMPARE_WITH_TIMEOUT(m_announcer->Outstanding(), 0, 20000);
         QCOMPARE(heard, QStringList({"0:1", "2:2", "3:1", "3:2"}));
+        QCOMPARE(played, QStringList({"2:定时", "3:远程一", "3:远程二"}));
     }
 
     // A long remote text goes clause by clause: an announcement due while it

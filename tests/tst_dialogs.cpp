@@ -2,10 +2,14 @@
 #include "modes/GetEditString.h"
 #include "modes/ModeHelpers.h"
 #include "modes/MyMessageBox.h"
+#include "modes/PlayedDialog.h"
+#include "TestEnvironment.h"
 #include "modes/SelectWaitTimeDialog.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDateEdit>
+#include <QTableView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -197,6 +201,40 @@ private slots:
     {
         AnswerNextDialog([](QWidget *box) { QTest::keyClick(box, Qt::Key_Return); });
         QVERIFY(!ConfirmWarning(QStringLiteral("请确认是否要删除所有记录？")));
+    }
+
+    // "播报记录": the days chosen (the last one whole), one source or all,
+    // and the CSV written of exactly what is shown.
+    void playedRecordsByDaysAndSource()
+    {
+        QTemporaryDir dir;
+        PlayLog log(dir.filePath("played.sqlite"));
+        const QDateTime morning(QDate(2026, 12, 24), QTime(8, 0));
+        log.Record("", "早上好。", "timer", morning, morning.addSecs(3));
+        log.Record("", "苹果三块五。", "price", morning.addSecs(3600), morning.addSecs(3605));
+        log.Record("m-1", "十五分钟后闭店。", "chain", morning.addSecs(15 * 3600 + 59 * 60), morning.addSecs(16 * 3600));
+        log.Record("", "欢迎光临。", "word", morning.addDays(1), morning.addDays(1).addSecs(2));
+        PlayedDialog dialog(&log);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("播报记录"));
+        const struct
+        {
+            int fromDay, toDay;
+            const char *source;
+            int shown;
+        } cases[] = {{24, 24, "", 3}, {24, 25, "", 4}, {25, 25, "", 1}, {23, 23, "", 0}, {24, 25, "chain", 1}};
+        for (const auto &c : cases) {
+            dialog.SetSource(c.source);
+            dialog.SetRange(QDate(2026, 12, c.fromDay), QDate(2026, 12, c.toDay));
+            QCOMPARE(dialog.Shown(), c.shown);
+        }
+        const QAbstractItemModel *model = dialog.findChild<QTableView *>()->model();
+        QCOMPARE(model->index(0, PlayedModel::ColumnSource).data().toString(), QStringLiteral("连锁总部"));
+        QCOMPARE(model->index(0, PlayedModel::ColumnId).data().toString(), QStringLiteral("m-1"));
+        QVERIFY(dialog.ExportTo(dir.filePath("out.csv")));
+        const QByteArray csv = ReadFile(dir.filePath("out.csv"));
+        QCOMPARE(csv.count("\r\n"), 2);
+        QVERIFY(csv.contains("m-1,十五分钟后闭店。,chain,2026-12-24T23:59:00.000"));
+        QVERIFY(!dialog.ExportTo(dir.filePath("no/such/folder/out.csv")));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "TestEnvironment.h"
 #include "speech/TextNormalizer.h"
 
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -30,8 +31,30 @@ private slots:
         QCOMPARE(TextNormalizer::Normalize(QStringLiteral("尾号1")), QStringLiteral("尾号 yao1"));
         QVERIFY(WriteFile(path, "1=yi1\n"));
         QCOMPARE(TextNormalizer::Normalize(QStringLiteral("尾号1")), QStringLiteral("尾号 yi1"));
+        // The operator's readings win over the built-in lexicon too.
+        QVERIFY(WriteFile(path, "部分=bu4fen1\n还书=hai2shu1\n"));
+        QCOMPARE(TextNormalizer::Normalize(QStringLiteral("部分还书")), QStringLiteral("bu4fen1 hai2shu1"));
         TextNormalizer::UseOperatorFile(IsolateUserDirs().path() + "/none.txt");
         QCOMPARE(TextNormalizer::Normalize(QStringLiteral("银行")), QStringLiteral("yin2hang2"));
+    }
+
+    // Signs between numbers and words are read as words or pauses: none
+    // is left for a voice to spell out in English.
+    void separatorsAreWords()
+    {
+        const QStringList texts = {
+            QStringLiteral("散装红枣12.80元/斤"), QStringLiteral("3~5岁"),        QStringLiteral("周一—周五营业"),
+            QStringLiteral("粤B·D1234的车主"),   QStringLiteral("C3-118车位"),   QStringLiteral("3-1-502的业主"),
+            QStringLiteral("9:00-21:00"),        QStringLiteral("按50:1兑水"),   QStringLiteral("气温-3~4℃"),
+            QStringLiteral("电话：0591-8765 4321"), QStringLiteral("微信/支付宝"), QStringLiteral("2026-10-01起"),
+            QStringLiteral("2027/1/15至2027/2/15"), QStringLiteral("限速5km/h"), QStringLiteral("3点-5点"),
+            QStringLiteral("5%-10%"),            QStringLiteral("约翰·史密斯"),  QStringLiteral("22:00-次日2:00"),
+        };
+        static const QRegularExpression sign(QStringLiteral("[/~—–\\-·:]"));
+        for (const QString &text : texts) {
+            const QString read = TextNormalizer::Normalize(text);
+            QVERIFY2(!read.contains(sign), qPrintable(text + QStringLiteral(" → ") + read));
+        }
     }
 
     // A FIFO, a link to a device or a huge file in the file's place is

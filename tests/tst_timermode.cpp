@@ -7,10 +7,15 @@
 #include "speech/SpeechCache.h"
 #include "TestEnvironment.h"
 #include "DaySimulation.h"
+#include "core/XmlFile.h"
+#include "shop/ListJson.h"
+
+#include <tinyxml.h>
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QJsonDocument>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -110,6 +115,8 @@ private slots:
         QTest::newRow("price by repetitions") << "price,times=2" << "播报价格时必须设置结束时间！";
         QTest::newRow("price with empty title and text") << "price,title=,text=" << "";
         QTest::newRow("equal times") << "start=12:00,end=12:00" << "";
+        QTest::newRow("campaign ends before it starts") << "from=2026-12-20,until=2026-12-19" << "活动结束日期不能早于开始日期！";
+        QTest::newRow("one-day campaign") << "from=2026-12-20,until=2026-12-20" << "";
     }
     void editorRefusals()
     {
@@ -130,6 +137,10 @@ private slots:
                 dialog.findChild<QTimeEdit *>("timeEdit_endTime")->setTime(QTime::fromString(value, "hh:mm"));
             else if (step.startsWith("times="))
                 dialog.SetLastTaskExecTimes(value.toInt());
+            else if (step.startsWith("from="))
+                dialog.SetDates(QDate::fromString(value, Qt::ISODate), dialog.GetUntil());
+            else if (step.startsWith("until="))
+                dialog.SetDates(dialog.GetFrom(), QDate::fromString(value, Qt::ISODate));
         }
         QString shown;
         QTimer watcher; // answers the refusal, then leaves the dialog
@@ -150,6 +161,58 @@ private slots:
             QVERIFY(!dialog.GetTitle(&title));
             QCOMPARE(title, QStringLiteral("PriceReport"));
         }
+    }
+
+    // Campaign dates and weekdays decide the days a task runs; the lists'
+    // JSON carries the dates and refuses them malformed, by row and field.
+    void campaignDates_data()
+    {
+        QTest::addColumn<QString>("task"); // the "from"/"until"/"weekdays" of a JSON task
+        QTest::addColumn<QString>("fault"); // "row field" of the refusal, empty when taken
+        QTest::addColumn<QStringList>("runsOn"); // of the days 2026-12-19 … 2027-01-04
+        const QStringList all{"2026-12-19", "2026-12-20", "2026-12-25", "2027-01-03", "2027-01-04"};
+        QTest::newRow("no dates") << "" << "" << all;
+        QTest::newRow("a campaign") << R"("from":"2026-12-20","until":"2027-01-03")" << ""
+                                    << QStringList{"2026-12-20", "2026-12-25", "2027-01-03"};
+        QTest::newRow("open end") << R"("from":"2026-12-25")" << "" << QStringList{"2026-12-25", "2027-01-03", "2027-01-04"};
+        QTest::newRow("open start") << R"("until":"2026-12-19")" << "" << QStringList{"2026-12-19"};
+        QTest::newRow("weekends of a campaign") << R"("from":"2026-12-20","until":"2027-01-03","weekdays":[6,7])" << ""
+                                                << QStringList{"2026-12-20", "2027-01-03"};
+        QTest::newRow("one day") << R"("from":"2026-12-25","until":"2026-12-25")" << "" << QStringList{"2026-12-25"};
+        QTest::newRow("ends before it starts") << R"("from":"2026-12-25","until":"2026-12-24")" << "1 until" << QStringList();
+        QTest::newRow("no such day") << R"("from":"2026-02-30")" << "1 from" << QStringList();
+        QTest::newRow("another format") << R"("until":"03.01.2027")" << "1 until" << QStringList();
+        QTest::newRow("a number") << R"("from":20261220)" << "1 from" << QStringList();
+    }
+    void campaignDates()
+    {
+        QFETCH(QString, task);
+        QFETCH(QString, fault);
+        QFETCH(QStringList, runsOn);
+        const QString json = QString(R"({"tasks":[{"title":"早","text":"早上好","start":"08:00","times":1},)"
+                                     R"({"title":"节","text":"节日快乐","start":"09:00","times":1%1%2}]})")
+                                 .arg(task.isEmpty() ? "" : ",", task);
+        TaskList list;
+        ListJson::Fault why;
+        const bool taken = ListJson::ToTasks(QJsonDocument::fromJson(json.toUtf8()).object(), &list, &why);
+        QCOMPARE(taken ? QString() : QString("%1 %2").arg(why.row).arg(why.field), fault);
+        if (!taken)
+            return;
+        QStringList days;
+        for (const char *day : {"2026-12-19", "2026-12-20", "2026-12-25", "2027-01-03", "2027-01-04"})
+            if (list.At(1).RunsOn(QDate::fromString(day, Qt::ISODate)))
+                days << day;
+        QCOMPARE(days, runsOn);
+        QVERIFY(list.At(0).RunsOn(QDate(2026, 12, 19)));
+        // Back to JSON and through timer.xml, the dates unchanged.
+        TaskList again;
+        QVERIFY(ListJson::ToTasks(ListJson::FromTasks(list), &again, &why));
+        TiXmlDocument doc;
+        again.ToXml(&doc);
+        const TaskList read = TaskList::FromXml(*doc.RootElement());
+        QCOMPARE(read.At(1).from, list.At(1).from);
+        QCOMPARE(read.At(1).until, list.At(1).until);
+        QCOMPARE(XmlFile::Print(doc).contains("from="), list.At(1).from.isValid());
     }
 
     // The file: the three default tasks give the five documented lines;
@@ -192,10 +255,13 @@ private slots:
                                      "    <record title=\"开门\" start=\"07:55\" end=\"0s\">开门 &amp; 欢迎</record>\n"
                                      "    <record title=\"PriceReport\" start=\"0s\" end=\"12:00\" />\n"
                                      "    <record title=\"周末\" start=\"5s\" end=\"3s\" days=\"67\">周末</record>\n"
+                                     "    <record title=\"圣诞\" start=\"09:00\" end=\"1s\" days=\"6\" from=\"2026-12-20\" until=\"2027-01-03\">圣诞快乐</record>\n"
                                      "</TimerRecords>\n";
         mode = Fresh(&canonical);
         QCOMPARE(Cell(*mode, 0, 3), QStringLiteral("重复0次"));
         QCOMPARE(Cell(*mode, 1, 1), QStringLiteral("延时0秒"));
+        QVERIFY(Cell(*mode, 3, 2).startsWith(QStringLiteral("圣诞（")));
+        QVERIFY(Cell(*mode, 3, 2).endsWith(QStringLiteral("至2027-01-03）")));
         mode->tasks.Store().SaveNow();
         QCOMPARE(ReadFile(TaskListModel::FilePath()), canonical);
         mode = Fresh(&canonical); // and read again, the same
