@@ -239,6 +239,11 @@ void Announcer::SoundStarted(int index)
 {
     m_soundingIndex = index;
     m_soundStarted = QDateTime::currentDateTime();
+    if (const auto sent = m_requests.constFind(index); sent != m_requests.cend()) {
+        const auto group = m_groups.find(sent->group);
+        if (group != m_groups.end() && !group->started.isValid())
+            group->started = m_soundStarted;
+    }
     ++m_sounding;
     m_quiet.stop();
     if (TurnMusicDown() && !m_ducked) {
@@ -252,8 +257,10 @@ void Announcer::SoundEnded(int index)
     if (index == m_soundingIndex) {
         m_soundingIndex = -1;
         const auto sent = m_requests.constFind(index);
-        if (sent != m_requests.cend() && !sent->text.isEmpty())
-            emit Played(sent->source, sent->text, m_soundStarted, QDateTime::currentDateTime());
+        const auto group = sent != m_requests.cend() ? m_groups.constFind(sent->group) : m_groups.cend();
+        // Once a text, when its last clause ends.
+        if (group != m_groups.cend() && !group->text.isEmpty() && group->pending == 1)
+            emit Played(sent->source, group->text, group->started, QDateTime::currentDateTime());
     }
     m_sounding = qMax(0, m_sounding - 1);
     if (m_sounding == 0)

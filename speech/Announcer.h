@@ -84,7 +84,8 @@ signals:
     void DuckMusic(bool down);
     // With the music following the broadcasts: play (true) or pause it.
     void WantMusic(bool playing);
-    // A text was heard, from its first sound (the chime) to its end.
+    // A text was heard, from its first sound (the chime) to its end (a
+    // remote text once, from its first clause to its last).
     void Played(int source, const QString &text, const QDateTime &started, const QDateTime &ended);
 
 private:
@@ -105,6 +106,7 @@ private:
         int clauses = 0;
         int spoken = 0;  // clauses the worker reported on
         int heard = 0;   // of them, really heard
+        QDateTime started; // the first sound of its first clause
     };
 
     void Request(int source, int tag, int type, const QString &content, bool report);
