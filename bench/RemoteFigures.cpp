@@ -60,6 +60,69 @@ void Wait(int ms)
     loop.exec();
 }
 
+// A whole list put over HTTP; the milliseconds to its 200, -1 otherwise.
+double PutList(QNetworkAccessManager &net, quint16 port, const QByteArray &token, const QString &list, const QJsonObject &json)
+{
+    const QByteArray body = QJsonDocument(json).toJson(QJsonDocument::Compact);
+    QNetworkRequest put(QUrl(QStringLiteral("http://127.0.0.1:%1/api/lists/%2").arg(port).arg(list)));
+    put.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+    put.setRawHeader("Authorization", "Bearer " + token);
+    Wait(1100); // a fresh second of the rate limit
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QNetworkReply> reply(net.sendCustomRequest(put, "PUT", body));
+    QEventLoop loop;
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+        return -1;
+    return clock.nsecsElapsed() / 1e6;
+}
+
+// kTasks tasks from the one numbered first on.
+QJsonObject Tasks(int first)
+{
+    QJsonArray tasks;
+    for (int i = first; i < first + kTasks; ++i)
+        tasks.append(QJsonObject{{"title", QStringLiteral("任务%1").arg(i)}, {"text", QStringLiteral("通知")},
+                                 {"start", QStringLiteral("%1:%2").arg(i / 60 % 24, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0'))},
+                                 {"times", 2}});
+    return QJsonObject{{"tasks", tasks}};
+}
+
+quint16 FreePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost))
+        return 0;
+    return probe.serverPort();
+}
+
+// Whether the interface on port answers a request for its page.
+bool PageAnswers(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(200))
+        return false;
+    socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (answer.size() < 12 && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    return answer.startsWith("HTTP/1.1 200");
+}
+
+double ResidentMb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
 // 64 tokenless connections from 127.0.0.2 to .9 that send their headers a
 // byte every 100 ms, opened again whenever the interface closes one.
 class Slowloris
@@ -136,7 +199,7 @@ double SayP99(Shop &shop, QNetworkAccessManager &net, quint16 port, const QByteA
         loop.exec();
         if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 202)
             samples.push_back(clock.nsecsElapsed() / 1e6);
-        shop.Speech()->From(Announcer::Remote)->Cancel(); // never heard: only the interface is measured
+        window.TheShop()->Speech()->From(Announcer::Remote)->Cancel(); // never heard: only the interface is measured
     }
     if (samples.empty())
         return -1;
@@ -150,7 +213,7 @@ double SayToSound(Shop &shop, QNetworkAccessManager &net, quint16 port, const QB
     std::vector<double> samples;
     QElapsedTimer clock;
     bool sounded = false;
-    const QMetaObject::Connection started = QObject::connect(shop.Worker(), &Speake::SoundStarted, &shop,
+    const QMetaObject::Connection started = QObject::connect(window.TheShop()->Worker(), &Speake::SoundStarted, &window,
                                                              [&] { sounded = true; }, Qt::QueuedConnection);
     for (int i = 0; i < 11; ++i) {
         Wait(300);
@@ -167,8 +230,8 @@ double SayToSound(Shop &shop, QNetworkAccessManager &net, quint16 port, const QB
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         if (sounded)
             samples.push_back(clock.nsecsElapsed() / 1e6);
-        shop.Speech()->From(Announcer::Remote)->Cancel();
-        while (shop.Speech()->Outstanding() > 0 && guard.elapsed() < 20000)
+        window.TheShop()->Speech()->From(Announcer::Remote)->Cancel();
+        while (window.TheShop()->Speech()->Outstanding() > 0 && guard.elapsed() < 20000)
             Wait(20);
     }
     QObject::disconnect(started);
@@ -176,69 +239,6 @@ double SayToSound(Shop &shop, QNetworkAccessManager &net, quint16 port, const QB
         return -1;
     std::sort(samples.begin(), samples.end());
     return samples[samples.size() / 2];
-}
-
-// A whole list put over HTTP; the milliseconds to its 200, -1 otherwise.
-double PutList(QNetworkAccessManager &net, quint16 port, const QByteArray &token, const QString &list, const QJsonObject &json)
-{
-    const QByteArray body = QJsonDocument(json).toJson(QJsonDocument::Compact);
-    QNetworkRequest put(QUrl(QStringLiteral("http://127.0.0.1:%1/api/lists/%2").arg(port).arg(list)));
-    put.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-    put.setRawHeader("Authorization", "Bearer " + token);
-    Wait(1100); // a fresh second of the rate limit
-    QElapsedTimer clock;
-    clock.start();
-    std::unique_ptr<QNetworkReply> reply(net.sendCustomRequest(put, "PUT", body));
-    QEventLoop loop;
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
-        return -1;
-    return clock.nsecsElapsed() / 1e6;
-}
-
-// kTasks tasks from the one numbered first on.
-QJsonObject Tasks(int first)
-{
-    QJsonArray tasks;
-    for (int i = first; i < first + kTasks; ++i)
-        tasks.append(QJsonObject{{"title", QStringLiteral("任务%1").arg(i)}, {"text", QStringLiteral("通知")},
-                                 {"start", QStringLiteral("%1:%2").arg(i / 60 % 24, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0'))},
-                                 {"times", 2}});
-    return QJsonObject{{"tasks", tasks}};
-}
-
-quint16 FreePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost))
-        return 0;
-    return probe.serverPort();
-}
-
-// Whether the interface on port answers a request for its page.
-bool PageAnswers(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(200))
-        return false;
-    socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-    QByteArray answer;
-    while (answer.size() < 12 && socket.waitForReadyRead(5000))
-        answer += socket.readAll();
-    return answer.startsWith("HTTP/1.1 200");
-}
-
-double ResidentMb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
 }
 
 } // namespace
@@ -260,17 +260,17 @@ RemoteFigures::Remote RemoteFigures::Measure()
     figures.idleCpuPercent = 100.0 * (CpuSeconds() - cpuBefore) / (wall.elapsed() / 1000.0);
 
     QNetworkAccessManager net;
-    figures.sayP99Ms = SayP99(shop, net, port, token);
-    shop.Speech()->From(Announcer::Remote)->Cancel(); // the queued texts need not be heard
+    figures.sayP99Ms = SayP99(window, net, port, token);
+    window.TheShop()->Speech()->From(Announcer::Remote)->Cancel(); // the queued texts need not be heard
     {
         Slowloris slow(port);
         Wait(1500);
         figures.sayP99UnderSlowlorisMs = SayP99(shop, net, port, token);
     }
-    shop.Speech()->From(Announcer::Remote)->Cancel();
+    window.TheShop()->Speech()->From(Announcer::Remote)->Cancel();
     Wait(1100);
-    figures.sayToSoundMs = SayToSound(shop, net, port, token);
-    shop.Speech()->From(Announcer::Remote)->Cancel(); // the queued texts need not be heard
+    figures.sayToSoundMs = SayToSound(window, net, port, token);
+    window.TheShop()->Speech()->From(Announcer::Remote)->Cancel(); // the queued texts need not be heard
 
     // 10,000 price rows replaced over HTTP: checked, shown and saved.
     QJsonArray rows;

@@ -256,11 +256,13 @@ void Announcer::SoundEnded(int index)
 {
     if (index == m_soundingIndex) {
         m_soundingIndex = -1;
+        // A text is recorded once, whole, when its last clause has sounded.
         const auto sent = m_requests.constFind(index);
         const auto group = sent != m_requests.cend() ? m_groups.constFind(sent->group) : m_groups.cend();
-        // Once a text, when its last clause ends.
-        if (group != m_groups.cend() && !group->text.isEmpty() && group->pending == 1)
-            emit Played(sent->source, group->text, group->started, QDateTime::currentDateTime());
+        if (sent != m_requests.cend() && !sent->text.isEmpty() && (group == m_groups.cend() || group->pending <= 1))
+            emit Played(sent->source, group != m_groups.cend() ? group->text : sent->text,
+                        group != m_groups.cend() && group->started.isValid() ? group->started : m_soundStarted,
+                        QDateTime::currentDateTime());
     }
     m_sounding = qMax(0, m_sounding - 1);
     if (m_sounding == 0)

@@ -106,7 +106,7 @@ private:
         int clauses = 0;
         int spoken = 0;  // clauses the worker reported on
         int heard = 0;   // of them, really heard
-        QDateTime started; // the first sound of its first clause
+        QDateTime started; // when its first clause began to sound
     };
 
     void Request(int source, int tag, int type, const QString &content, bool report);

@@ -7,7 +7,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$ROOT/build"
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools
           libtinyxml-dev libsdl2-dev libsdl2-mixer-dev libespeak-ng-dev espeak-ng-data
-          libsoxr-dev libqrencode-dev libmicrohttpd-dev libmosquitto-dev libqt6sql6-sqlite fonts-noto-cjk qt6-translations-l10n ffmpeg xvfb xauth)
+          libsoxr-dev libqrencode-dev libmosquitto-dev libmicrohttpd-dev libqt6sql6-sqlite fonts-noto-cjk qt6-translations-l10n ffmpeg xvfb xauth)
 # A caller may ask for more (the tests need a real browser).
 PACKAGES+=(${EXTRA_PACKAGES[@]+"${EXTRA_PACKAGES[@]}"})
 
