@@ -183,7 +183,7 @@ private:
 };
 
 // The 99th percentile of kSamples paced POSTs of a short text.
-double SayP99(Shop &shop, QNetworkAccessManager &net, quint16 port, const QByteArray &token)
+double SayP99(Parlivo &window, QNetworkAccessManager &net, quint16 port, const QByteArray &token)
 {
     std::vector<double> samples;
     for (int i = 0; i < kSamples; ++i) {
@@ -208,7 +208,7 @@ double SayP99(Shop &shop, QNetworkAccessManager &net, quint16 port, const QByteA
 }
 
 // Median time from the POST of a text never spoken before to its first sound.
-double SayToSound(Shop &shop, QNetworkAccessManager &net, quint16 port, const QByteArray &token)
+double SayToSound(Parlivo &window, QNetworkAccessManager &net, quint16 port, const QByteArray &token)
 {
     std::vector<double> samples;
     QElapsedTimer clock;
@@ -265,7 +265,7 @@ RemoteFigures::Remote RemoteFigures::Measure()
     {
         Slowloris slow(port);
         Wait(1500);
-        figures.sayP99UnderSlowlorisMs = SayP99(shop, net, port, token);
+        figures.sayP99UnderSlowlorisMs = SayP99(window, net, port, token);
     }
     window.TheShop()->Speech()->From(Announcer::Remote)->Cancel();
     Wait(1100);
