@@ -499,13 +499,16 @@ bool HttpServer::Listen(const QHostAddress &address, quint16 port, const Limits 
         loopback.sin_addr.s_addr = htonl(address.toIPv4Address());
     }
     // The server's own caps sit above ours: connections we evict close on
-    // the server's next turn, and ours choose who goes.
+    // the server's next turn, and ours choose who goes. The kernel's queue
+    // is deep, so a flood of connects never drops the till's (its retry
+    // would come a second later).
+    constexpr unsigned kBacklog = 1024;
     d->daemon = MHD_start_daemon(
         flags, port, nullptr, nullptr, &Impl::OnRequest, d.get(),                          //
         MHD_OPTION_CONNECTION_LIMIT, unsigned(limits.maxConnections * 4),                  //
         MHD_OPTION_CONNECTION_TIMEOUT, unsigned(limits.requestMs / 1000 * 4),      //
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(32 * 1024),                             //
-        MHD_OPTION_LISTEN_BACKLOG_SIZE, unsigned(limits.maxConnections),                   //
+        MHD_OPTION_LISTEN_BACKLOG_SIZE, unsigned(kBacklog),                                //
         MHD_OPTION_STRICT_FOR_CLIENT, int(0),                                              //
         MHD_OPTION_NOTIFY_COMPLETED, &Impl::OnCompleted, d.get(),                          //
         MHD_OPTION_NOTIFY_CONNECTION, &Impl::OnConnection, d.get(),                        //

@@ -84,7 +84,8 @@ signals:
     void DuckMusic(bool down);
     // With the music following the broadcasts: play (true) or pause it.
     void WantMusic(bool playing);
-    // A text was heard, from its first sound (the chime) to its end.
+    // A text was heard, from its first sound (the chime) to its end (a
+    // remote text once, from its first clause to its last).
     void Played(int source, const QString &text, const QDateTime &started, const QDateTime &ended);
 
 private:

@@ -166,6 +166,7 @@ private slots:
         });
         QSignalSpy finished(From(Announcer::Remote), &SpeechSource::Finished);
         QSignalSpy spoken(From(Announcer::Remote), &SpeechSource::Spoken);
+        QSignalSpy played(m_announcer.get(), &Announcer::Played);
         From(Announcer::Remote)->Request(7, 0, remote, true);
         QTRY_COMPARE_WITH_TIMEOUT(m_announcer->Outstanding(), 0, 20000);
         QStringList expected(numbers.size(), remote);
@@ -175,6 +176,10 @@ private slots:
         QCOMPARE(Tags(finished), QList<int>{7});
         QCOMPARE(spoken.size(), 1);
         QCOMPARE(spoken.at(0).at(1).toBool(), true);
+        QStringList logged; // the play log hears of the text once, whole
+        for (const QList<QVariant> &entry : played)
+            logged << entry.at(1).toString();
+        QCOMPARE(logged, QStringList({timed, remote}));
     }
 
     // Down from the first sound, not up again between rows close together,

@@ -1,13 +1,13 @@
 // libFuzzer target: any bytes as a request to the remote interface, with
 // or without the token, through its screen, routing and JSON (the lists,
-// the volume, the texts), on a real window in a folder of its own. Every
+// the volume, the texts), on a real shop in a folder of its own. Every
 // answer must be a known status with a JSON object or a page's file.
-#include "app/Parlivo.h"
 #include "app/RemoteControl.h"
 #include "core/Log.h"
-#include "settings/Settings.h"
+#include "shop/Shop.h"
+#include "shop/ShopSettings.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -18,8 +18,9 @@
 
 namespace {
 
-QApplication *g_app = nullptr;
-Parlivo *g_window = nullptr;
+QCoreApplication *g_app = nullptr;
+Shop *g_shop = nullptr;
+RemoteControl *g_remote = nullptr;
 QByteArray g_token;
 quint32 g_peer = 0x0a000001; // a fresh address per input: the rate limits stay out of the way
 
@@ -32,14 +33,15 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     static QTemporaryDir root;
     for (const char *name : {"XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
         qputenv(name, root.path().toLocal8Bit());
-    g_app = new QApplication(*argc, *argv);
+    g_app = new QCoreApplication(*argc, *argv);
     QCoreApplication::setApplicationName(QStringLiteral("Parlivo"));
     LogFile::SetPath((root.path() + "/parlivo.log").toLocal8Bit());
-    Settings::UseFilePath(root.path() + "/settings.xml");
+    ShopSettings::UseFilePath(root.path() + "/settings.xml");
     QDir::setCurrent(root.path());
-    g_window = new Parlivo;
+    g_shop = new Shop;
+    g_remote = new RemoteControl(g_shop);
     g_token = RemoteControl::Token();
-    if (!g_window->Remote()->Start(0, false, g_token))
+    if (!g_remote->Start(0, false, g_token))
         abort();
     return 0;
 }
@@ -61,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     request.headers.insert("host", (data[0] & 0x40) ? "shop.example" : "127.0.0.1");
     if (data[0] & 0x80)
         request.headers.insert("authorization", "Bearer " + g_token);
-    const HttpReply reply = g_window->Remote()->Respond(request);
+    const HttpReply reply = g_remote->Respond(request);
     if (reply.status < 200 || reply.status > 599)
         abort();
     if (reply.contentType == "application/json" && !reply.body.isEmpty() && !QJsonDocument::fromJson(reply.body).isObject())
