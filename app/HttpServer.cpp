@@ -89,6 +89,12 @@ struct Headers
     bool badName = false;
 };
 
+MHD_Result CollectArgument(void *cls, MHD_ValueKind, const char *key, const char *value)
+{
+    static_cast<QUrlQuery *>(cls)->addQueryItem(QString::fromUtf8(key), value ? QString::fromUtf8(value) : QString());
+    return MHD_YES;
+}
+
 MHD_Result CollectHeader(void *cls, MHD_ValueKind, const char *key, const char *value)
 {
     auto *headers = static_cast<Headers *>(cls);
@@ -267,6 +273,7 @@ MHD_Result HttpServer::Impl::Begin(MHD_Connection *connection, Link *link, const
     HttpRequest &request = exchange->request;
     request.method = QByteArray(method);
     request.path = QByteArray(url);
+    MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &CollectArgument, &request.query);
     request.headers = headers.values;
     request.peer = link ? link->peer : PeerOf(connection);
     exchange->expectBody = !headers.codings.isEmpty() || exchange->contentLength > 0;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
+#include <QUrlQuery>
 #include <QObject>
 
 #include <functional>
@@ -13,6 +14,7 @@ struct HttpRequest
 {
     QByteArray method; // as sent (methods are case-sensitive)
     QByteArray path;   // without the query
+    QUrlQuery query;   // the query's arguments, decoded
     QHash<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
     QHostAddress peer;

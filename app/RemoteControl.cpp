@@ -5,6 +5,7 @@
 #include "core/RemoteAccess.h"
 #include "shop/JsonNumbers.h"
 #include "shop/ListJson.h"
+#include "shop/PlayLog.h"
 #include "shop/PriceListModel.h"
 #include "shop/RemoteTexts.h"
 #include "shop/Shop.h"
@@ -259,6 +260,8 @@ HttpReply RemoteControl::Serve(const HttpRequest &request)
     }
     PLOG(LOG_INFO, "remote %s %s %s: %d", qPrintable(request.peer.toString()), request.method.constData(),
          request.path.constData(), reply.status);
+    if (!reply.contentType.isEmpty())
+        return {reply.status, reply.raw, reply.contentType};
     return {reply.status, QJsonDocument(reply.body).toJson(QJsonDocument::Compact)};
 }
 
@@ -285,6 +288,13 @@ RemoteControl::Reply RemoteControl::Handle(const HttpRequest &request)
                                  {QStringLiteral("state"), state == RemoteTexts::State::Waiting  ? QStringLiteral("waiting")
                                                            : state == RemoteTexts::State::Spoken ? QStringLiteral("spoken")
                                                                                                  : QStringLiteral("failed")}}};
+    }
+    if (path.size() == 2 && path[1] == QLatin1String("played")) {
+        if (!get)
+            return wrongMethod();
+        const PlayLog::Answer answer =
+            m_shop->Played()->AnswerRequest(request.query, request.headers.value(QByteArrayLiteral("accept")));
+        return {answer.status, {}, answer.contentType, answer.body};
     }
     if (path.size() == 2 && path[1] == QLatin1String("status"))
         return get ? Status() : wrongMethod();

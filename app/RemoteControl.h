@@ -71,6 +71,9 @@ private:
     {
         int status;
         QJsonObject body;
+        // A body that is not a JSON object (the play log as CSV or an array).
+        QByteArray contentType = {};
+        QByteArray raw = {};
     };
     bool Screen(HttpRequest &request, HttpReply *early);
     // Whether a Host header names this machine (an address of it, its name,

@@ -111,6 +111,23 @@ private slots:
             state = Ask("GET", port, QStringLiteral("/api/say/%1").arg(id), token);
         }
         QVERIFY2(state.contains("\"spoken\":true"), state);
+        // The shop's proof of play: the text heard, from outside, as JSON and CSV.
+        QByteArray played;
+        for (int tries = 0; tries < 50 && !played.contains("请3号收银台支援"); ++tries) {
+            QTest::qWait(300);
+            played = Ask("GET", port, "/api/played?from=" + QDate::currentDate().toString(Qt::ISODate), token);
+        }
+        QVERIFY2(played.contains("请3号收银台支援") && played.contains("\"source\":\"remote\""), played);
+        QNetworkRequest csv(QUrl(QStringLiteral("http://127.0.0.1:%1/api/played?from=%2")
+                                     .arg(port)
+                                     .arg(QDate::currentDate().toString(Qt::ISODate))));
+        csv.setRawHeader("Authorization", "Bearer " + token);
+        csv.setRawHeader("Accept", "text/csv");
+        std::unique_ptr<QNetworkReply> table(m_net.get(csv));
+        QSignalSpy tableDone(table.get(), &QNetworkReply::finished);
+        QVERIFY(tableDone.wait(10000));
+        QVERIFY(table->header(QNetworkRequest::ContentTypeHeader).toString().startsWith("text/csv"));
+        QVERIFY(QString::fromUtf8(table->readAll()).contains(QStringLiteral("请3号收银台支援")));
         const QByteArray put = Ask("PUT", port, "/api/lists/word", token,
                                    R"({"loop": false, "rows": [{"text": "总部的第一行"}, {"text": "延时5秒"}]})");
         QVERIFY2(put.contains("总部的第一行"), put);
