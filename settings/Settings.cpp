@@ -101,9 +101,14 @@ Settings::Settings(ShopSettings *settings, QWidget *parent)
 
 Settings::~Settings() = default;
 
+// Beside the music manager's button, so the page grows no taller.
 void Settings::AddSection(QWidget *section)
 {
-    ui->gridLayout->addWidget(section, ui->gridLayout->rowCount(), 0, 1, 3);
+    int row = 0, column = 0, rows = 0, columns = 0;
+    ui->gridLayout->getItemPosition(ui->gridLayout->indexOf(ui->pushButton_bgMusic), &row, &column, &rows, &columns);
+    ui->gridLayout->removeWidget(ui->pushButton_bgMusic);
+    ui->gridLayout->addWidget(ui->pushButton_bgMusic, row, 0);
+    ui->gridLayout->addWidget(section, row, 1, 1, 2);
 }
 
 QString Settings::VoiceLabel(int index)

@@ -31,7 +31,8 @@ public:
     // Set when a restore asked for the program to start anew once it has closed.
     static bool RestartRequested();
     PhonePairing *Pairing() const { return m_pairing; }
-    // Adds a section below the tab's own (the window's chain settings).
+    // Adds a row of buttons beside the music manager's (the window's chain
+    // settings and play log).
     void AddSection(QWidget *section);
 
 signals:

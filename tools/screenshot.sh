@@ -27,8 +27,8 @@ shoot 0 screenshot.png
 shoot 1 price.png
 shoot 2 timer.png
 shoot 3 settings.png
-# The music manager, from the settings tab's last button (laid out from the top).
-xdotool mousemove $((X + WIDTH / 2)) $((Y + 357)) click 1
+# The music manager, from its button at the left of the settings tab (laid out from the top).
+xdotool mousemove $((X + WIDTH / 6)) $((Y + 357)) click 1
 sleep 1
 DIALOG="$(xdotool search --name '背景音乐管理' | head -1)"
 import -window "$DIALOG" "$OUT/music.png"
