@@ -52,15 +52,16 @@ bool WavPlayer::PlayWav(const QString &path, const std::atomic<bool> *abort, qin
         return QFile(path).open(QIODevice::ReadOnly);
     }
 
-    qint64 audibleEnd = onAudibleEnd ? WavFile::AudibleEndMs(path) : -1;
-    if (audibleEnd < 0)
-        audibleEnd = info.DurationMs();
     QMutexLocker lock(&g_playMutex);
     AudioOutput::Open();
     SpeechStream stream;
     stream.Start(path, info);
     QElapsedTimer playing;
     playing.start();
+    // Found once the sound has started, so the scan never delays it.
+    qint64 audibleEnd = onAudibleEnd ? WavFile::AudibleEndMs(path) : -1;
+    if (audibleEnd < 0)
+        audibleEnd = info.DurationMs();
     bool told = !onAudibleEnd;
     // The announcement keeps its length even when the sound could not start,
     // so the modes' timing is the same with or without a device.
